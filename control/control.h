@@ -1,0 +1,122 @@
+// DSWendrixControl, the portable core: one control-state record and the operations of the
+// control, implemented against the platform services. The COM object forwards to it.
+//
+// Failures are thrown as wendrix::Error; the operation ends there unless its own comment says
+// it reports in a message box or skips a failing step.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "control/state.h"
+#include "platform/capture.h"
+#include "platform/container.h"
+#include "platform/files.h"
+#include "platform/variant.h"
+
+namespace wendrix {
+
+// The services a control instance uses; they must outlive it.
+struct Platform {
+  Container& container;
+  Surface& surface;
+  Elements& elements;
+  Timer& timer;
+  CaptureSystem& capture;
+  FileSystem& files;
+};
+
+// The two LED banks: a row of 13 LEDs with its overflow lamp.
+enum class Bank { Left, Right };
+
+class Control {
+ public:
+  explicit Control(const Platform& platform);
+  // A control destroyed while recording stops the recording and finishes its file.
+  ~Control();
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  ControlState& state() { return s_; }
+  const ControlState& state() const { return s_; }
+
+  // Host notifications (control/lifecycle.cpp).
+  void Initialize();
+  void InitProperties();
+  void ReadProperties(PropertyBag& bag);
+  void WriteProperties(PropertyBag& bag) const;
+  void Resize();
+
+  // Enabled (control/lifecycle.cpp).
+  Boolean get_Enabled() const { return s_.IsEnabled; }
+  void put_Enabled(Boolean value);
+
+  // Appearance (control/appearance.cpp).
+  uint32_t get_BackColor() const;
+  void put_BackColor(uint32_t color);
+  int32_t get_BackStyle() const;
+  void put_BackStyle(int32_t style);
+  int32_t get_BorderStyle() const;
+  void put_BorderStyle(int32_t style);
+
+  // Format and buffer settings (recording/format_settings.cpp).
+  int32_t get_SamplesPerSecond() const { return s_.SampleRate; }
+  void put_SamplesPerSecond(int32_t value);
+  int32_t get_NumChannels() const { return s_.ChannelCount; }
+  void put_NumChannels(int32_t value);
+  int32_t get_BitsPerSample() const { return s_.SampleBits; }
+  void put_BitsPerSample(int32_t value);
+  int32_t get_BufferLength() const { return s_.BufferBytes; }
+  void put_BufferLength(int32_t value);
+  Boolean get_AutoCalculateBuff() const { return s_.AutoBufferSize; }
+  void put_AutoCalculateBuff(Boolean value);
+  Variant get_BufferPosition();
+  [[noreturn]] void put_BufferPosition(const Variant& value);
+
+  // Meter visibility (meter/visibility.cpp).
+  Boolean get_ShowVU() const { return s_.MeterVisible; }
+  void put_ShowVU(Boolean value);
+  Boolean get_ShowVUScale() const { return s_.ScaleVisible; }
+  void put_ShowVUScale(Boolean value);
+
+  // Level properties (meter/level_properties.cpp).
+  Variant get_dBLeft() const;
+  [[noreturn]] void put_dBLeft(const Variant& value);
+  Variant get_dBRight() const;
+  [[noreturn]] void put_dBRight(const Variant& value);
+
+  // Recorder control (recording/recorder.cpp).
+  Boolean Init_DSWendrix();
+  Boolean UnInit_DSWendrix();
+  Boolean Wendrix_Start(const std::string& file_name);
+  Boolean Wendrix_Stop();
+
+  // Element events.
+  void Timer1_Timer();              // recording/tick.cpp
+  void LEDOverflowLeft_Click();     // meter/led_banks.cpp
+  void LEDOverflowRight_Click();    // meter/led_banks.cpp
+
+  // Internal operations, public so that tests can drive them one by one.
+  void ApplyLayout();                // control/lifecycle.cpp
+  void ApplyMeterVisibility();       // meter/visibility.cpp: step 1 of ApplyLayout
+  void UpdateRecording();            // recording/drain.cpp
+  void MeterSlice(float p);          // meter/level_analysis.cpp
+  void PaintBar(Bank bank, Currency level);  // meter/led_banks.cpp
+  void ClearLeftMeter();             // meter/led_banks.cpp
+  void ClearRightMeter();            // meter/led_banks.cpp
+  void LightLamp(Bank bank);         // meter/led_banks.cpp
+  void WriteWaveHeader();            // recording/wave_writer.cpp
+  void CreateDataChunk();            // recording/wave_writer.cpp
+  void FinishWaveFile();             // recording/wave_writer.cpp
+
+ private:
+  // The format-change sequence after an accepted value was stored.
+  void FormatChanged(const char* property_name, bool relayout);
+  // 387 at design time, 382 at run time: the refusal of a read-only property's put.
+  [[noreturn]] void RefuseSet() const;
+
+  Platform p_;
+  ControlState s_;
+};
+
+}  // namespace wendrix

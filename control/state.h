@@ -1,0 +1,55 @@
+// The control-state record: the one set of member variables every operation of the control
+// reads and writes. Every member is zero at creation.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/capture.h"
+#include "platform/files.h"
+#include "platform/variant.h"
+#include "platform/wave_format.h"
+
+namespace wendrix {
+
+struct ControlState {
+  Boolean MeterDataReady = False;   // the drain has filled the sample block since the last start
+  float TickPhase = 0;              // meter tick accumulator: 0.2 per tick, drain at exactly 1.0
+  Boolean ReinitPending = False;    // re-create the recorder when the recording stops
+  Boolean IsRecording = False;      // a recording runs
+  Boolean DrainBusy = False;        // the drain runs (guard against re-entry)
+  std::vector<uint8_t> SampleBytes;  // the bytes of the last drain, plus one zero element
+  int32_t DeviceCursor = 0;         // device position of the last GetCurrentPosition
+  int32_t ReadCursor = 0;           // read position of the last GetCurrentPosition
+  int32_t DrainOffset = 0;          // ring offset where the next drain reads
+  WaveFormat FileFormat;            // written as the body of the "fmt " chunk
+  ChunkInfo SubChunk;               // the "fmt " chunk, then the "data" chunk
+  ChunkInfo RiffChunk;              // the RIFF chunk
+  Variant LastFileResult;           // result of the last multimedia-file call
+  std::unique_ptr<MultimediaFile> FileHandle;  // the open output file
+  Boolean DeviceReady = False;      // Init_DSWendrix succeeded and the recorder objects exist
+  WaveFormat DeviceFormat;          // the format handed to the ring buffer
+  std::shared_ptr<CaptureBuffer> RecorderBuffer;
+  std::shared_ptr<CaptureDevice> RecorderDevice;
+  CaptureBufferDesc BufferDesc;     // description RecorderBuffer was created from
+  int16_t ControlHeight = 0;        // twips: 255 or 510
+  int16_t ControlWidth = 0;         // twips: 1830
+  int32_t BytesRecorded = 0;        // sample bytes written to the data chunk in this recording
+  Boolean IsEnabled = False;        // backs Enabled
+  Variant LevelLeftDb;              // backs dBLeft; Integer -200 = no level yet
+  Variant LevelRightDb;             // backs dBRight
+  Boolean MeterVisible = False;     // backs ShowVU
+  Boolean ScaleVisible = False;     // backs ShowVUScale
+  Variant PositionValue;            // backs BufferPosition: the value its getter last produced
+  int32_t SampleRate = 0;           // backs SamplesPerSecond
+  int32_t ChannelCount = 0;         // backs NumChannels
+  int32_t SampleBits = 0;           // backs BitsPerSample
+  Boolean AutoBufferSize = False;   // backs AutoCalculateBuff
+  int32_t BufferBytes = 0;          // backs BufferLength: ring length in bytes
+  std::string OutputFileName;       // the path given to Wendrix_Start
+  std::vector<int16_t> SampleWords;  // the bytes of the last drain as 16-bit samples
+};
+
+}  // namespace wendrix

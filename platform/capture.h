@@ -1,0 +1,72 @@
+// The recording device: a capture system that opens the default recording device, which
+// creates ring buffers that the device fills on its own.
+//
+// Every call either succeeds or throws wendrix::Error; a platform failure keeps the
+// platform's HRESULT (Error::Platform). References are counted (shared_ptr): dropping the
+// last one releases the object, without stopping it first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/wave_format.h"
+
+namespace wendrix {
+
+// The description a ring buffer is created from (the platform's 20-byte DSCBUFFERDESC).
+struct CaptureBufferDesc {
+  uint32_t dwSize = 0;         // 20
+  uint32_t dwFlags = 0;        // 0
+  uint32_t dwBufferBytes = 0;  // ring length in bytes
+  uint32_t dwReserved = 0;     // 0
+  const WaveFormat* lpwfxFormat = nullptr;
+};
+
+// One region of a locked range of the ring.
+struct LockedRegion {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+};
+
+inline constexpr uint32_t kCaptureStartLooping = 1;  // DSCBSTART_LOOPING
+
+// A ring buffer of exactly dwBufferBytes bytes of interleaved PCM frames.
+class CaptureBuffer {
+ public:
+  virtual ~CaptureBuffer() = default;
+
+  // Starts recording; with kCaptureStartLooping the device wraps round the ring until stopped.
+  // Starting a running buffer does nothing.
+  virtual void Start(uint32_t flags) = 0;
+  // Stops recording. Stopping a stopped buffer does nothing.
+  virtual void Stop() = 0;
+  // The device position (where the device writes) and the read position (everything before
+  // it is complete), both byte offsets in 0 .. ring length - 1. Whether positions restart at
+  // 0 after Stop/Start is the implementation's: callers must not rely on either.
+  virtual void GetCurrentPosition(int32_t& device_position, int32_t& read_position) = 0;
+  // Locks `bytes` bytes from `offset` for reading: two regions that together cover them; the
+  // second is the part that wraps to offset 0 and is empty when nothing wraps. `bytes` must
+  // not exceed the ring length and `offset` must lie inside the ring, or the call fails with
+  // an invalid-parameter error.
+  virtual void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) = 0;
+  // Releases both regions as Lock returned them.
+  virtual void Unlock(const LockedRegion& first, const LockedRegion& second) = 0;
+};
+
+// The opened default recording device.
+class CaptureDevice {
+ public:
+  virtual ~CaptureDevice() = default;
+  // Creates a ring buffer; fails for a zero or unsupported length or an unsupported format.
+  virtual std::shared_ptr<CaptureBuffer> CreateCaptureBuffer(const CaptureBufferDesc& desc) = 0;
+};
+
+// The system's recording devices.
+class CaptureSystem {
+ public:
+  virtual ~CaptureSystem() = default;
+  // Opens the default recording device; fails when there is none.
+  virtual std::shared_ptr<CaptureDevice> CreateDefaultDevice() = 0;
+};
+
+}  // namespace wendrix

@@ -1,0 +1,80 @@
+// The file services of the WAVE writer: a multimedia (RIFF) file that is written front to
+// back, and a plain binary file for the size patch at the end of a recording.
+//
+// Paths are UTF-8 inside the core; the Windows implementation opens them with the
+// wide-character calls, so any Unicode name works.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace wendrix {
+
+using FourCC = uint32_t;
+
+// The four characters of `text` (padded with blanks) as a little-endian code, case unchanged.
+constexpr FourCC StringToFourCC(const char (&text)[5]) {
+  return static_cast<FourCC>(static_cast<uint8_t>(text[0])) |
+         static_cast<FourCC>(static_cast<uint8_t>(text[1])) << 8 |
+         static_cast<FourCC>(static_cast<uint8_t>(text[2])) << 16 |
+         static_cast<FourCC>(static_cast<uint8_t>(text[3])) << 24;
+}
+
+// The platform's MMCKINFO: a chunk descriptor.
+struct ChunkInfo {
+  FourCC ckid = 0;
+  uint32_t cksize = 0;
+  FourCC fccType = 0;
+  uint32_t dwDataOffset = 0;
+  uint32_t dwFlags = 0;
+};
+
+inline constexpr uint32_t kCreateRiff = 0x20;  // MMIO_CREATERIFF
+inline constexpr int32_t kSeekSet = 0;         // SEEK_SET
+inline constexpr uint32_t kFileOk = 0;         // MMSYSERR_NOERROR
+
+// An open multimedia file, unbuffered: every write reaches the file at once. The calls report
+// problems through their results, as the platform's mmio functions do; none throws.
+class MultimediaFile {
+ public:
+  virtual ~MultimediaFile() = default;  // closes the file if Close was not called
+
+  // Moves the position; returns the new position or -1.
+  virtual int32_t Seek(int32_t offset, int32_t origin) = 0;
+  // Writes a chunk header at the position: the id and `cksize` (for kCreateRiff the id
+  // "RIFF", the size and the form type fccType) and leaves the position at the chunk's data.
+  // Fills dwDataOffset. Returns kFileOk or an error code.
+  virtual uint32_t CreateChunk(ChunkInfo& chunk, uint32_t flags) = 0;
+  // Writes the bytes at the position; returns the number written, or -1.
+  virtual int32_t Write(const void* data, int32_t count) = 0;
+  // Ascends out of a chunk made by CreateChunk: when the bytes written into it differ from
+  // its cksize, rewrites the size field with that number; writes a pad byte when it is odd;
+  // moves the position past the chunk. Returns kFileOk or an error code.
+  virtual uint32_t Ascend(ChunkInfo& chunk, uint32_t flags) = 0;
+  // Writes what is pending and closes; later calls fail. Returns kFileOk or an error code.
+  virtual uint32_t Close() = 0;
+};
+
+// An open plain file for binary reading and writing.
+class BinaryFile {
+ public:
+  virtual ~BinaryFile() = default;  // closes the file if Close was not called
+  // Writes a 32-bit little-endian value at a 0-based byte offset; throws Error on failure.
+  virtual void WriteLongAt(uint32_t offset, int32_t value) = 0;
+  // Closes the file; throws Error on failure.
+  virtual void Close() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Creates the file, or truncates an existing one, for reading and writing. Throws Error
+  // with a description naming the path when it cannot be created.
+  virtual std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) = 0;
+  // Opens a file for binary reading and writing without truncating it (a missing file is
+  // created). Throws Error naming the path when it cannot be opened.
+  virtual std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) = 0;
+};
+
+}  // namespace wendrix

@@ -1,0 +1,102 @@
+// The OLE Automation value types the control works with, and the coercions it needs.
+//
+// Boolean is 16 bits, True = -1 and False = 0. Currency is a signed 64-bit count of
+// ten-thousandths. Variant is a tagged value with the OLE Automation subtypes the control
+// meets (Empty, Integer, Long, Single, Double, Currency, String, Error, Boolean) and converts
+// the way VariantChangeType does in the US English locale:
+//   - to Boolean: any nonzero number is True; strings "True"/"False" (any case) or numbers;
+//   - to Integer and Long: fractions round to the nearest integer, ties to even; a value
+//     outside the target's range fails with run-time error 6 (Overflow);
+//   - anything that cannot be converted fails with run-time error 13 (Type mismatch).
+// Strings are UTF-8 inside the core; the COM edge converts them from and to BSTRs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wendrix {
+
+using Boolean = int16_t;
+inline constexpr Boolean True = -1;
+inline constexpr Boolean False = 0;
+
+// A Currency value: ten-thousandths in a signed 64-bit integer.
+struct Currency {
+  int64_t ten_thousandths = 0;
+  friend bool operator==(Currency, Currency) = default;
+  friend auto operator<=>(Currency, Currency) = default;
+};
+
+// The nearest Currency to a double (halves to even); error 6 when it does not fit.
+Currency CurrencyFromDouble(double value);
+double CurrencyToDouble(Currency value);
+
+// Rounds to the nearest integer, ties to even (what every conversion to an integer type does).
+double RoundHalfEven(double value);
+
+// The variant types, with the numbers OLE Automation gives them (VT_...).
+enum class VarType : uint16_t {
+  Empty = 0,
+  Integer = 2,   // VT_I2
+  Long = 3,      // VT_I4
+  Single = 4,    // VT_R4
+  Double = 5,    // VT_R8
+  Currency = 6,  // VT_CY
+  String = 8,    // VT_BSTR
+  Error = 10,    // VT_ERROR
+  Boolean = 11,  // VT_BOOL
+};
+
+class Variant {
+ public:
+  Variant() = default;  // Empty
+
+  static Variant Integer(int16_t v);
+  static Variant Long(int32_t v);
+  static Variant Single(float v);
+  static Variant Double(double v);
+  static Variant Cy(Currency v);
+  static Variant String(std::string utf8);
+  static Variant ErrorCode(int32_t scode);
+  static Variant Bool(Boolean v);
+
+  VarType type() const { return type_; }
+  bool IsEmpty() const { return type_ == VarType::Empty; }
+
+  // The stored value; each requires the matching type().
+  int16_t integer() const { return static_cast<int16_t>(i_); }
+  int32_t long_value() const { return static_cast<int32_t>(i_); }
+  float single() const { return static_cast<float>(d_); }
+  double double_value() const { return d_; }
+  Currency currency() const { return Currency{i_}; }
+  const std::string& string() const { return s_; }
+  int32_t error_code() const { return static_cast<int32_t>(i_); }
+  Boolean boolean() const { return static_cast<Boolean>(i_); }
+
+  // Coercions as VariantChangeType performs them; throw Error 6 or 13.
+  Boolean ToBoolean() const;
+  int16_t ToInteger() const;
+  int32_t ToLong() const;
+  double ToDouble() const;
+
+  // Same type and same value (a strict comparison, for tests and the property bag).
+  friend bool operator==(const Variant& a, const Variant& b);
+
+ private:
+  VarType type_ = VarType::Empty;
+  int64_t i_ = 0;  // Integer, Long, Currency, Error, Boolean
+  double d_ = 0;   // Single, Double
+  std::string s_;  // String
+};
+
+// Numeric equality as a host's "=" between a Variant and a number: Empty counts as 0,
+// Boolean as -1/0, a String that reads as a number by its value; any other String and an
+// Error value are simply not equal. Never throws.
+bool NumericEquals(const Variant& v, double number);
+
+// Parses a string the way OLE Automation reads numbers in the US English locale
+// (surrounding blanks, sign, digits with "," thousands separators, decimals, exponent,
+// "&H"/"&O" prefixes). Returns false when the text is not a number.
+bool ParseNumber(const std::string& text, double& out);
+
+}  // namespace wendrix

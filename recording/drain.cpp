@@ -1,0 +1,9 @@
+#include "control/control.h"
+#include "platform/error.h"
+
+namespace wendrix {
+
+// TODO(build): not built yet.
+void Control::UpdateRecording() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
+
+}  // namespace wendrix
