@@ -5,7 +5,6 @@ namespace wendrix {
 
 // TODO(build): not built yet.
 Control::Control(const Platform& platform) : p_(platform) {}
-Control::~Control() = default;
 void Control::Initialize() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
 void Control::InitProperties() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
 void Control::ReadProperties(PropertyBag&) { throw Error(errc::InvalidProcedureCall, "not built yet"); }

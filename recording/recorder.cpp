@@ -4,6 +4,7 @@
 namespace wendrix {
 
 // TODO(build): not built yet.
+Control::~Control() = default;
 Boolean Control::Init_DSWendrix() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
 Boolean Control::UnInit_DSWendrix() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
 Boolean Control::Wendrix_Start(const std::string&) { throw Error(errc::InvalidProcedureCall, "not built yet"); }
