@@ -1,14 +1,55 @@
 #include "recording/format.h"
 
+#include <cstdint>
+#include <limits>
+
 #include "platform/error.h"
+#include "platform/variant.h"
 
 namespace wendrix {
+namespace {
 
-// TODO(build): not built yet.
-bool IsAcceptedSampleRate(int32_t) { return false; }
-bool IsAcceptedChannelCount(int32_t) { return false; }
-bool IsAcceptedSampleBits(int32_t) { return false; }
-WaveFormat DeriveDeviceFormat(int32_t, int32_t, int32_t) { throw Error(errc::InvalidProcedureCall, "not built yet"); }
-int32_t OneSecondBytes(int32_t, int32_t, int32_t) { throw Error(errc::InvalidProcedureCall, "not built yet"); }
+constexpr int16_t kPcm = 1;  // WAVE_FORMAT_PCM
+
+template <typename T>
+T Narrow(double value) {
+  const double rounded = RoundHalfEven(value);
+  if (!(rounded >= std::numeric_limits<T>::min() && rounded <= std::numeric_limits<T>::max())) {
+    throw Error(errc::Overflow);
+  }
+  return static_cast<T>(rounded);
+}
+
+}  // namespace
+
+bool IsAcceptedSampleRate(int32_t value) {
+  return value == 11025 || value == 22050 || value == 44100;
+}
+
+bool IsAcceptedChannelCount(int32_t value) { return value == 1 || value == 2; }
+
+bool IsAcceptedSampleBits(int32_t value) { return value == 8 || value == 16; }
+
+int32_t OneSecondBytes(int32_t sample_rate, int32_t channel_count, int32_t sample_bits) {
+  // channels x rate is a 32-bit product and overflows as one; only the width factor is
+  // fractional (a width that is not a multiple of 8 gives a fraction, rounded to even).
+  const int64_t samples = static_cast<int64_t>(channel_count) * sample_rate;
+  if (samples < std::numeric_limits<int32_t>::min() ||
+      samples > std::numeric_limits<int32_t>::max()) {
+    throw Error(errc::Overflow);
+  }
+  return Narrow<int32_t>(sample_bits / 8.0 * static_cast<double>(samples));
+}
+
+WaveFormat DeriveDeviceFormat(int32_t sample_rate, int32_t channel_count, int32_t sample_bits) {
+  WaveFormat f;
+  f.nChannels = Narrow<int16_t>(channel_count);
+  f.wFormatTag = kPcm;
+  f.nSamplesPerSec = sample_rate;
+  f.wBitsPerSample = Narrow<int16_t>(sample_bits);
+  f.nBlockAlign = Narrow<int16_t>(f.wBitsPerSample / 8.0 * f.nChannels);
+  f.nAvgBytesPerSec = OneSecondBytes(f.nSamplesPerSec, f.nChannels, f.wBitsPerSample);
+  return f;
+}
 
 }  // namespace wendrix
