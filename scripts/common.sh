@@ -1,0 +1,50 @@
+# Shared by the scripts in this folder; sourced, never run.
+# Everything here is a function or a variable: sourcing it starts nothing.
+
+WENDRIX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+wendrix_log() { printf '[wendrix] %s\n' "$*" >&2; }
+wendrix_die() { printf '[wendrix] error: %s\n' "$*" >&2; exit 1; }
+
+# The Wine prefix every test and demo of this tree runs in. It lives under the build tree so a
+# clean clone never touches ~/.wine and `rm -rf build` resets Windows too. WENDRIX_WINEPREFIX
+# chooses another one; a WINEPREFIX set by the caller is ignored on purpose (it is usually a
+# personal prefix we must not register test controls in).
+wendrix_wine_env() {
+  export WINEPREFIX="${WENDRIX_WINEPREFIX:-$WENDRIX_ROOT/build/wineprefix}"
+  export WINEARCH=win64
+  export WINEDEBUG="${WENDRIX_WINEDEBUG:--all}"
+  # No Mono or Gecko install dialogs, no desktop menu entries written into $HOME.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+}
+
+# Creates the prefix on first use. Safe when several processes ask at once: one creates it under
+# a lock, the others wait for it; a prefix whose creation was interrupted is created again.
+wendrix_wine_prefix() {
+  wendrix_wine_env
+  local ready="$WINEPREFIX/.wendrix-ready"
+  [[ -e $ready ]] && return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    [[ -e $ready ]] && exit 0
+    rm -rf "$WINEPREFIX"
+    wendrix_log "creating Wine prefix $WINEPREFIX"
+    if ! wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1; then
+      cat "$WINEPREFIX.log" >&2
+      wendrix_die "wineboot -i failed for $WINEPREFIX"
+    fi
+    # wineboot returns before the server has written the registry to disk; waiting for the
+    # server to go makes the prefix complete before anyone is told it is ready.
+    wineserver -w
+    touch "$ready"
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# Stops the prefix's server and every Windows process in it, and waits until they are gone.
+wendrix_wine_stop() {
+  wendrix_wine_env
+  [[ -d $WINEPREFIX ]] || return 0
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}
