@@ -33,6 +33,11 @@ struct ChunkInfo {
 inline constexpr uint32_t kCreateRiff = 0x20;  // MMIO_CREATERIFF
 inline constexpr int32_t kSeekSet = 0;         // SEEK_SET
 inline constexpr uint32_t kFileOk = 0;         // MMSYSERR_NOERROR
+// Error results of the multimedia-file calls (the platform's MMSYSERR_/MMIOERR_ values).
+inline constexpr uint32_t kFileInvalidHandle = 5;  // MMSYSERR_INVALHANDLE: the file is closed
+inline constexpr uint32_t kFileCannotClose = 260;  // MMIOERR_CANNOTCLOSE
+inline constexpr uint32_t kFileCannotWrite = 262;  // MMIOERR_CANNOTWRITE
+inline constexpr uint32_t kFileCannotSeek = 263;   // MMIOERR_CANNOTSEEK
 
 // An open multimedia file, unbuffered: every write reaches the file at once. The calls report
 // problems through their results, as the platform's mmio functions do; none throws.
@@ -66,6 +71,9 @@ class BinaryFile {
   virtual void Close() = 0;
 };
 
+// The open calls throw the run-time error a host's own file statements give for the cause:
+// 76 "Path not found", 70 "Permission denied", 61 "Disk full", 75 "Path/File access error"
+// for anything else; the description names the path.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;

@@ -1,11 +1,120 @@
+// The WAVE file of a recording: a 46-byte header written when the recording starts, the
+// drain's appends, and the two sizes patched in when it stops.
+//
+//   0 "RIFF"  4 RIFF size  8 "WAVE"  12 "fmt "  16 18  20 the 18-byte format (cbSize 0)
+//   38 "data"  42 data size  46 the recorded bytes
+//
+// Both sizes hold 0 while the recording runs (readers and tools that follow a growing file
+// rely on that); no pad byte follows an odd data size.
+#include <cstdint>
+#include <string>
+
 #include "control/control.h"
 #include "platform/error.h"
+#include "platform/wave_format.h"
 
 namespace wendrix {
+namespace {
 
-// TODO(build): not built yet.
-void Control::WriteWaveHeader() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
-void Control::CreateDataChunk() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
-void Control::FinishWaveFile() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
+// The largest data size whose RIFF size (data size + 38) still fits a signed 32-bit field.
+constexpr int32_t kMaxDataBytes = INT32_MAX - 38;
+
+[[noreturn]] void HeaderFailure(const std::string& path, const std::string& what) {
+  throw Error(errc::PathFileAccess, "Cannot write the header of \"" + path + "\": " + what);
+}
+
+}  // namespace
+
+// Creates (or truncates) the output file and writes the RIFF header and the "fmt " chunk,
+// leaving the file at offset 38. Unlike the mmio calls it is built on, it does not let a
+// failure pass unnoticed: a file that cannot be created or a header call that fails throws,
+// with the file closed, so that the start can fail instead of recording into nothing.
+void Control::WriteWaveHeader() {
+  s_.FileFormat.wFormatTag = s_.DeviceFormat.wFormatTag;
+  s_.FileFormat.nChannels = s_.DeviceFormat.nChannels;
+  s_.FileFormat.nSamplesPerSec = s_.DeviceFormat.nSamplesPerSec;
+  s_.FileFormat.nAvgBytesPerSec = s_.DeviceFormat.nAvgBytesPerSec;
+  s_.FileFormat.nBlockAlign = s_.DeviceFormat.nBlockAlign;
+  s_.FileFormat.wBitsPerSample = s_.DeviceFormat.wBitsPerSample;
+
+  s_.FileHandle.reset();
+  s_.FileHandle = p_.files.CreateMultimediaFile(s_.OutputFileName);
+  MultimediaFile& file = *s_.FileHandle;
+  try {
+    const int32_t position = file.Seek(0, kSeekSet);
+    s_.LastFileResult = Variant::Long(position);
+    if (position != 0) HeaderFailure(s_.OutputFileName, "mmioSeek failed");
+
+    s_.RiffChunk.fccType = StringToFourCC("WAVE");
+    s_.RiffChunk.cksize = 0;
+    uint32_t result = file.CreateChunk(s_.RiffChunk, kCreateRiff);
+    s_.LastFileResult = Variant::Long(static_cast<int32_t>(result));
+    if (result != kFileOk) HeaderFailure(s_.OutputFileName, "mmioCreateChunk RIFF failed");
+
+    // Created with size 0: the ascend below writes the true size, 18.
+    s_.SubChunk.ckid = StringToFourCC("fmt ");
+    s_.SubChunk.cksize = 0;
+    result = file.CreateChunk(s_.SubChunk, 0);
+    s_.LastFileResult = Variant::Long(static_cast<int32_t>(result));
+    if (result != kFileOk) HeaderFailure(s_.OutputFileName, "mmioCreateChunk fmt failed");
+
+    const auto format = SerializeWaveFormat(s_.FileFormat);
+    const int32_t written = file.Write(format.data(), static_cast<int32_t>(format.size()));
+    s_.LastFileResult = Variant::Long(written);
+    if (written != static_cast<int32_t>(format.size())) {
+      HeaderFailure(s_.OutputFileName, "mmioWrite wrote " + std::to_string(written) + " of " +
+                                           std::to_string(format.size()) + " bytes");
+    }
+
+    result = file.Ascend(s_.SubChunk, 0);
+    s_.LastFileResult = Variant::Long(static_cast<int32_t>(result));
+    if (result != kFileOk) HeaderFailure(s_.OutputFileName, "mmioAscend fmt failed");
+  } catch (...) {
+    s_.FileHandle.reset();
+    throw;
+  }
+}
+
+// Writes the "data" chunk's header; the file then stands at offset 46, where the drain
+// appends. Throws, with the file closed, when the header cannot be written.
+void Control::CreateDataChunk() {
+  if (!s_.FileHandle) HeaderFailure(s_.OutputFileName, "the file is not open");
+  s_.SubChunk.ckid = StringToFourCC("data");
+  s_.SubChunk.cksize = 0;
+  const uint32_t result = s_.FileHandle->CreateChunk(s_.SubChunk, 0);
+  s_.LastFileResult = Variant::Long(static_cast<int32_t>(result));
+  if (result != kFileOk) {
+    s_.FileHandle.reset();
+    HeaderFailure(s_.OutputFileName, "mmioCreateChunk data failed");
+  }
+}
+
+// Closes the file and writes the data size (offset 42) and the RIFF size (offset 4) through a
+// second, binary opening. The chunks are never ascended, so the sizes come only from here.
+// A data size above kMaxDataBytes fails with error 6 after offset 42 was written; every other
+// failure throws at once. A failing close of the recording's handle does not stop the patch
+// (every byte was already written, unbuffered); it is reported after the patch.
+void Control::FinishWaveFile() {
+  bool close_failed = false;
+  uint32_t close_result = kFileOk;
+  if (s_.FileHandle) {
+    close_result = s_.FileHandle->Close();
+    s_.LastFileResult = Variant::Long(static_cast<int32_t>(close_result));
+    s_.FileHandle.reset();
+    close_failed = close_result != kFileOk;
+  }
+
+  auto file = p_.files.OpenBinaryFile(s_.OutputFileName);
+  file->WriteLongAt(42, s_.BytesRecorded);
+  if (s_.BytesRecorded > kMaxDataBytes) throw Error(errc::Overflow);
+  file->WriteLongAt(4, s_.BytesRecorded + 38);
+  file->Close();
+
+  if (close_failed) {
+    throw Error(errc::PathFileAccess, "Cannot close \"" + s_.OutputFileName +
+                                          "\": mmioClose failed with " +
+                                          std::to_string(close_result));
+  }
+}
 
 }  // namespace wendrix
