@@ -12,6 +12,8 @@ wendrix_die() { printf '[wendrix] error: %s\n' "$*" >&2; exit 1; }
 # personal prefix we must not register test controls in).
 wendrix_wine_env() {
   export WINEPREFIX="${WENDRIX_WINEPREFIX:-$WENDRIX_ROOT/build/wineprefix}"
+  # Wine needs a home directory even though the prefix is elsewhere; CI may not set one.
+  [[ -n ${HOME:-} ]] || export HOME="$(getent passwd "$(id -u)" | cut -d: -f6)"
   export WINEARCH=win64
   export WINEDEBUG="${WENDRIX_WINEDEBUG:--all}"
   # No Mono or Gecko install dialogs, no desktop menu entries written into $HOME.
