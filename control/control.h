@@ -115,6 +115,22 @@ class Control {
   // 387 at design time, 382 at run time: the refusal of a read-only property's put.
   [[noreturn]] void RefuseSet() const;
 
+  // Recorder internals (recording/recorder.cpp, recording/drain.cpp).
+  // Sets Timer1's interval from the ring the recorder was created with and the meter's
+  // visibility; does nothing while no recorder exists. Throws 380 when the interval would be 0.
+  void ApplyTickInterval();
+  void SetTickInterval(int32_t ring_bytes, int32_t bytes_per_second);
+  // The stop sequence, OnStop included. `reinit_if_pending`: re-create the recorder when a
+  // setting changed during the recording (not when the recorder is being released anyway).
+  void StopRecording(bool reinit_if_pending);
+  // Puts a failed start back to the ready state: no capture, no open file, no timer.
+  void RollBackStart();
+  // Steps 2 to 16 of the drain; `report` false keeps failures silent (destruction).
+  void TransferNewBytes(bool report);
+  // After a failed transfer the drain runs on every tick, at a fifth of the interval while
+  // the meter is hidden, until a transfer succeeds; `on` false ends that.
+  void SetDrainRetry(bool on);
+
   Platform p_;
   ControlState s_;
 };

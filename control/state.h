@@ -50,6 +50,18 @@ struct ControlState {
   int32_t BufferBytes = 0;          // backs BufferLength: ring length in bytes
   std::string OutputFileName;       // the path given to Wendrix_Start
   std::vector<int16_t> SampleWords;  // the bytes of the last drain as 16-bit samples
+
+  // --- The recorder's own bookkeeping (recording/recorder.cpp, recording/drain.cpp) ---
+  // Not part of the persisted or public state; they keep a recording whole through failures
+  // and re-entry.
+  Boolean CaptureRunning = False;   // RecorderBuffer was started for this recording, not stopped
+  Boolean FileNeedsFinish = False;  // the output file has its header and still awaits its sizes
+  Boolean StopInProgress = False;   // a stop sequence runs (a nested stop does nothing)
+  Boolean DrainReporting = False;   // the drain shows its report and changes nothing after it
+  Boolean AppendEnded = False;      // this recording writes no more (size limit or failed write)
+  Boolean DrainRetry = False;       // the last transfer failed: retry on every tick until one works
+  uint32_t RecordingSerial = 0;     // counts started recordings
+  std::string ReportedDrainFault;   // the drain failure last reported in this recording
 };
 
 }  // namespace wendrix

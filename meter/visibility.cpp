@@ -10,6 +10,7 @@ void Control::put_ShowVU(Boolean value) {
   p_.container.PropertyChanged("ShowVU");
   s_.ReinitPending = True;
   ApplyLayout();
+  ApplyTickInterval();  // keeps the drain period at half the ring's duration
 }
 
 // Nothing depends on the scale setting; it is stored, saved and re-lays the control out.

@@ -1,13 +1,231 @@
+// The recorder: opening and releasing the default recording device, and the start and stop
+// of a recording.
+//
+// States: not initialised (DeviceReady False), ready (DeviceReady True), recording (also
+// IsRecording True). A recording always ends through the stop sequence (StopRecording), also
+// when the recorder is released or re-created meanwhile, or the control is destroyed, so that
+// its file is always finished and no recorded byte is left behind.
+#include <exception>
+#include <string>
+
 #include "control/control.h"
 #include "platform/error.h"
+#include "recording/format.h"
+#include "recording/ring.h"
 
 namespace wendrix {
+namespace {
 
-// TODO(build): not built yet.
-Control::~Control() = default;
-Boolean Control::Init_DSWendrix() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
-Boolean Control::UnInit_DSWendrix() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
-Boolean Control::Wendrix_Start(const std::string&) { throw Error(errc::InvalidProcedureCall, "not built yet"); }
-Boolean Control::Wendrix_Stop() { throw Error(errc::InvalidProcedureCall, "not built yet"); }
+constexpr uint32_t kBufferDescSize = 20;  // sizeof(DSCBUFFERDESC) as the platform sees it
+
+// Sets a flag for the length of a scope and puts it back after.
+class FlagScope {
+ public:
+  FlagScope(Boolean& flag, Boolean value) : flag_(flag), old_(flag) { flag_ = value; }
+  ~FlagScope() { flag_ = old_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  Boolean& flag_;
+  Boolean old_;
+};
+
+}  // namespace
+
+Control::~Control() {
+  // A control destroyed in the middle of a recording still leaves a finished file. Nothing is
+  // shown and no event goes to a host that is letting the control go; nothing may throw.
+  if (s_.IsRecording == False) return;
+  try {
+    p_.timer.SetEnabled(false);
+  } catch (...) {
+  }
+  if (s_.CaptureRunning != False && s_.RecorderBuffer) {
+    try {
+      s_.RecorderBuffer->Stop();
+    } catch (...) {
+    }
+    s_.CaptureRunning = False;
+    try {
+      TransferNewBytes(false);
+    } catch (...) {
+    }
+  }
+  if (s_.FileNeedsFinish != False) {
+    try {
+      FinishWaveFile();
+    } catch (...) {
+    }
+    s_.FileNeedsFinish = False;
+  }
+  s_.IsRecording = False;
+}
+
+Boolean Control::Init_DSWendrix() {
+  // Releasing the recorder first also stops and finishes a running recording.
+  if (s_.DeviceReady != False) UnInit_DSWendrix();
+  ApplyLayout();
+  s_.DeviceFormat = DeriveDeviceFormat(s_.SampleRate, s_.ChannelCount, s_.SampleBits);
+  if (s_.AutoBufferSize != False) s_.BufferBytes = s_.DeviceFormat.nAvgBytesPerSec;
+  s_.RecorderDevice = p_.capture.CreateDefaultDevice();
+  s_.BufferDesc = CaptureBufferDesc{kBufferDescSize, 0, static_cast<uint32_t>(s_.BufferBytes), 0,
+                                    &s_.DeviceFormat};
+  SetTickInterval(s_.BufferBytes, s_.DeviceFormat.nAvgBytesPerSec);
+  s_.RecorderBuffer = s_.RecorderDevice->CreateCaptureBuffer(s_.BufferDesc);
+  s_.ReinitPending = False;
+  s_.DeviceReady = True;
+  return True;
+}
+
+Boolean Control::UnInit_DSWendrix() {
+  // A recording cannot go on without its ring buffer: it is stopped and its file finished
+  // first (with OnStop), instead of failing on every tick from now on.
+  if (s_.IsRecording != False) StopRecording(false);
+  // The member is emptied before the object it held is released, so that re-entry never sees
+  // a dying object.
+  auto buffer = std::move(s_.RecorderBuffer);
+  s_.RecorderBuffer.reset();
+  buffer.reset();
+  auto device = std::move(s_.RecorderDevice);
+  s_.RecorderDevice.reset();
+  device.reset();
+  s_.DeviceReady = False;
+  return True;
+}
+
+void Control::SetTickInterval(int32_t ring_bytes, int32_t bytes_per_second) {
+  const TickIntervals intervals = TickIntervalsFor(ring_bytes, bytes_per_second);
+  // The interval follows what the tick handler does: it meters (and drains every fifth tick)
+  // whenever ShowVU is not False, so any such value gets the shorter interval.
+  const bool meter_shown = s_.MeterVisible != False;
+  const int32_t interval = meter_shown ? intervals.meter_shown : intervals.meter_hidden;
+  if (interval == 0) {
+    // A timer with interval 0 never ticks: such a ring would record nothing at all.
+    throw Error(errc::InvalidPropertyValue,
+                "Invalid property value: a BufferLength of " + std::to_string(ring_bytes) +
+                    " bytes is too short to record at " + std::to_string(bytes_per_second) +
+                    " bytes per second (the tick interval would be 0 ms; half the buffer must last "
+                    "at least " + (meter_shown ? "3" : "1") + " ms)");
+  }
+  p_.timer.SetInterval(intervals.meter_hidden);
+  if (meter_shown) p_.timer.SetInterval(intervals.meter_shown);
+}
+
+void Control::ApplyTickInterval() {
+  if (s_.DeviceReady == False) return;
+  SetTickInterval(static_cast<int32_t>(s_.BufferDesc.dwBufferBytes),
+                  s_.DeviceFormat.nAvgBytesPerSec);
+}
+
+Boolean Control::Wendrix_Start(const std::string& file_name) {
+  s_.MeterDataReady = False;
+  s_.TickPhase = 0;
+  s_.ReinitPending = False;
+  if (s_.IsEnabled != True || s_.DeviceReady != True || s_.IsRecording != False) return False;
+
+  const uint32_t serial = ++s_.RecordingSerial;
+  try {
+    s_.OutputFileName = file_name;
+    s_.IsRecording = True;
+    p_.timer.SetEnabled(true);
+    s_.BytesRecorded = 0;
+    s_.AppendEnded = False;
+    s_.ReportedDrainFault.clear();
+    s_.DrainRetry = False;
+    p_.container.RaiseEvent(Event::OnStart);
+    // The host's handler may have stopped this recording, or stopped it and started another.
+    if (s_.RecordingSerial != serial || s_.IsRecording == False) return False;
+
+    WriteWaveHeader();
+    CreateDataChunk();
+    s_.FileNeedsFinish = True;
+    s_.RecorderBuffer->Start(kCaptureStartLooping);
+    s_.CaptureRunning = True;
+    // The recording reads from where this run of the buffer begins: a buffer started again, or
+    // created anew with another length, need not report the positions where the last
+    // recording's transfers ended.
+    int32_t device_position = 0;
+    int32_t read_position = 0;
+    s_.RecorderBuffer->GetCurrentPosition(device_position, read_position);
+    if (read_position < 0 || static_cast<uint32_t>(read_position) >= s_.BufferDesc.dwBufferBytes) {
+      throw Error(errc::InvalidProcedureCall,
+                  "IDirectSoundCaptureBuffer::GetCurrentPosition reported " +
+                      std::to_string(read_position) + ", outside the ring buffer");
+    }
+    s_.DeviceCursor = device_position;
+    s_.ReadCursor = read_position;
+    s_.DrainOffset = read_position;
+    return True;
+  } catch (const std::exception& e) {
+    const Error* error = dynamic_cast<const Error*>(&e);
+    const std::string text = error ? error->description() : std::string(e.what());
+    if (s_.RecordingSerial == serial && s_.IsRecording != False && s_.StopInProgress == False) {
+      RollBackStart();
+    }
+    p_.container.MessageBox(text);
+    return False;
+  }
+}
+
+void Control::RollBackStart() {
+  if (s_.CaptureRunning != False && s_.RecorderBuffer) {
+    try {
+      s_.RecorderBuffer->Stop();
+    } catch (const Error&) {
+    }
+  }
+  s_.CaptureRunning = False;
+  SetDrainRetry(false);
+  // Closing leaves whatever header was written; the file was never a recording.
+  s_.FileHandle.reset();
+  s_.FileNeedsFinish = False;
+  s_.IsRecording = False;
+  s_.TickPhase = 0;
+  try {
+    p_.timer.SetEnabled(false);
+  } catch (const Error&) {
+  }
+}
+
+Boolean Control::Wendrix_Stop() {
+  if (s_.IsEnabled != True || s_.IsRecording == False) return False;
+  // A stop asked for from inside a stop (an OnStop handler) has nothing left to do.
+  if (s_.StopInProgress != False) return False;
+  StopRecording(true);
+  return True;
+}
+
+void Control::StopRecording(bool reinit_if_pending) {
+  if (s_.StopInProgress != False) return;
+  FlagScope stopping(s_.StopInProgress, True);
+
+  if (s_.CaptureRunning != False) {
+    if (s_.RecorderBuffer) s_.RecorderBuffer->Stop();
+    s_.CaptureRunning = False;
+    // What the device recorded since the last transfer belongs to the recording too. A drain
+    // that is showing its report has finished its work, so this transfer may run beside it.
+    if (s_.DrainBusy == False || s_.DrainReporting != False) TransferNewBytes(true);
+    SetDrainRetry(false);
+  }
+  if (s_.FileNeedsFinish != False) {
+    FinishWaveFile();
+    s_.FileNeedsFinish = False;
+  }
+  // OnStop comes while IsRecording is still True and the timer still runs: a handler that
+  // starts a new recording from here is refused.
+  p_.container.RaiseEvent(Event::OnStop);
+  s_.IsRecording = False;
+  p_.timer.SetEnabled(false);
+  s_.TickPhase = 0;
+  ClearLeftMeter();
+  ClearRightMeter();
+  if (reinit_if_pending && s_.ReinitPending != False) {
+    // A format or meter setting changed during the recording: the recorder takes it now.
+    UnInit_DSWendrix();
+    Init_DSWendrix();
+    s_.ReinitPending = False;
+  }
+}
 
 }  // namespace wendrix

@@ -1,0 +1,58 @@
+// Pure arithmetic of the recorder: distances on the ring buffer and the two regions of a
+// locked range, the tick interval of Timer1, the bounds of the sample block, and the size
+// limit of the data chunk. The operations that change the control's state call these.
+#pragma once
+
+#include <cstdint>
+
+namespace wendrix {
+
+// Bytes from `offset` up to `read_position` on a ring of `ring_length` bytes: when the read
+// position lies before the offset the device has wrapped, and the ring length is added.
+// Both positions are expected in 0 .. ring_length - 1; the result is then below the ring length.
+int64_t RingDistance(int64_t offset, int64_t read_position, int64_t ring_length);
+
+// The offset after `bytes` more were taken from `offset`: the ring length is subtracted once
+// when the sum reaches it.
+int64_t AdvanceRingOffset(int64_t offset, int64_t bytes, int64_t ring_length);
+
+// The two regions of `bytes` bytes from `offset`: the first runs to the ring's end at most,
+// the second (empty unless the range wraps) continues at offset 0.
+struct RingSplit {
+  uint32_t first = 0;
+  uint32_t second = 0;
+};
+RingSplit SplitRing(uint32_t offset, uint32_t bytes, uint32_t ring_length);
+
+// Timer1's interval for a ring of `ring_bytes` at `bytes_per_second`: the ring's duration in
+// milliseconds with its fraction dropped, halved and rounded to the nearest integer (ties to
+// even), so that the timer ticks twice per ring; while the meter is shown a fifth of that,
+// rounded the same way, since then only every fifth tick drains. Throws Error 11 for a byte
+// rate of 0 and Error 6 when the interval does not fit 32 bits. The result may be 0 or
+// negative; the caller decides what to do with such a ring.
+struct TickIntervals {
+  int32_t meter_hidden = 0;
+  int32_t meter_shown = 0;
+};
+TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second);
+
+// The upper bound of SampleWords after a transfer of n bytes: n / 2 + 1 rounded to the
+// nearest integer (ties to even). So n = 8 gives 5 (six words, the last two zero) and n = 5
+// gives 4.
+int32_t SampleWordsUpperBound(int64_t n);
+
+// The word of SampleWords where the second region of a transfer lands: half the first
+// region's size, rounded to the nearest integer (ties to even). An even first region is
+// followed without a gap; a first region of 5 bytes puts the second over its fifth byte
+// (word 2), one of 7 bytes after a zero byte (word 4).
+int32_t SecondRegionWord(uint32_t first_size);
+
+// The most sample bytes a data chunk may hold: the RIFF size, data size + 38, must fit a
+// signed 32-bit field.
+inline constexpr int64_t kMaxDataBytes = 2147483647 - 38;  // 2,147,483,609
+
+// How many of `bytes` may still be appended when `recorded` are in the file: all of them when
+// they fit under kMaxDataBytes, else the whole frames of `block_align` bytes that do.
+int64_t BytesThatFit(int64_t recorded, int64_t bytes, int32_t block_align);
+
+}  // namespace wendrix

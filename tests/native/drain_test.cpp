@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "recording/ring.h"
+#include "tests/native/recorder_fixture.h"
+
+namespace wendrix::test {
+namespace {
+
+using sim::CaptureCall;
+using sim::Signal;
+
+TEST(RingArithmetic, DistanceSplitAndAdvance) {
+  struct Case {
+    int64_t offset, read, ring;
+    int64_t n;
+    uint32_t first, second;
+    int64_t next;
+  };
+  const Case cases[] = {
+      {150000, 20000, 176400, 46400, 26400, 20000, 20000},  // wrapped past the end
+      {0, 88200, 176400, 88200, 88200, 0, 88200},
+      {88200, 0, 176400, 88200, 88200, 0, 0},  // ends exactly at the ring's end
+      {1000, 1000, 176400, 0, 0, 0, 1000},     // nothing new
+      {0, 176399, 176400, 176399, 176399, 0, 176399},
+      {176399, 176398, 176400, 176399, 1, 176398, 176398},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.offset);
+    EXPECT_EQ(RingDistance(c.offset, c.read, c.ring), c.n);
+    const RingSplit split = SplitRing(static_cast<uint32_t>(c.offset), static_cast<uint32_t>(c.n),
+                                      static_cast<uint32_t>(c.ring));
+    EXPECT_EQ(split.first, c.first);
+    EXPECT_EQ(split.second, c.second);
+    EXPECT_EQ(AdvanceRingOffset(c.offset, c.n, c.ring), c.next);
+  }
+}
+
+TEST(RingArithmetic, SampleBlockBoundsRoundHalvesToEven) {
+  // n -> upper bound of SampleWords: n / 2 + 1 rounded half to even.
+  const std::pair<int64_t, int32_t> bounds[] = {{8, 5}, {1, 2}, {3, 2}, {5, 4}, {7, 4},
+                                                {9, 6}, {88200, 44101}, {11025, 5514}};
+  for (const auto& [n, m] : bounds) EXPECT_EQ(SampleWordsUpperBound(n), m) << n;
+  // first region -> word of the second region.
+  const std::pair<uint32_t, int32_t> words[] = {{4, 2}, {5, 2}, {7, 4}, {1, 0}, {3, 2}, {26400, 13200}};
+  for (const auto& [first, k] : words) EXPECT_EQ(SecondRegionWord(first), k) << first;
+}
+
+TEST(RingArithmetic, WholeFramesUpToTheDataChunkLimit) {
+  EXPECT_EQ(kMaxDataBytes, 2147483609);
+  EXPECT_EQ(BytesThatFit(0, 176400, 4), 176400);
+  EXPECT_EQ(BytesThatFit(kMaxDataBytes - 176400, 176400, 4), 176400);
+  EXPECT_EQ(BytesThatFit(kMaxDataBytes - 1001, 5000, 4), 1000);
+  EXPECT_EQ(BytesThatFit(kMaxDataBytes - 1001, 5000, 1), 1001);
+  EXPECT_EQ(BytesThatFit(kMaxDataBytes - 3, 5000, 4), 0);
+  EXPECT_EQ(BytesThatFit(kMaxDataBytes, 5000, 2), 0);
+}
+
+// A recording in progress whose next drain is driven by hand.
+struct DrainRig : RecorderRig {
+  DrainRig(int32_t rate, int32_t channels, int32_t bits, int32_t ring, Boolean show_vu = True) {
+    SetFormat(rate, channels, bits);
+    SetRing(ring);
+    control.put_ShowVU(show_vu);
+    control.Init_DSWendrix();
+    control.Wendrix_Start(Path());
+  }
+  const std::vector<uint8_t>& Words() const {
+    words_.resize(s.SampleWords.size() * 2);
+    std::memcpy(words_.data(), s.SampleWords.data(), words_.size());
+    return words_;
+  }
+  mutable std::vector<uint8_t> words_;
+};
+
+TEST(Drain, SixteenBitStereoBlockHasItsZeroTail) {
+  DrainRig rig(44100, 2, 16, 176400);
+  rig.capture.signal = Signal::Samples({100, -100, 0x1234, 0x7FFF});
+  rig.capture.AdvanceFrames(2);
+  rig.control.UpdateRecording();
+  EXPECT_EQ(rig.s.SampleBytes,
+            (std::vector<uint8_t>{100, 0, 0x9C, 0xFF, 0x34, 0x12, 0xFF, 0x7F, 0}));
+  EXPECT_EQ(rig.s.SampleWords, (std::vector<int16_t>{100, -100, 0x1234, 0x7FFF, 0, 0}));
+  EXPECT_EQ(rig.s.MeterDataReady, True);
+  EXPECT_EQ(rig.s.BytesRecorded, 8);
+  EXPECT_EQ(rig.s.DrainOffset, 8);
+  EXPECT_EQ(rig.capture.CallsSince(0, "Unlock"), std::vector<std::string>{"Unlock 8+0"});
+}
+
+TEST(Drain, OddFirstRegionsPutTheSecondHalfAWordOff) {
+  struct Case {
+    uint32_t first_region;
+    std::vector<uint8_t> words;  // SampleWords as bytes, the first region's bytes as 1.., the second's as 101..
+  };
+  const Case cases[] = {
+      // 5 bytes: the second region lands on word 2, over the fifth byte.
+      {5, {1, 2, 3, 4, 101, 102, 103, 104, 105, 0, 0, 0, 0, 0}},
+      // 7 bytes: it lands on word 4, after a zero byte.
+      {7, {1, 2, 3, 4, 5, 6, 7, 0, 101, 102, 103, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first_region);
+    // 8-bit mono on a 40-byte ring, meter hidden (an interval of 2 ms).
+    DrainRig rig(11025, 1, 8, 40, False);
+    const uint32_t to_seam = 40 - c.first_region;
+    const uint32_t second = 10 - c.first_region;
+    std::vector<int32_t> samples(to_seam, 7);
+    for (uint32_t i = 1; i <= c.first_region; ++i) samples.push_back(static_cast<int32_t>(i));
+    for (uint32_t i = 1; i <= second; ++i) samples.push_back(static_cast<int32_t>(100 + i));
+    rig.capture.signal = Signal::Samples(samples);
+    rig.capture.AdvanceFrames(to_seam);
+    rig.control.UpdateRecording();
+    ASSERT_EQ(rig.s.DrainOffset, static_cast<int32_t>(to_seam));
+    rig.capture.AdvanceFrames(10);
+    rig.control.UpdateRecording();
+
+    std::vector<uint8_t> bytes;
+    for (uint32_t i = 1; i <= c.first_region; ++i) bytes.push_back(static_cast<uint8_t>(i));
+    for (uint32_t i = 1; i <= second; ++i) bytes.push_back(static_cast<uint8_t>(100 + i));
+    bytes.push_back(0);
+    EXPECT_EQ(rig.s.SampleBytes, bytes) << "the file's bytes have no seam";
+    EXPECT_EQ(rig.Words(), c.words);
+    EXPECT_EQ(rig.s.DrainOffset, static_cast<int32_t>(second));
+    rig.control.Wendrix_Stop();
+    EXPECT_EQ(rig.Data(), rig.capture.recorded());
+    EXPECT_EQ(rig.File().size(), 46u + to_seam + 10) << "no pad byte";
+  }
+}
+
+TEST(Drain, NothingNewLeavesTheBlockAndCountsAlone) {
+  DrainRig rig(44100, 2, 16, 176400);
+  rig.capture.signal = Signal::Noise(1);
+  rig.capture.Advance(10);
+  rig.control.UpdateRecording();
+  const auto block = rig.s.SampleWords;
+  const int32_t recorded = rig.s.BytesRecorded;
+  const size_t mark = rig.capture.calls.size();
+  rig.control.UpdateRecording();
+  EXPECT_EQ(rig.capture.CallsSince(mark), std::vector<std::string>{"GetCurrentPosition 1764 1764"});
+  EXPECT_EQ(rig.s.SampleWords, block);
+  EXPECT_EQ(rig.s.BytesRecorded, recorded);
+}
+
+TEST(Drain, ABusyDrainKeepsOthersOut) {
+  DrainRig rig(44100, 2, 16, 176400);
+  rig.capture.Advance(10);
+  rig.s.DrainBusy = True;
+  const size_t mark = rig.capture.calls.size();
+  rig.control.UpdateRecording();
+  EXPECT_EQ(rig.capture.calls.size(), mark);
+  rig.s.DrainBusy = False;
+  rig.control.UpdateRecording();
+  EXPECT_EQ(rig.s.BytesRecorded, 1764);
+}
+
+// A device call that fails once is reported in one box; the drain takes the same bytes again
+// on the next tick, so nothing the device recorded is lost.
+TEST(Drain, AFailingDeviceCallIsReportedOnceAndNothingIsLost) {
+  struct Case {
+    CaptureCall call;
+    const char* text;
+  };
+  const Case cases[] = {
+      {CaptureCall::Position, "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost0"},
+      {CaptureCall::Lock, "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost88200"},
+      {CaptureCall::Unlock, "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost88200"},
+  };
+  for (const Boolean show_vu : {True, False}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << static_cast<int>(c.call) << " ShowVU " << show_vu);
+      DrainRig rig(44100, 2, 16, 176400, show_vu);
+      rig.capture.signal = Signal::Noise(12);
+      rig.capture.read_lag_frames = 32;
+      rig.Drains(1);
+      // The second drain fails three times in a row (it is tried again on every tick).
+      rig.capture.FailAlways(c.call, Error::Platform(sim::kDsErrBufferLost,
+                                                     "IDirectSoundCaptureBuffer: buffer lost"));
+      rig.Drains(1);
+      rig.Tick(2);
+      rig.capture.ClearFailures();
+      rig.Drains(3);
+      EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+      EXPECT_EQ(rig.host.message_boxes, std::vector<std::string>{c.text});
+      EXPECT_EQ(rig.Data(), rig.capture.recorded());
+      // Every lock the drain took is given back (a refused unlock keeps its region locked).
+      if (c.call != CaptureCall::Unlock) {
+        EXPECT_EQ(rig.capture.buffer()->outstanding_locks(), 0);
+      }
+      // The interval is back to normal.
+      EXPECT_EQ(rig.host.interval(), show_vu ? 100 : 500);
+    }
+  }
+}
+
+TEST(Drain, ALastingFailureIsReportedOncePerCause) {
+  DrainRig rig(44100, 2, 16, 176400);
+  rig.capture.FailAlways(CaptureCall::Lock, Error::Platform(sim::kDsErrBufferLost, "lock refused"));
+  rig.Drains(4);
+  EXPECT_EQ(rig.host.message_boxes.size(), 1u);
+  // Another cause is news.
+  rig.capture.ClearFailures();
+  rig.capture.FailAlways(CaptureCall::Position, Error::Platform(sim::kDsErrGeneric, "no position"));
+  rig.Drains(2);
+  EXPECT_EQ(rig.host.message_boxes.size(), 2u);
+  // After a transfer that worked, the same cause is news again.
+  rig.capture.ClearFailures();
+  rig.Drains(1);
+  rig.capture.FailAlways(CaptureCall::Position, Error::Platform(sim::kDsErrGeneric, "no position"));
+  rig.Drains(1);
+  EXPECT_EQ(rig.host.message_boxes.size(), 3u);
+  EXPECT_EQ(rig.host.message_boxes.back(), "private update wendrix Error: no position0");
+}
+
+// The host delivers ticks while the drain's report is open: their meter part runs, their
+// drain keeps out; after the box the recording goes on without a gap.
+TEST(Drain, AReportThatLetsTicksThroughLosesNothing) {
+  DrainRig rig(44100, 2, 16, 176400);
+  rig.capture.signal = Signal::Noise(13);
+  int ticks_in_box = 0;
+  rig.host.on_message_box = [&](const std::string&) {
+    EXPECT_EQ(rig.s.DrainBusy, True);
+    const size_t mark = rig.capture.calls.size();
+    rig.Tick(3);
+    ticks_in_box += 3;
+    EXPECT_TRUE(rig.capture.CallsSince(mark, "GetCurrentPosition").empty());
+  };
+  rig.Drains(1);
+  rig.capture.FailNext(CaptureCall::Unlock, Error::Platform(sim::kDsErrGeneric, "unlock failed"));
+  rig.Drains(1);
+  EXPECT_EQ(ticks_in_box, 3);
+  EXPECT_EQ(rig.s.DrainBusy, False);
+  rig.Drains(2);
+  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  EXPECT_EQ(rig.host.message_boxes.size(), 1u);
+  EXPECT_EQ(rig.Data(), rig.capture.recorded());
+}
+
+// A stop that comes while the drain's report is open (a level handler during the box) still
+// takes the tail.
+TEST(Drain, AStopDuringTheReportStillTakesTheTail) {
+  DrainRig rig(44100, 2, 16, 176400);
+  rig.capture.signal = Signal::Noise(14);
+  rig.host.on_message_box = [&](const std::string&) {
+    rig.capture.Advance(100);
+    EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  };
+  rig.Drains(2);
+  rig.capture.FailNext(CaptureCall::Lock, Error::Platform(sim::kDsErrGeneric, "lock failed"));
+  rig.Drains(1);
+  EXPECT_EQ(rig.s.IsRecording, False);
+  EXPECT_EQ(rig.s.DrainBusy, False);
+  EXPECT_EQ(rig.host.message_boxes.size(), 1u);
+  EXPECT_EQ(rig.Data(), rig.capture.recorded());
+  EXPECT_EQ(rig.capture.recorded().size(), 16u * 17640);
+}
+
+}  // namespace
+}  // namespace wendrix::test
