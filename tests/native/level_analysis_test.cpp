@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/control.h"
@@ -185,25 +186,31 @@ TEST_F(MeterFixture, TheWordWithoutAMagnitudeLeavesThePeak) {
 }
 
 TEST_F(MeterFixture, EventsComeBeforeTheLevelsAreStored) {
-  std::vector<std::string> seen;
+  // What the host's handlers read through dBLeft and dBRight while they run.
+  std::vector<std::pair<Event, std::pair<Variant, Variant>>> seen;
   host.on_event = [&](Event e) {
-    seen.push_back(std::to_string(static_cast<int>(e)) + " " +
-                   std::to_string(static_cast<int>(s.LevelLeftDb.type())) + " " +
-                   std::to_string(static_cast<int>(s.LevelRightDb.type())));
+    seen.push_back({e, {control.get_dBLeft(), control.get_dBRight()}});
   };
   Frames16(20, 1000, 2000);
   control.MeterSlice(kTicks[0]);
-  // Integer (2) -200 still stored while both handlers run.
-  EXPECT_EQ(seen, (std::vector<std::string>{"1 2 2", "2 2 2"}));
-  EXPECT_EQ(s.LevelLeftDb, Variant::Cy(LevelOfPeak(1000, 32767)));
-  EXPECT_EQ(s.LevelRightDb, Variant::Cy(LevelOfPeak(2000, 32767)));
+  const auto no_sound = std::make_pair(Variant::String("No Sound"), Variant::String("No Sound"));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].first, Event::dBOnChangeLeft);
+  EXPECT_EQ(seen[0].second, no_sound);
+  EXPECT_EQ(seen[1].first, Event::dBOnChangeRight);
+  EXPECT_EQ(seen[1].second, no_sound);
+  const Variant first_left = Variant::Cy(LevelOfPeak(1000, 32767));
+  const Variant first_right = Variant::Cy(LevelOfPeak(2000, 32767));
+  EXPECT_EQ(control.get_dBLeft(), first_left);
+  EXPECT_EQ(control.get_dBRight(), first_right);
 
-  // On the next slice the handler sees the first slice's levels.
-  Currency during{};
-  host.on_event = [&](Event) { during = Left(); };
+  // On the next slice the handlers see the first slice's levels.
+  seen.clear();
   Frames16(20, 3000, 3000);
   control.MeterSlice(kTicks[1]);
-  EXPECT_EQ(during, LevelOfPeak(1000, 32767));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].second, std::make_pair(first_left, first_right));
+  EXPECT_EQ(seen[1].second, std::make_pair(first_left, first_right));
   EXPECT_EQ(Left(), LevelOfPeak(3000, 32767));
 }
 

@@ -87,19 +87,6 @@ TEST(SimFiles, CreateTruncatesAndEveryWriteIsOnDiskAtOnce) {
   EXPECT_EQ(*SimFileSystem::ReadAll(path), Text("aZc"));
 }
 
-TEST(SimFiles, ClosedFileRefusesEveryCall) {
-  TempDir dir;
-  SimFileSystem fs;
-  auto file = fs.CreateMultimediaFile(dir.File("a.bin"));
-  ASSERT_EQ(file->Close(), kFileOk);
-  ChunkInfo chunk;
-  EXPECT_EQ(file->Close(), kFileInvalidHandle);
-  EXPECT_EQ(file->Write("a", 1), -1);
-  EXPECT_EQ(file->Seek(0, kSeekSet), -1);
-  EXPECT_EQ(file->CreateChunk(chunk, 0), kFileInvalidHandle);
-  EXPECT_EQ(file->Ascend(chunk, 0), kFileInvalidHandle);
-}
-
 TEST(SimFiles, FullDiskCutsWritesShortAndOverwritingStillWorks) {
   TempDir dir;
   SimFileSystem fs;
