@@ -1,19 +1,66 @@
 #include "platform/variant.h"
 
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <string_view>
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/number_text.h"
 
 namespace wendrix {
 
-Variant Variant::Integer(int16_t v) { Variant r; r.type_ = VarType::Integer; r.i_ = v; return r; }
-Variant Variant::Long(int32_t v) { Variant r; r.type_ = VarType::Long; r.i_ = v; return r; }
-Variant Variant::Single(float v) { Variant r; r.type_ = VarType::Single; r.d_ = v; return r; }
-Variant Variant::Double(double v) { Variant r; r.type_ = VarType::Double; r.d_ = v; return r; }
-Variant Variant::Cy(Currency v) { Variant r; r.type_ = VarType::Currency; r.i_ = v.ten_thousandths; return r; }
-Variant Variant::String(std::string utf8) { Variant r; r.type_ = VarType::String; r.s_ = std::move(utf8); return r; }
-Variant Variant::ErrorCode(int32_t scode) { Variant r; r.type_ = VarType::Error; r.i_ = scode; return r; }
-Variant Variant::Bool(Boolean v) { Variant r; r.type_ = VarType::Boolean; r.i_ = v; return r; }
+Variant Variant::Integer(int16_t v) {
+  Variant r;
+  r.type_ = VarType::Integer;
+  r.i_ = v;
+  return r;
+}
+Variant Variant::Long(int32_t v) {
+  Variant r;
+  r.type_ = VarType::Long;
+  r.i_ = v;
+  return r;
+}
+Variant Variant::Single(float v) {
+  Variant r;
+  r.type_ = VarType::Single;
+  r.d_ = v;
+  return r;
+}
+Variant Variant::Double(double v) {
+  Variant r;
+  r.type_ = VarType::Double;
+  r.d_ = v;
+  return r;
+}
+Variant Variant::Cy(Currency v) {
+  Variant r;
+  r.type_ = VarType::Currency;
+  r.i_ = v.ten_thousandths;
+  return r;
+}
+Variant Variant::String(std::string utf8) {
+  Variant r;
+  r.type_ = VarType::String;
+  r.s_ = std::move(utf8);
+  return r;
+}
+Variant Variant::ErrorCode(int32_t scode) {
+  Variant r;
+  r.type_ = VarType::Error;
+  r.i_ = scode;
+  return r;
+}
+Variant Variant::Bool(Boolean v) {
+  Variant r;
+  r.type_ = VarType::Boolean;
+  r.i_ = v;
+  return r;
+}
 
 bool operator==(const Variant& a, const Variant& b) {
   if (a.type_ != b.type_) return false;
@@ -28,15 +75,252 @@ bool operator==(const Variant& a, const Variant& b) {
   }
 }
 
-// TODO(build): coercions not built yet.
-Boolean Variant::ToBoolean() const { throw Error(errc::TypeMismatch); }
-int16_t Variant::ToInteger() const { throw Error(errc::TypeMismatch); }
-int32_t Variant::ToLong() const { throw Error(errc::TypeMismatch); }
-double Variant::ToDouble() const { throw Error(errc::TypeMismatch); }
-bool NumericEquals(const Variant&, double) { return false; }
-bool ParseNumber(const std::string&, double&) { return false; }
-double RoundHalfEven(double v) { return v; }
-Currency CurrencyFromDouble(double) { return {}; }
+namespace {
+
+[[noreturn]] void Fail(number_text::Outcome outcome) {
+  throw Error(outcome == number_text::Outcome::Overflow ? errc::Overflow : errc::TypeMismatch);
+}
+
+number_text::Number ReadNumber(const std::string& text) {
+  number_text::Number number;
+  const number_text::Outcome outcome = number_text::Read(text, number);
+  if (outcome != number_text::Outcome::Ok) Fail(outcome);
+  return number;
+}
+
+double DoubleFromText(const std::string& text) {
+  double value = 0;
+  const number_text::Outcome outcome = number_text::ToDouble(ReadNumber(text), value);
+  if (outcome != number_text::Outcome::Ok) Fail(outcome);
+  return value;
+}
+
+int32_t IntegerFromText(const std::string& text, int bits) {
+  int32_t value = 0;
+  const number_text::Outcome outcome = number_text::ToInteger(ReadNumber(text), bits, value);
+  if (outcome != number_text::Outcome::Ok) Fail(outcome);
+  return value;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The words first, in any case but without blanks; then the literal forms; then any number.
+Boolean BooleanFromText(const std::string& text) {
+  const std::string_view word(text.c_str());  // up to a NUL, as the BSTR is read
+  if (EqualsIgnoringCase(word, "True") || word == "#TRUE#") return True;
+  if (EqualsIgnoringCase(word, "False") || word == "#FALSE#") return False;
+  return DoubleFromText(text) != 0 ? True : False;
+}
+
+// A floating-point value fits when it lies within half a unit of the range (the lower bound
+// is inclusive: -32768.5 rounds to the even -32768). NaN never fits.
+int32_t IntegerFromDouble(double value, int bits) {
+  const double lowest = -std::ldexp(1.0, bits - 1);
+  const double highest = std::ldexp(1.0, bits - 1) - 1;
+  if (!(value >= lowest - 0.5 && value < highest + 0.5)) throw Error(errc::Overflow);
+  return static_cast<int32_t>(RoundHalfEven(value));
+}
+
+int32_t IntegerFromCurrency(int64_t ten_thousandths, int bits) {
+  int64_t whole = ten_thousandths / 10000;
+  const int64_t rest = ten_thousandths % 10000;  // carries the sign of the value
+  if (rest > 5000 || (rest == 5000 && (whole & 1) != 0)) ++whole;
+  if (rest < -5000 || (rest == -5000 && (whole & 1) != 0)) --whole;
+  const int64_t lowest = -(int64_t{1} << (bits - 1));
+  const int64_t highest = (int64_t{1} << (bits - 1)) - 1;
+  if (whole < lowest || whole > highest) throw Error(errc::Overflow);
+  return static_cast<int32_t>(whole);
+}
+
+int32_t IntegerFromInteger(int64_t value, int bits) {
+  if (value < -(int64_t{1} << (bits - 1)) || value >= (int64_t{1} << (bits - 1))) {
+    throw Error(errc::Overflow);
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+int32_t Variant::ToIntegerOfBits(int bits) const {
+  switch (type_) {
+    case VarType::Empty:
+      return 0;
+    case VarType::Integer:
+    case VarType::Long:
+    case VarType::Boolean:
+      return IntegerFromInteger(i_, bits);
+    case VarType::Single:
+    case VarType::Double:
+      return IntegerFromDouble(d_, bits);
+    case VarType::Currency:
+      return IntegerFromCurrency(i_, bits);
+    case VarType::String:
+      return IntegerFromText(s_, bits);
+    case VarType::Error:
+      break;
+  }
+  throw Error(errc::TypeMismatch);
+}
+
+Boolean Variant::ToBoolean() const {
+  switch (type_) {
+    case VarType::Empty:
+      return False;
+    case VarType::Boolean:
+      return boolean();  // kept as stored, even a value other than True or False
+    case VarType::Integer:
+    case VarType::Long:
+    case VarType::Currency:
+      return i_ != 0 ? True : False;
+    case VarType::Single:
+    case VarType::Double:
+      return d_ != 0 ? True : False;  // NaN is not zero
+    case VarType::String:
+      return BooleanFromText(s_);
+    case VarType::Error:
+      break;
+  }
+  throw Error(errc::TypeMismatch);
+}
+
+int16_t Variant::ToInteger() const { return static_cast<int16_t>(ToIntegerOfBits(16)); }
+
+int32_t Variant::ToLong() const { return ToIntegerOfBits(32); }
+
+double Variant::ToDouble() const {
+  switch (type_) {
+    case VarType::Empty:
+      return 0;
+    case VarType::Integer:
+    case VarType::Long:
+    case VarType::Boolean:
+      return static_cast<double>(i_);
+    case VarType::Single:
+    case VarType::Double:
+      return d_;
+    case VarType::Currency:
+      return CurrencyToDouble(currency());
+    case VarType::String:
+      return DoubleFromText(s_);
+    case VarType::Error:
+      break;
+  }
+  throw Error(errc::TypeMismatch);
+}
+
+bool NumericEquals(const Variant& v, double number) {
+  switch (v.type()) {
+    case VarType::Empty:
+      return number == 0;
+    case VarType::Integer:
+      return v.integer() == number;
+    case VarType::Long:
+      return v.long_value() == number;
+    case VarType::Boolean:
+      return v.boolean() == number;
+    case VarType::Single:
+      return v.single() == number;
+    case VarType::Double:
+      return v.double_value() == number;
+    case VarType::Currency:
+      return CurrencyToDouble(v.currency()) == number;
+    case VarType::String: {
+      double value = 0;
+      return ParseNumber(v.string(), value) && value == number;
+    }
+    case VarType::Error:
+      break;
+  }
+  return false;
+}
+
+bool ParseNumber(const std::string& text, double& out) {
+  number_text::Number number;
+  return number_text::Read(text, number) == number_text::Outcome::Ok &&
+         number_text::ToDouble(number, out) == number_text::Outcome::Ok;
+}
+
+double RoundHalfEven(double value) {
+  if (!std::isfinite(value)) return value;
+  const double below = std::floor(value);
+  const double fraction = value - below;  // exact
+  if (fraction < 0.5) return below;
+  if (fraction > 0.5) return below + 1;
+  return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+
+namespace {
+
+// Shifts a magnitude right by `shift` bits, rounding to nearest with ties to even.
+uint64_t ShiftRightRounding(uint64_t value, int shift) {
+  if (shift <= 0) return value;
+  if (shift > 64) return 0;  // below a half
+  const uint64_t kept = shift == 64 ? 0 : value >> shift;
+  const uint64_t dropped = shift == 64 ? value : value & ((uint64_t{1} << shift) - 1);
+  const uint64_t half = uint64_t{1} << (shift - 1);
+  return dropped > half || (dropped == half && (kept & 1) != 0) ? kept + 1 : kept;
+}
+
+// |value| × 10000 as the x87 computes it in OLE Automation: the exact product rounded to a
+// 64-bit significand, then to an integer, both to nearest with ties to even. False when the
+// result (with its sign) does not fit in 64 bits.
+bool ScaleToTenThousandths(double value, int64_t& out) {
+  if (!std::isfinite(value)) return false;
+  if (value == 0) {
+    out = 0;
+    return true;
+  }
+  int exponent = 0;
+  const auto significand =
+      static_cast<uint64_t>(std::ldexp(std::frexp(std::fabs(value), &exponent), 53));
+  int shift = exponent - 53;  // |value| = significand × 2^shift
+
+  // significand × 10000 (below 2^67) as high:low.
+  const uint64_t low_product = (significand & 0xFFFFFFFFu) * 10000;
+  const uint64_t high_product = (significand >> 32) * 10000;
+  uint64_t low = low_product + (high_product << 32);
+  const uint64_t high = (high_product >> 32) + (low < low_product ? 1 : 0);
+  if (high != 0) {
+    const int extra = 64 - std::countl_zero(high);
+    const uint64_t dropped = low & ((uint64_t{1} << extra) - 1);
+    const uint64_t half = uint64_t{1} << (extra - 1);
+    uint64_t kept = (low >> extra) | (high << (64 - extra));
+    shift += extra;
+    if (dropped > half || (dropped == half && (kept & 1) != 0)) {
+      if (++kept == 0) {  // rounded up to 2^64
+        kept = uint64_t{1} << 63;
+        ++shift;
+      }
+    }
+    low = kept;
+  }
+
+  uint64_t magnitude = 0;
+  if (shift >= 0) {
+    if (shift >= 64 || low > (std::numeric_limits<uint64_t>::max() >> shift)) return false;
+    magnitude = low << shift;
+  } else {
+    magnitude = ShiftRightRounding(low, -shift);
+  }
+  const uint64_t limit = (uint64_t{1} << 63) - (value < 0 ? 0 : 1);
+  if (magnitude > limit) return false;
+  out = value < 0 ? static_cast<int64_t>(uint64_t{0} - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+}  // namespace
+
+Currency CurrencyFromDouble(double value) {
+  int64_t ten_thousandths = 0;
+  if (!ScaleToTenThousandths(value, ten_thousandths)) throw Error(errc::Overflow);
+  return Currency{ten_thousandths};
+}
+
 double CurrencyToDouble(Currency v) { return static_cast<double>(v.ten_thousandths) / 10000.0; }
 
 }  // namespace wendrix

@@ -4,11 +4,18 @@
 // ten-thousandths. Variant is a tagged value with the OLE Automation subtypes the control
 // meets (Empty, Integer, Long, Single, Double, Currency, String, Error, Boolean) and converts
 // the way VariantChangeType does in the US English locale:
-//   - to Boolean: any nonzero number is True; strings "True"/"False" (any case) or numbers;
-//   - to Integer and Long: fractions round to the nearest integer, ties to even; a value
-//     outside the target's range fails with run-time error 6 (Overflow);
-//   - anything that cannot be converted fails with run-time error 13 (Type mismatch).
-// Strings are UTF-8 inside the core; the COM edge converts them from and to BSTRs.
+//   - Empty is 0 and False; a Boolean is its stored value (-1 or 0) as a number;
+//   - to Boolean: any nonzero number is True (NaN too); a String is True for "True" and
+//     "#TRUE#", False for "False" and "#FALSE#" (the words in any case, without blanks),
+//     otherwise it must read as a number;
+//   - to Integer and Long: fractions round to the nearest integer, ties to even (2.5 -> 2,
+//     -32768.5 -> -32768); a value outside the target's range, infinity and NaN fail with
+//     run-time error 6 (Overflow); Currency and String fractions round by their exact
+//     decimal value; "&H"/"&O" strings are bit patterns ("&HFFFF" is -1 as an Integer);
+//   - an Error value, and a String that is not a number (also "True" to a number), fail with
+//     run-time error 13 (Type mismatch).
+// Strings are read as platform/number_text.h describes. Strings are UTF-8 inside the core;
+// the COM edge converts them from and to BSTRs.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +34,8 @@ struct Currency {
   friend auto operator<=>(Currency, Currency) = default;
 };
 
-// The nearest Currency to a double (halves to even); error 6 when it does not fit.
+// The Currency nearest to a double, halves to even, as OLE Automation computes it on the x87
+// (the product by 10000 first rounded to a 64-bit significand); error 6 when it does not fit.
 Currency CurrencyFromDouble(double value);
 double CurrencyToDouble(Currency value);
 
@@ -83,6 +91,8 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
+  int32_t ToIntegerOfBits(int bits) const;  // ToInteger (16) and ToLong (32)
+
   VarType type_ = VarType::Empty;
   int64_t i_ = 0;  // Integer, Long, Currency, Error, Boolean
   double d_ = 0;   // Single, Double
@@ -96,7 +106,8 @@ bool NumericEquals(const Variant& v, double number);
 
 // Parses a string the way OLE Automation reads numbers in the US English locale
 // (surrounding blanks, sign, digits with "," thousands separators, decimals, exponent,
-// "&H"/"&O" prefixes). Returns false when the text is not a number.
+// "&H"/"&O" prefixes), to the same double as ToDouble. Returns false when the text is not a
+// number or lies beyond the double range.
 bool ParseNumber(const std::string& text, double& out);
 
 }  // namespace wendrix
