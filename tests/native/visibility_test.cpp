@@ -208,5 +208,34 @@ TEST(MeterLayout, ANewControlShowsBothRowsAtFullHeight) {
   EXPECT_EQ(f.host.height(), 510);
 }
 
+TEST(MeterLayout, RestoredHeightFollowsTheBag) {
+  struct BagCase {
+    Variant channels;
+    Variant show_vu;
+    bool meter;
+    float height;
+  };
+  const BagCase cases[] = {
+      {Variant::Long(1), Variant::Bool(True), true, 255},
+      {Variant::Integer(1), Variant::Bool(True), true, 255},
+      {Variant::Long(1), Variant::Bool(False), false, 510},
+      {Variant::Long(2), Variant::Bool(False), false, 510},
+      {Variant::Long(3), Variant::Bool(False), false, 510},
+      {Variant::Long(2), Variant::Bool(True), true, 510},
+      {Variant::Long(1), Variant(), false, 510},  // Empty converts to False
+  };
+  for (const BagCase& c : cases) {
+    Face f;
+    sim::SimPropertyBag bag;
+    bag.values["NumChannels"] = c.channels;
+    bag.values["ShowVU"] = c.show_vu;
+    f.control.Initialize();
+    f.control.ReadProperties(bag);
+    EXPECT_EQ(f.host.height(), c.height);
+    EXPECT_EQ(f.control.get_ShowVU() != False, c.meter);
+    ExpectMeterShown(f.host, c.meter);
+  }
+}
+
 }  // namespace
 }  // namespace wendrix::face_test
