@@ -56,27 +56,6 @@ TEST(Elements, TimerStartsDisabledAtHalfASecond) {
   EXPECT_FALSE(timer.visible);
 }
 
-// The resize rule's sizes are the edges of the elements: 1815 + 15 wide, one or both rows high.
-TEST(Elements, GeometryFitsTheControlSizes) {
-  const auto& t = ElementTable();
-  int right = 0;
-  for (const ElementDef& d : t) {
-    if (d.parent == -1) right = std::max(right, d.left + d.width);
-  }
-  EXPECT_EQ(right + 15, 1830);
-  const ElementDef& left_lamp = t[element::LEDOverflowLeft];
-  const ElementDef& right_lamp = t[element::LEDOverflowRight];
-  EXPECT_EQ(left_lamp.top + left_lamp.height, 255);
-  EXPECT_EQ(right_lamp.top + right_lamp.height, 495);
-  // Picture1 covers both rows and both lamps exactly.
-  const ElementDef& panel = t[element::Picture1];
-  EXPECT_EQ(panel.left + panel.width, right_lamp.left + right_lamp.width);
-  EXPECT_EQ(panel.top + panel.height, right_lamp.top + right_lamp.height);
-  // The last cell ends 105 twips before the lamp.
-  const ElementDef& last = t[LEDLeft(12)];
-  EXPECT_EQ(left_lamp.left - (last.left + last.width), 105);
-}
-
 TEST(Elements, ReachableByNameAndArraysByIndex) {
   for (int e = 0; e < kElementCount; ++e) {
     const ElementDef& d = ElementTable()[e];
