@@ -22,8 +22,7 @@ constexpr const char* kReportPrefix = "private update wendrix Error: ";
 // Puts the drain's two flags back as they were when it began, however it ends.
 class DrainScope {
  public:
-  explicit DrainScope(ControlState& s)
-      : s_(s), busy_(s.DrainBusy), reporting_(s.DrainReporting) {
+  explicit DrainScope(ControlState& s) : s_(s), busy_(s.DrainBusy), reporting_(s.DrainReporting) {
     s_.DrainBusy = True;
   }
   ~DrainScope() {
@@ -56,7 +55,8 @@ void Control::TransferNewBytes(bool report) {
   std::string text;   // the report, when there is one
   std::string cause;  // what it is about: the same cause is reported once
   try {
-    if (!s_.RecorderBuffer) throw Error(kObjectNotSet, "Object variable or With block variable not set");
+    if (!s_.RecorderBuffer)
+      throw Error(kObjectNotSet, "Object variable or With block variable not set");
     int32_t device_position = 0;
     int32_t read_position = 0;
     s_.RecorderBuffer->GetCurrentPosition(device_position, read_position);
@@ -73,16 +73,16 @@ void Control::TransferNewBytes(bool report) {
 
     LockedRegion first;
     LockedRegion second;
-    s_.RecorderBuffer->Lock(static_cast<uint32_t>(s_.DrainOffset), static_cast<uint32_t>(n),
-                            first, second);
+    s_.RecorderBuffer->Lock(static_cast<uint32_t>(s_.DrainOffset), static_cast<uint32_t>(n), first,
+                            second);
     if (int64_t{first.size} + second.size != n) {
       try {
         s_.RecorderBuffer->Unlock(first, second);
       } catch (const Error&) {
       }
-      throw Error(errc::InvalidProcedureCall,
-                  "IDirectSoundCaptureBuffer::Lock returned " + std::to_string(first.size) + "+" +
-                      std::to_string(second.size) + " bytes for ");
+      throw Error(errc::InvalidProcedureCall, "IDirectSoundCaptureBuffer::Lock returned " +
+                                                  std::to_string(first.size) + "+" +
+                                                  std::to_string(second.size) + " bytes for ");
     }
 
     // The block is made anew: n bytes and a zero, and the same bytes as 16-bit words with two
@@ -116,16 +116,18 @@ void Control::TransferNewBytes(bool report) {
       s_.BytesRecorded += written;
       if (written != take) {
         s_.AppendEnded = True;
-        text = kReportPrefix + ("Cannot write to " + s_.OutputFileName + " (is the disk full?); it keeps the " +
-                                std::to_string(s_.BytesRecorded) +
-                                " bytes written so far and this recording writes no more to it. "
-                                "Bytes in this transfer: ") +
+        text = kReportPrefix +
+               ("Cannot write to " + s_.OutputFileName + " (is the disk full?); it keeps the " +
+                std::to_string(s_.BytesRecorded) +
+                " bytes written so far and this recording writes no more to it. "
+                "Bytes in this transfer: ") +
                std::to_string(n);
       } else if (take < n) {
         s_.AppendEnded = True;
-        text = kReportPrefix + (s_.OutputFileName + " holds " + std::to_string(s_.BytesRecorded) +
-                                " bytes of audio, the most a WAVE file can hold; this recording "
-                                "writes no more to it. Bytes in this transfer: ") +
+        text = kReportPrefix +
+               (s_.OutputFileName + " holds " + std::to_string(s_.BytesRecorded) +
+                " bytes of audio, the most a WAVE file can hold; this recording "
+                "writes no more to it. Bytes in this transfer: ") +
                std::to_string(n);
       }
     }
@@ -165,7 +167,8 @@ namespace wendrix {
 void Control::SetDrainRetry(bool on) {
   if ((s_.DrainRetry != False) == on) return;
   s_.DrainRetry = on ? True : False;
-  if (s_.MeterVisible != False) return;  // with the meter shown every tick comes a tenth of a ring apart
+  if (s_.MeterVisible != False)
+    return;  // with the meter shown every tick comes a tenth of a ring apart
   try {
     if (on) {
       const TickIntervals intervals = TickIntervalsFor(

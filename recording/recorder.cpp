@@ -106,7 +106,8 @@ void Control::SetTickInterval(int32_t ring_bytes, int32_t bytes_per_second) {
                 "Invalid property value: a BufferLength of " + std::to_string(ring_bytes) +
                     " bytes is too short to record at " + std::to_string(bytes_per_second) +
                     " bytes per second (the tick interval would be 0 ms; half the buffer must last "
-                    "at least " + (meter_shown ? "3" : "1") + " ms)");
+                    "at least " +
+                    (meter_shown ? "3" : "1") + " ms)");
   }
   p_.timer.SetInterval(intervals.meter_hidden);
   if (meter_shown) p_.timer.SetInterval(intervals.meter_shown);

@@ -52,9 +52,7 @@ TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second) {
   return intervals;
 }
 
-int32_t SampleWordsUpperBound(int64_t n) {
-  return ToLong(Nearest(static_cast<double>(n) / 2 + 1));
-}
+int32_t SampleWordsUpperBound(int64_t n) { return ToLong(Nearest(static_cast<double>(n) / 2 + 1)); }
 
 int32_t SecondRegionWord(uint32_t first_size) {
   return ToLong(Nearest(static_cast<double>(first_size) / 2));

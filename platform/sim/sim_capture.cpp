@@ -65,10 +65,11 @@ int32_t Signal::Sample(uint64_t frame, int channel, const WaveFormat& format) co
       return eight_bit ? 128 : 0;
     case Kind::Sines: {
       const Tone& tone = tones_[std::min<size_t>(channel, tones_.size() - 1)];
-      const double phase = 2 * std::numbers::pi * tone.frequency_hz *
-                           static_cast<double>(frame) / format.nSamplesPerSec;
+      const double phase = 2 * std::numbers::pi * tone.frequency_hz * static_cast<double>(frame) /
+                           format.nSamplesPerSec;
       const double full_scale = eight_bit ? 127 : 32767;
-      const auto value = static_cast<int32_t>(std::lround(tone.amplitude * full_scale * std::sin(phase)));
+      const auto value =
+          static_cast<int32_t>(std::lround(tone.amplitude * full_scale * std::sin(phase)));
       return eight_bit ? 128 + value : value;
     }
     case Kind::Samples: {
@@ -132,8 +133,8 @@ void SimCaptureBuffer::WriteFrame() {
 void SimCaptureBuffer::CatchUp() {
   if (!running_) return;
   const int64_t elapsed = system_.now_us_ - start_time_us_;
-  uint64_t due = static_cast<uint64_t>(elapsed) * static_cast<uint64_t>(format_.nSamplesPerSec) /
-                 1000000u;
+  uint64_t due =
+      static_cast<uint64_t>(elapsed) * static_cast<uint64_t>(format_.nSamplesPerSec) / 1000000u;
   const uint64_t period = std::max<uint32_t>(system_.period_frames, 1);
   due = due / period * period;
   while (frames_since_start_ < due) WriteFrame();
@@ -172,9 +173,8 @@ void SimCaptureBuffer::Lock(uint32_t offset, uint32_t bytes, LockedRegion& first
   const uint32_t ring = ring_length();
   const uint32_t first_size = offset < ring ? std::min(bytes, ring - offset) : 0;
   const uint32_t second_size = bytes - first_size;
-  system_.Call(CaptureCall::Lock, "Lock " + std::to_string(offset) + " " +
-                                      std::to_string(bytes) + " = " +
-                                      RegionsText(first_size, second_size));
+  system_.Call(CaptureCall::Lock, "Lock " + std::to_string(offset) + " " + std::to_string(bytes) +
+                                      " = " + RegionsText(first_size, second_size));
   if (offset >= ring || bytes > ring || bytes == 0) {
     throw Error::Platform(kDsErrInvalidParam, "IDirectSoundCaptureBuffer::Lock: invalid parameter");
   }
@@ -204,7 +204,8 @@ SimCaptureDevice::SimCaptureDevice(SimCaptureSystem& system) : system_(system) {
 
 SimCaptureDevice::~SimCaptureDevice() { --system_.live_devices_; }
 
-std::shared_ptr<CaptureBuffer> SimCaptureDevice::CreateCaptureBuffer(const CaptureBufferDesc& desc) {
+std::shared_ptr<CaptureBuffer> SimCaptureDevice::CreateCaptureBuffer(
+    const CaptureBufferDesc& desc) {
   system_.Call(CaptureCall::CreateBuffer, "CreateBuffer " + std::to_string(desc.dwBufferBytes));
   if (desc.dwSize != kDescSize || desc.lpwfxFormat == nullptr || desc.dwBufferBytes == 0 ||
       desc.dwBufferBytes > kMaxRingBytes) {
@@ -258,7 +259,8 @@ void SimCaptureSystem::AdvanceFrames(uint64_t frames) {
   if (!last || !last->running_) return;
   const uint64_t target = last->frames_since_start_ + frames;
   const uint64_t rate = static_cast<uint64_t>(last->format_.nSamplesPerSec);
-  const int64_t at = last->start_time_us_ + static_cast<int64_t>((target * 1000000u + rate - 1) / rate);
+  const int64_t at =
+      last->start_time_us_ + static_cast<int64_t>((target * 1000000u + rate - 1) / rate);
   AdvanceMicroseconds(std::max<int64_t>(at - now_us_, 0));
 }
 
@@ -274,7 +276,8 @@ void SimCaptureSystem::ClearFailures() { failures_.clear(); }
 
 SimCaptureBuffer* SimCaptureSystem::buffer() const { return last_buffer_.lock().get(); }
 
-std::vector<std::string> SimCaptureSystem::CallsSince(size_t mark, const std::string& prefix) const {
+std::vector<std::string> SimCaptureSystem::CallsSince(size_t mark,
+                                                      const std::string& prefix) const {
   std::vector<std::string> out;
   for (size_t i = mark; i < calls.size(); ++i) {
     if (calls[i].compare(0, prefix.size(), prefix) == 0) out.push_back(calls[i]);

@@ -119,10 +119,10 @@ class SimCaptureBuffer : public CaptureBuffer {
   CaptureBufferDesc desc_;
   WaveFormat format_;
   std::vector<uint8_t> ring_;
-  uint32_t block_;             // bytes per frame
+  uint32_t block_;  // bytes per frame
   bool running_ = false;
   uint32_t start_flags_ = 0;
-  uint32_t position_;          // device position
+  uint32_t position_;  // device position
   uint32_t start_position_ = 0;
   int64_t start_time_us_ = 0;
   uint64_t frames_since_start_ = 0;
@@ -195,8 +195,8 @@ class SimCaptureSystem : public CaptureSystem {
   std::weak_ptr<SimCaptureBuffer> last_buffer_;
   const SimCaptureBuffer* recording_buffer_ = nullptr;  // owner of recorded_
   std::vector<uint8_t> recorded_;
-  uint64_t next_frame_ = 0;       // frame number of the signal
-  uint32_t last_position_ = 0;    // device position of the last buffer created
+  uint64_t next_frame_ = 0;     // frame number of the signal
+  uint32_t last_position_ = 0;  // device position of the last buffer created
   int64_t now_us_ = 0;
   int live_buffers_ = 0;
   int live_devices_ = 0;

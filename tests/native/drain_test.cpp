@@ -39,11 +39,12 @@ TEST(RingArithmetic, DistanceSplitAndAdvance) {
 
 TEST(RingArithmetic, SampleBlockBoundsRoundHalvesToEven) {
   // n -> upper bound of SampleWords: n / 2 + 1 rounded half to even.
-  const std::pair<int64_t, int32_t> bounds[] = {{8, 5}, {1, 2}, {3, 2}, {5, 4}, {7, 4},
-                                                {9, 6}, {88200, 44101}, {11025, 5514}};
+  const std::pair<int64_t, int32_t> bounds[] = {{8, 5}, {1, 2}, {3, 2},         {5, 4},
+                                                {7, 4}, {9, 6}, {88200, 44101}, {11025, 5514}};
   for (const auto& [n, m] : bounds) EXPECT_EQ(SampleWordsUpperBound(n), m) << n;
   // first region -> word of the second region.
-  const std::pair<uint32_t, int32_t> words[] = {{4, 2}, {5, 2}, {7, 4}, {1, 0}, {3, 2}, {26400, 13200}};
+  const std::pair<uint32_t, int32_t> words[] = {{4, 2}, {5, 2}, {7, 4},
+                                                {1, 0}, {3, 2}, {26400, 13200}};
   for (const auto& [first, k] : words) EXPECT_EQ(SecondRegionWord(first), k) << first;
 }
 
@@ -91,7 +92,8 @@ TEST(Drain, SixteenBitStereoBlockHasItsZeroTail) {
 TEST(Drain, OddFirstRegionsPutTheSecondHalfAWordOff) {
   struct Case {
     uint32_t first_region;
-    std::vector<uint8_t> words;  // SampleWords as bytes, the first region's bytes as 1.., the second's as 101..
+    std::vector<uint8_t>
+        words;  // SampleWords as bytes, the first region's bytes as 1.., the second's as 101..
   };
   const Case cases[] = {
       // 5 bytes: the second region lands on word 2, over the fifth byte.
@@ -162,9 +164,12 @@ TEST(Drain, AFailingDeviceCallIsReportedOnceAndNothingIsLost) {
     const char* text;
   };
   const Case cases[] = {
-      {CaptureCall::Position, "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost0"},
-      {CaptureCall::Lock, "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost88200"},
-      {CaptureCall::Unlock, "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost88200"},
+      {CaptureCall::Position,
+       "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost0"},
+      {CaptureCall::Lock,
+       "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost88200"},
+      {CaptureCall::Unlock,
+       "private update wendrix Error: IDirectSoundCaptureBuffer: buffer lost88200"},
   };
   for (const Boolean show_vu : {True, False}) {
     for (const Case& c : cases) {
@@ -174,8 +179,8 @@ TEST(Drain, AFailingDeviceCallIsReportedOnceAndNothingIsLost) {
       rig.capture.read_lag_frames = 32;
       rig.Drains(1);
       // The second drain fails three times in a row (it is tried again on every tick).
-      rig.capture.FailAlways(c.call, Error::Platform(sim::kDsErrBufferLost,
-                                                     "IDirectSoundCaptureBuffer: buffer lost"));
+      rig.capture.FailAlways(
+          c.call, Error::Platform(sim::kDsErrBufferLost, "IDirectSoundCaptureBuffer: buffer lost"));
       rig.Drains(1);
       rig.Tick(2);
       rig.capture.ClearFailures();

@@ -59,7 +59,8 @@ struct RecorderRig {
 
   size_t Mark() const { return host.calls.size(); }
   int EventsSince(size_t mark, Event event) const {
-    return static_cast<int>(host.CallsSince(mark, "Event " + std::to_string(static_cast<int>(event))).size());
+    return static_cast<int>(
+        host.CallsSince(mark, "Event " + std::to_string(static_cast<int>(event))).size());
   }
 
   // The file as it is on disk (empty when it cannot be read).

@@ -13,7 +13,9 @@ namespace {
 using sim::CaptureCall;
 using sim::Signal;
 
-Error Lost() { return Error::Platform(sim::kDsErrBufferLost, "IDirectSoundCaptureBuffer: buffer lost"); }
+Error Lost() {
+  return Error::Platform(sim::kDsErrBufferLost, "IDirectSoundCaptureBuffer: buffer lost");
+}
 
 TEST(Recorder, InitOpensTheDefaultDeviceAndCreatesTheRingInTheCurrentFormat) {
   RecorderRig rig;
@@ -114,12 +116,12 @@ TEST(Recorder, StartAndStopRunTheirStepsAroundOnStartAndOnStop) {
   EXPECT_EQ(rig.Data(), rig.capture.recorded());
   // Both banks and lamps are turned off.
   EXPECT_EQ(rig.host.element_color(element::LEDOverflowLeft), 0x80u);
-  EXPECT_EQ(rig.host.events, (std::vector<Event>{Event::OnStart, Event::dBOnChangeLeft,
-                                                 Event::dBOnChangeRight, Event::dBOnChangeLeft,
-                                                 Event::dBOnChangeRight, Event::dBOnChangeLeft,
-                                                 Event::dBOnChangeRight, Event::dBOnChangeLeft,
-                                                 Event::dBOnChangeRight, Event::dBOnChangeLeft,
-                                                 Event::dBOnChangeRight, Event::OnStop}));
+  EXPECT_EQ(
+      rig.host.events,
+      (std::vector<Event>{Event::OnStart, Event::dBOnChangeLeft, Event::dBOnChangeRight,
+                          Event::dBOnChangeLeft, Event::dBOnChangeRight, Event::dBOnChangeLeft,
+                          Event::dBOnChangeRight, Event::dBOnChangeLeft, Event::dBOnChangeRight,
+                          Event::dBOnChangeLeft, Event::dBOnChangeRight, Event::OnStop}));
 
   // Nothing left to stop: False, no event, no file call.
   const size_t files_mark = rig.files.calls.size();
@@ -322,7 +324,8 @@ TEST(Recorder, AFullDiskIsReportedOnceAndTheFileStaysValid) {
   rig.control.Wendrix_Start(rig.Path());
   rig.Drains(4);
   ASSERT_EQ(rig.host.message_boxes.size(), 1u);
-  EXPECT_EQ(rig.host.message_boxes[0].rfind("private update wendrix Error: Cannot write to ", 0), 0u);
+  EXPECT_EQ(rig.host.message_boxes[0].rfind("private update wendrix Error: Cannot write to ", 0),
+            0u);
   EXPECT_EQ(rig.s.BytesRecorded, 100000);
   EXPECT_EQ(rig.control.Wendrix_Stop(), True);
   const auto file = rig.File();

@@ -29,7 +29,9 @@ const Format kFormats[] = {
 
 void ExpectHeader(const std::vector<uint8_t>& file, const Format& f) {
   ASSERT_GE(file.size(), 46u);
-  const auto text = [&](size_t at) { return std::string(file.begin() + at, file.begin() + at + 4); };
+  const auto text = [&](size_t at) {
+    return std::string(file.begin() + at, file.begin() + at + 4);
+  };
   EXPECT_EQ(text(0), "RIFF");
   EXPECT_EQ(U32At(file, 4), file.size() - 8);
   EXPECT_EQ(text(8), "WAVE");

@@ -92,8 +92,8 @@ TEST(SimCapture, SignalsAreEncodedAsTheFormatStoresThem) {
     rig.system.signal = Signal::Samples({1, -2, 0x1234, -32768});
     rig.buffer->Start(kCaptureStartLooping);
     rig.system.AdvanceFrames(3);
-    EXPECT_EQ(rig.system.recorded(), (std::vector<uint8_t>{1, 0, 0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80,
-                                                           1, 0, 0xFE, 0xFF}));
+    EXPECT_EQ(rig.system.recorded(),
+              (std::vector<uint8_t>{1, 0, 0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80, 1, 0, 0xFE, 0xFF}));
   }
   {
     Rig rig(Pcm(11025, 1, 8), 100);
@@ -142,7 +142,8 @@ TEST(SimCapture, PositionsAcrossStopAndStartContinueOrRestartAsConfigured) {
     rig.system.AdvanceFrames(10);
     EXPECT_EQ(rig.Positions(), std::make_pair(begin + 20, begin + 20));
     // The signal runs on: the second run is not a copy of the first.
-    EXPECT_NE(std::vector<uint8_t>(first_run.begin(), first_run.begin() + 20), rig.system.recorded());
+    EXPECT_NE(std::vector<uint8_t>(first_run.begin(), first_run.begin() + 20),
+              rig.system.recorded());
   }
 }
 
@@ -189,10 +190,9 @@ TEST(SimCapture, CreateBufferChecksTheDescription) {
 }
 
 TEST(SimCapture, EveryCallCanBeMadeToFail) {
-  const CaptureCall calls[] = {CaptureCall::CreateDevice, CaptureCall::CreateBuffer,
-                               CaptureCall::Start,        CaptureCall::Stop,
-                               CaptureCall::Position,     CaptureCall::Lock,
-                               CaptureCall::Unlock};
+  const CaptureCall calls[] = {
+      CaptureCall::CreateDevice, CaptureCall::CreateBuffer, CaptureCall::Start, CaptureCall::Stop,
+      CaptureCall::Position,     CaptureCall::Lock,         CaptureCall::Unlock};
   for (const CaptureCall call : calls) {
     SimCaptureSystem system;
     const WaveFormat format = Pcm(44100, 1, 16);

@@ -31,7 +31,8 @@ TEST(Tick, PhaseStepsThroughFiveSinglePrecisionValuesAndDrainsOnTheFifth) {
   }
   EXPECT_EQ(drains, (std::vector<int>{0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
   // The first block is metered on ticks 6 to 10, the last slice at exactly 1.0.
-  EXPECT_EQ(phases, (std::vector<uint32_t>{0x3E4CCCCD, 0x3ECCCCCD, 0x3F19999A, 0x3F4CCCCD, 0x3F800000}));
+  EXPECT_EQ(phases,
+            (std::vector<uint32_t>{0x3E4CCCCD, 0x3ECCCCCD, 0x3F19999A, 0x3F4CCCCD, 0x3F800000}));
   EXPECT_EQ(rig.s.TickPhase, 0.0f);
 }
 
@@ -125,11 +126,10 @@ TEST(TickInterval, ARingShorterThanOneTickIsRefused) {
   };
   // 11025 Hz mono 8 bits: 11025 bytes per second.
   const Case cases[] = {
-      {20, False, 0},  // 1.8 ms: half of 1 ms rounds to 0
-      {22, False, 0},
-      {23, False, 1},   // 2.09 ms
-      {66, True, 0},    // 5.99 ms: 2 ms, a fifth of that rounds to 0
-      {67, True, 1},    // 6.08 ms: 3 ms, a fifth rounds to 1
+      {20, False, 0},                  // 1.8 ms: half of 1 ms rounds to 0
+      {22, False, 0}, {23, False, 1},  // 2.09 ms
+      {66, True, 0},                   // 5.99 ms: 2 ms, a fifth of that rounds to 0
+      {67, True, 1},                   // 6.08 ms: 3 ms, a fifth rounds to 1
       {0, False, 0},
   };
   for (const Case& c : cases) {
