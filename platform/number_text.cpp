@@ -97,6 +97,15 @@ constexpr std::array<double, 11> SmallestBefore() {
 constexpr std::array<double, 11> kLargestBefore = LargestBefore();
 constexpr std::array<double, 11> kSmallestBefore = SmallestBefore();
 
+// The 32-bit system library builds a double from text in the x87's registers, the 64-bit one
+// in doubles; building it the same way gives the same bits on each (a 32-bit build and the
+// library share the process's x87 precision setting).
+#if defined(__i386__) || defined(_M_IX86)
+using Accumulator = long double;
+#else
+using Accumulator = double;
+#endif
+
 }  // namespace
 
 Outcome Read(std::string_view utf8, Number& out) {
@@ -291,8 +300,8 @@ Outcome ToDouble(const Number& number, double& out) {
     return Outcome::Ok;
   }
 
-  double value = 0;
-  for (const uint8_t d : number.digits) value = value * 10.0 + d;
+  Accumulator value = 0;
+  for (const uint8_t d : number.digits) value = value * 10 + d;
   if (value != 0) {  // zero stays zero however far it is scaled
     int64_t up = std::max<int64_t>(number.power10, 0);
     int64_t down = std::max<int64_t>(-number.power10, 0);
@@ -319,9 +328,10 @@ Outcome ToDouble(const Number& number, double& out) {
                   : value / kPowersOfTen[static_cast<size_t>(down)];
     }
   }
-  // More than 308 digits accumulate to infinity: that is an overflow, not a value.
-  if (!std::isfinite(value)) return Outcome::Overflow;
-  out = number.negative ? -value : value;
+  // More than 308 digits end beyond the double range: that is an overflow, not infinity.
+  const auto result = static_cast<double>(value);
+  if (!std::isfinite(result)) return Outcome::Overflow;
+  out = number.negative ? -result : result;
   return Outcome::Ok;
 }
 
