@@ -1,0 +1,44 @@
+// The edge between COM and the core: VARIANT <-> Variant, and one place that turns every
+// failure into an HRESULT with rich error information. No exception crosses a COM boundary.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "platform/error.h"
+#include "platform/variant.h"
+#include "platform/win32/win_headers.h"
+
+namespace wendrix::com {
+
+// The source every error of the control names.
+inline constexpr wchar_t kErrorSource[] = L"Wendrix.DSWendrixControl";
+
+// Copies a core value into an uninitialised VARIANT. Throws std::bad_alloc.
+void ToVariant(const Variant& value, VARIANT* out);
+
+// The core value of a VARIANT (by reference or not). Empty and Null read as Empty; integer
+// types become Integer or Long when they fit, other numbers Double; dates and decimals are
+// coerced as the platform does. Objects and arrays fail with run-time error 13.
+Variant FromVariant(const VARIANT& value);
+
+// Sets the thread's error information for `error` and returns its HRESULT (0x800A0000 + number
+// for a run-time error, the platform's own HRESULT for a platform error).
+HRESULT ReportError(const Error& error);
+
+// Runs `body` and returns S_OK, or the HRESULT of what it threw, with the error information set.
+template <typename Body>
+HRESULT Guard(Body&& body) noexcept {
+  try {
+    std::forward<Body>(body)();
+    return S_OK;
+  } catch (const Error& e) {
+    return ReportError(e);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace wendrix::com

@@ -1,0 +1,49 @@
+// A connection point of the control: the sinks connected to one outgoing interface. Its
+// reference count is its owner's, so a client holding the point keeps the control alive.
+#pragma once
+
+#include <vector>
+
+#include "platform/win32/win_headers.h"
+
+namespace wendrix::com {
+
+class ConnectionPoint final : public IConnectionPoint {
+ public:
+  // `owner` is the control (its IConnectionPointContainer); `iid` the outgoing interface.
+  ConnectionPoint(IConnectionPointContainer* owner, REFIID iid) : owner_(owner), iid_(iid) {}
+
+  struct Sink {
+    DWORD cookie;
+    Microsoft::WRL::ComPtr<IUnknown> unknown;  // the interface `iid` of the sink
+  };
+  // A copy of the connected sinks, safe to walk while a sink disconnects itself.
+  std::vector<Sink> Sinks() const { return sinks_; }
+  // Drops every sink (the owner is going away).
+  void Clear() { sinks_.clear(); }
+
+  // IUnknown (forwarded to the owner for the count)
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+
+  // IConnectionPoint
+  STDMETHODIMP GetConnectionInterface(IID* iid) override;
+  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
+  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
+  STDMETHODIMP Unadvise(DWORD cookie) override;
+  STDMETHODIMP EnumConnections(IEnumConnections** out) override;
+
+ private:
+  IConnectionPointContainer* owner_;
+  IID iid_;
+  std::vector<Sink> sinks_;
+  DWORD next_cookie_ = 1;
+};
+
+// An enumerator of connection points over a fixed list (the points outlive it through the
+// references it holds).
+HRESULT CreateConnectionPointEnumerator(std::vector<IConnectionPoint*> points,
+                                        IEnumConnectionPoints** out);
+
+}  // namespace wendrix::com

@@ -1,0 +1,158 @@
+// regsvr32 registers Wendrix.ocx and removes every key again; the registered library loads.
+#include "tests/win/com_fixture.h"
+
+namespace wendrix::com_test {
+namespace {
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+DWORD RunRegsvr32(const std::wstring& options) {
+  std::wstring command = L"regsvr32.exe " + options + L" \"" + OcxPath() + L"\"";
+  STARTUPINFOW si{sizeof si};
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi))
+    return ~0u;
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = ~0u;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+// The value `name` (nullptr: default) of HKCR\path, or nothing when the key is missing.
+bool ReadKey(const std::wstring& path, const wchar_t* name, std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  wchar_t buffer[1024] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t), type = 0;
+  LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  value = rc == ERROR_SUCCESS ? buffer : L"<no value>";
+  return true;
+}
+
+bool KeyExists(const std::wstring& path) {
+  std::wstring ignored;
+  return ReadKey(path, nullptr, ignored);
+}
+
+struct Expected {
+  std::wstring path;
+  const wchar_t* name;
+  std::wstring value;
+};
+
+std::vector<Expected> ExpectedKeys() {
+  const std::wstring clsid = L"CLSID\\" + GuidText(CLSID_DSWendrixControl);
+  const std::wstring module = OcxPath();
+  return {
+      {clsid, nullptr, L"DSWendrixControl"},
+      {clsid + L"\\InprocServer32", nullptr, module},
+      {clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {clsid + L"\\ProgID", nullptr, L"Wendrix.DSWendrixControl"},
+      {clsid + L"\\Control", nullptr, L""},
+      {clsid + L"\\MiscStatus", nullptr, L"131473"},
+      {clsid + L"\\MiscStatus\\1", nullptr, L"131473"},
+      {clsid + L"\\ToolboxBitmap32", nullptr, module + L", 30000"},
+      {clsid + L"\\TypeLib", nullptr, GuidText(LIBID_Wendrix)},
+      {clsid + L"\\Version", nullptr, L"2.0"},
+      {L"Wendrix.DSWendrixControl", nullptr, L"DSWendrixControl"},
+      {L"Wendrix.DSWendrixControl\\CLSID", nullptr, GuidText(CLSID_DSWendrixControl)},
+  };
+}
+
+TEST(ComRegistration, Regsvr32RegistersEveryKeyAndRemovesThemAgain) {
+  ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
+  for (const Expected& k : ExpectedKeys()) {
+    std::wstring value;
+    ASSERT_TRUE(ReadKey(k.path, k.name, value)) << k.path;
+    if (!_wcsicmp(k.value.c_str(), value.c_str())) continue;
+    ADD_FAILURE() << "HKCR\\" << std::string(k.path.begin(), k.path.end()) << " holds "
+                  << std::string(value.begin(), value.end());
+  }
+
+  // The registered library is the one in the module, and the ProgID leads to a working class.
+  ComPtr<ITypeLib> library;
+  ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
+  BSTR path = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(QueryPathOfRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &path));
+  EXPECT_EQ(_wcsicmp(path, OcxPath().c_str()), 0);
+  SysFreeString(path);
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid));
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_DSWendrixControl));
+  ComPtr<IDispatch> control;
+  ASSERT_HRESULT_SUCCEEDED(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control)));
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  library.Reset();
+
+  ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
+  for (const Expected& k : ExpectedKeys())
+    EXPECT_FALSE(KeyExists(k.path)) << std::string(k.path.begin(), k.path.end());
+  EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_Wendrix) + L"\\2.0"));
+  EXPECT_FALSE(KeyExists(L"Interface\\" + GuidText(IID__DSWendrixControl)));
+  EXPECT_HRESULT_FAILED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
+}
+
+TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {
+  HMODULE module = GetModuleHandleW(OcxPath().c_str());
+  ComPtr<IDispatch> control = CreateControl();
+  ASSERT_TRUE(control);
+  if (!module) module = GetModuleHandleW(OcxPath().c_str());
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+      GetProcAddress(module, "DllGetClassObject"));
+  ASSERT_TRUE(can_unload && get);
+
+  EXPECT_EQ(can_unload(), S_FALSE);
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  EXPECT_EQ(can_unload(), S_OK);
+
+  ComPtr<IClassFactory> factory;
+  ASSERT_HRESULT_SUCCEEDED(get(CLSID_DSWendrixControl, IID_PPV_ARGS(&factory)));
+  ASSERT_HRESULT_SUCCEEDED(factory->LockServer(TRUE));
+  EXPECT_EQ(can_unload(), S_FALSE);
+  ASSERT_HRESULT_SUCCEEDED(factory->LockServer(FALSE));
+  EXPECT_EQ(can_unload(), S_OK);
+
+  ComPtr<IUnknown> outer_attempt;
+  EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory.Get()), IID_IUnknown,
+                                    &outer_attempt),
+            CLASS_E_NOAGGREGATION);
+  ComPtr<IClassFactory> other;
+  EXPECT_EQ(get(IID_IDispatch, IID_PPV_ARGS(&other)), CLASS_E_CLASSNOTAVAILABLE);
+}
+
+TEST(ComModule, ToolboxBitmapIs16By15With24BitsOnPureRed) {
+  HMODULE module = LoadLibraryExW(OcxPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(30000), MAKEINTRESOURCEW(2) /*RT_BITMAP*/);
+  ASSERT_NE(found, nullptr);
+  auto* info = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, found)));
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->biWidth, 16);
+  EXPECT_EQ(info->biHeight, 15);
+  EXPECT_EQ(info->biBitCount, 24);
+  const auto* pixels = reinterpret_cast<const BYTE*>(info) + info->biSize;
+  int red = 0, black = 0;
+  for (int i = 0; i < 16 * 15; ++i) {
+    const BYTE* p = pixels + i * 3;  // rows of 48 bytes: no padding
+    if (p[0] == 0 && p[1] == 0 && p[2] == 255) ++red;
+    if (p[0] == 0 && p[1] == 0 && p[2] == 0) ++black;
+  }
+  EXPECT_EQ(red + black, 16 * 15) << "only pure red and black";
+  EXPECT_GT(black, 10);
+  EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), L"TYPELIB"), nullptr);
+  FreeLibrary(module);
+}
+
+}  // namespace
+}  // namespace wendrix::com_test
