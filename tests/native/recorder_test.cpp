@@ -277,6 +277,8 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
          };
        },
        "handler failed", false},
+      {"header cannot be written", [](RecorderRig& r) { r.files.free_space = 20; },
+       "Cannot write the header of ", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -293,7 +295,8 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
     EXPECT_EQ(rig.control.Wendrix_Start(rig.Path()), False);
     EXPECT_EQ(drains_in_box, 0u);
     rig.host.on_message_box = nullptr;
-    EXPECT_EQ(rig.host.message_boxes, std::vector<std::string>{c.text});
+    ASSERT_EQ(rig.host.message_boxes.size(), 1u);
+    EXPECT_EQ(rig.host.message_boxes[0].rfind(c.text, 0), 0u) << rig.host.message_boxes[0];
     EXPECT_EQ(rig.s.IsRecording, False);
     EXPECT_EQ(rig.s.DeviceReady, True);
     EXPECT_FALSE(rig.host.timer_enabled());
@@ -305,6 +308,7 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
 
     // Ready again: the next start records normally.
     rig.files.fail_create.reset();
+    rig.files.free_space.reset();
     rig.host.on_event = nullptr;
     ASSERT_EQ(rig.control.Wendrix_Start(rig.Path()), True);
     rig.Drains(1);
@@ -312,6 +316,33 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
     EXPECT_EQ(rig.Data(), rig.capture.recorded());
     EXPECT_EQ(rig.host.message_boxes.size(), 1u);
   }
+}
+
+// A finish that cannot reopen the file fails the stop, which can be repeated.
+TEST(Recorder, AFailedFinishLeavesTheRecordingToBeStoppedAgain) {
+  RecorderRig rig;
+  rig.control.Init_DSWendrix();
+  rig.capture.signal = Signal::Noise(15);
+  rig.control.Wendrix_Start(rig.Path());
+  rig.Drains(1);
+  rig.Tick(1);
+  rig.files.fail_binary_open = Error(75, "Path/File access error");
+  try {
+    rig.control.Wendrix_Stop();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 75);
+  }
+  EXPECT_EQ(rig.s.IsRecording, True);
+  EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 0);
+  rig.Tick(7);  // the device is stopped: nothing more comes
+  rig.files.fail_binary_open.reset();
+  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 1);
+  EXPECT_EQ(rig.capture.recorded().size(), 6u * 17640);
+  EXPECT_EQ(rig.Data(), rig.capture.recorded());
+  EXPECT_EQ(U32At(rig.File(), 42), 6u * 17640);
+  EXPECT_TRUE(rig.host.message_boxes.empty());
 }
 
 // Fault mended: the header counts what was written; a full disk is reported once and leaves
