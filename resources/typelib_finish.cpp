@@ -8,8 +8,9 @@
 //   - help strings equal to their own names on every enumeration constant and record field;
 //   - no names on put parameters and retval parameters (only FileName is named).
 // Everything else (GUIDs, DISPIDs, types, flags, help strings) is taken from widl's output.
-#include <oleauto.h>
 #include <windows.h>
+// After windows.h:
+#include <oleauto.h>
 #include <wrl/client.h>
 
 #include <cstdio>

@@ -2,12 +2,14 @@
 // failure into an HRESULT with rich error information. No exception crosses a COM boundary.
 #pragma once
 
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
 #include <new>
 #include <utility>
 
 #include "platform/error.h"
 #include "platform/variant.h"
-#include "platform/win32/win_headers.h"
 
 namespace wendrix::com {
 

@@ -2,9 +2,10 @@
 // reference count is its owner's, so a client holding the point keeps the control alive.
 #pragma once
 
-#include <vector>
-
 #include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <vector>
 
 namespace wendrix::com {
 

@@ -3,6 +3,9 @@
 // throws into an HRESULT with error information (boundary.h); nothing throws across it.
 #pragma once
 
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
 #include <memory>
 
 #include "Wendrix_h.h"
@@ -10,7 +13,6 @@
 #include "control/control.h"
 #include "platform/win32/host_surface.h"
 #include "platform/win32/unavailable.h"
-#include "platform/win32/win_headers.h"
 #include "platform/win32/window_timer.h"
 
 namespace wendrix::com {

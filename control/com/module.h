@@ -2,9 +2,10 @@
 // whether DllCanUnloadNow lets the module go.
 #pragma once
 
-#include <string>
-
 #include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <string>
 
 namespace wendrix::com {
 

@@ -3,13 +3,15 @@
 // "Contents" stream of an IPersistStorage) holding the same fourteen values.
 #pragma once
 
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/container.h"
-#include "platform/win32/win_headers.h"
 
 namespace wendrix::com {
 

@@ -1,10 +1,12 @@
 // DllRegisterServer and DllUnregisterServer: the class, its programmatic identifier and the
 // type library, in the registry view of the module's own bitness.
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
 #include <string>
 
 #include "Wendrix_h.h"
 #include "control/com/module.h"
-#include "platform/win32/win_headers.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
 // UTF-8 (the core's strings) to and from UTF-16 (the platform's) and BSTR.
 #pragma once
 
-#include <string>
-
 #include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <string>
 
 namespace wendrix::win32 {
 

@@ -6,9 +6,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <windows.h>
+// After windows.h:
 #include <ole2.h>
 #include <olectl.h>
-#include <windows.h>
 #include <wrl/client.h>
 
 // <winuser.h> renames MessageBox to MessageBoxW; Container::MessageBox keeps its name.

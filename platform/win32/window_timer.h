@@ -2,11 +2,13 @@
 // thread, so ticks arrive through the host's message loop like every other notification.
 #pragma once
 
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
 #include <cstdint>
 #include <functional>
 
 #include "platform/container.h"
-#include "platform/win32/win_headers.h"
 
 namespace wendrix::win32 {
 

@@ -371,7 +371,9 @@ TEST(ComDispatch, SurvivesEveryFlagAndArgumentCombination) {
         EXPECT_NE(std::find(std::begin(allowed), std::end(allowed), out.hr), std::end(allowed))
             << "id " << id << " flags " << flags << " args " << shape.size() << " hr " << std::hex
             << out.hr;
-        if (FAILED(out.hr)) EXPECT_EQ(V_VT(&out.result.v), VT_EMPTY);
+        if (FAILED(out.hr)) {
+          EXPECT_EQ(V_VT(&out.result.v), VT_EMPTY);
+        }
       }
     }
   }

@@ -2,6 +2,9 @@
 // through IDispatch as a host makes them.
 #pragma once
 
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -9,7 +12,6 @@
 #include <vector>
 
 #include "Wendrix_h.h"
-#include "platform/win32/win_headers.h"
 
 namespace wendrix::com_test {
 
