@@ -7,6 +7,7 @@
 // its file is always finished and no recorded byte is left behind.
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "control/control.h"
 #include "platform/error.h"
@@ -82,14 +83,10 @@ Boolean Control::UnInit_DSWendrix() {
   // A recording cannot go on without its ring buffer: it is stopped and its file finished
   // first (with OnStop), instead of failing on every tick from now on.
   if (s_.IsRecording != False) StopRecording(false);
-  // The member is emptied before the object it held is released, so that re-entry never sees
-  // a dying object.
-  auto buffer = std::move(s_.RecorderBuffer);
-  s_.RecorderBuffer.reset();
-  buffer.reset();
-  auto device = std::move(s_.RecorderDevice);
-  s_.RecorderDevice.reset();
-  device.reset();
+  // Each member is emptied before the object it held is released, so that re-entry never
+  // sees a dying object.
+  std::exchange(s_.RecorderBuffer, nullptr).reset();
+  std::exchange(s_.RecorderDevice, nullptr).reset();
   s_.DeviceReady = False;
   return True;
 }
