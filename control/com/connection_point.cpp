@@ -135,6 +135,20 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
   return CONNECT_E_NOCONNECTION;
 }
 
+void ConnectionPoint::Fire(DISPID id) {
+  DISPPARAMS none{};
+  for (const Sink& sink : Sinks()) {
+    static_cast<IDispatch*>(sink.unknown.Get())
+        ->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr,
+                 nullptr);
+  }
+}
+
+void ConnectionPoint::NotifyChanged(DISPID id) {
+  for (const Sink& sink : Sinks())
+    static_cast<IPropertyNotifySink*>(sink.unknown.Get())->OnChanged(id);
+}
+
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
   if (!out) return E_POINTER;
   *out = nullptr;

@@ -23,6 +23,13 @@ class ConnectionPoint final : public IConnectionPoint {
   // Drops every sink (the owner is going away).
   void Clear() { sinks_.clear(); }
 
+  // Calls IDispatch::Invoke(id) with no arguments on every sink connected when the call starts,
+  // synchronously, in the order they connected. A sink may disconnect (itself or another) or
+  // fail meanwhile; the others still hear the event.
+  void Fire(DISPID id);
+  // Calls IPropertyNotifySink::OnChanged(id) on every sink, in the same way.
+  void NotifyChanged(DISPID id);
+
   // IUnknown (forwarded to the owner for the count)
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }

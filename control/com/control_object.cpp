@@ -180,9 +180,7 @@ HRESULT ControlObject::Read(T* out, Get&& get) {
 void ControlObject::Site::PropertyChanged(const std::string& name) {
   if (owner_.destroying_) return;
   owner_.dirty_ = true;
-  DISPID id = PropertyDispId(name);
-  for (const auto& sink : owner_.property_notify_.Sinks())
-    static_cast<IPropertyNotifySink*>(sink.unknown.Get())->OnChanged(id);
+  owner_.property_notify_.NotifyChanged(PropertyDispId(name));
 }
 
 bool ControlObject::Site::AmbientUserMode() {
@@ -202,14 +200,9 @@ bool ControlObject::Site::AmbientUserMode() {
 }
 
 void ControlObject::Site::RaiseEvent(Event event) {
-  if (owner_.destroying_) return;
-  DISPPARAMS none{};
-  for (const auto& sink : owner_.events_.Sinks()) {
-    // A sink's failure is its own; the other sinks still hear the event.
-    static_cast<IDispatch*>(sink.unknown.Get())
-        ->Invoke(static_cast<DISPID>(event), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
-                 nullptr, nullptr, nullptr);
-  }
+  // A sink's failure is its own: the other sinks still hear the event, and the operation that
+  // raised it goes on.
+  if (!owner_.destroying_) owner_.events_.Fire(static_cast<DISPID>(event));
 }
 
 void ControlObject::Site::MessageBox(const std::string& text) { win32::ShowMessageBox(text); }
