@@ -33,13 +33,15 @@ ComPtr<IDispatch> CreateControl() {
   EXPECT_NE(module, nullptr) << "LoadLibrary failed: " << GetLastError();
   if (!module) return nullptr;
   auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-      GetProcAddress(module, "DllGetClassObject"));
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
   EXPECT_NE(get, nullptr);
   if (!get) return nullptr;
   ComPtr<IClassFactory> factory;
   EXPECT_HRESULT_SUCCEEDED(get(CLSID_DSWendrixControl, IID_PPV_ARGS(&factory)));
   ComPtr<IDispatch> control;
-  if (factory) EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&control)));
+  if (factory) {
+    EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&control)));
+  }
   return control;
 }
 
@@ -174,8 +176,10 @@ class Site final : public IOleClientSite, public IDispatch {
 }  // namespace
 
 ComPtr<IOleClientSite> MakeSite(bool user_mode) {
-  ComPtr<IOleClientSite> site;
-  site.Attach(new Site(user_mode));
+  // mingw-w64's ComPtr::Attach adds a reference; take the new object's own reference over.
+  auto* raw = new Site(user_mode);
+  ComPtr<IOleClientSite> site(raw);
+  raw->Release();
   return site;
 }
 

@@ -12,7 +12,8 @@ std::wstring GuidText(REFGUID guid) {
 
 DWORD RunRegsvr32(const std::wstring& options) {
   std::wstring command = L"regsvr32.exe " + options + L" \"" + OcxPath() + L"\"";
-  STARTUPINFOW si{sizeof si};
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                       &pi))
@@ -107,9 +108,10 @@ TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {
   ComPtr<IDispatch> control = CreateControl();
   ASSERT_TRUE(control);
   if (!module) module = GetModuleHandleW(OcxPath().c_str());
-  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
   auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-      GetProcAddress(module, "DllGetClassObject"));
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
   ASSERT_TRUE(can_unload && get);
 
   EXPECT_EQ(can_unload(), S_FALSE);

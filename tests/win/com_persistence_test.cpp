@@ -1,0 +1,405 @@
+// Saving and restoring the control: the host's property bag, a stream and a storage, and what
+// a restore does with values it cannot take.
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "tests/win/com_fixture.h"
+
+namespace wendrix::com_test {
+namespace {
+
+// A host's property bag: keeps what is written, in order, and reads it back.
+class Bag final : public IPropertyBag {
+ public:
+  ~Bag() {
+    for (auto& [key, value] : values) VariantClear(&value);
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid != IID_IUnknown && riid != IID_IPropertyBag) return *out = nullptr, E_NOINTERFACE;
+    *out = this;
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    if (fail_reads) return fail_reads;
+    auto it = values.find(name);
+    if (it == values.end()) return E_INVALIDARG;
+    return VariantCopy(value, &it->second);
+  }
+  STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
+    order.push_back(name);
+    VARIANT& slot = values[name];
+    VariantClear(&slot);
+    return VariantCopy(&slot, value);
+  }
+  void Put(const wchar_t* name, Var value) {
+    VARIANT& slot = values[name];
+    VariantClear(&slot);
+    slot = value.v;
+    VariantInit(&value.v);
+  }
+
+  std::map<std::wstring, VARIANT> values;
+  std::vector<std::wstring> order;
+  HRESULT fail_reads = S_OK;
+};
+
+LONG Get(IDispatch* control, DISPID id) {
+  Outcome out;
+  Invoke(control, id, DISPATCH_PROPERTYGET, {}, out);
+  EXPECT_EQ(out.hr, S_OK) << std::hex << id;
+  return out.result.AsLong();
+}
+
+void Put(IDispatch* control, DISPID id, LONG value) {
+  Var v = Var::I4(value);
+  Outcome out;
+  Invoke(control, id, DISPATCH_PROPERTYPUT, {&v}, out);
+  EXPECT_EQ(out.hr, S_OK) << std::hex << id;
+}
+
+constexpr DISPID kEnabled = 0x6803000D, kSamples = 0x6803000C, kChannels = 0x6803000B,
+                 kBits = 0x6803000A, kLength = 0x68030009, kAuto = 0x68030008,
+                 kBackColor = 0x68030006, kBackStyle = 0x68030005, kBorder = 0x68030004,
+                 kShowVU = 0x68030003, kScale = 0x68030002;
+
+// A control with every persisted setting away from its default.
+ComPtr<IDispatch> ChangedControl() {
+  ComPtr<IDispatch> control = CreateControl();
+  Put(control.Get(), kEnabled, -1);
+  Put(control.Get(), kAuto, 0);
+  Put(control.Get(), kLength, 4410);
+  Put(control.Get(), kSamples, 11025);
+  Put(control.Get(), kChannels, 1);
+  Put(control.Get(), kBits, 8);
+  Put(control.Get(), kBackColor, 0x123456);
+  Put(control.Get(), kBackStyle, 1);
+  Put(control.Get(), kBorder, 0);
+  Put(control.Get(), kShowVU, 0);
+  Put(control.Get(), kScale, 0);
+  return control;
+}
+
+void ExpectChangedValues(IDispatch* control) {
+  const std::pair<DISPID, LONG> expected[] = {
+      {kEnabled, -1},         {kAuto, 0},      {kLength, 4410},
+      {kSamples, 11025},      {kChannels, 1},  {kBits, 8},
+      {kBackColor, 0x123456}, {kBackStyle, 1}, {kBorder, 0},
+      {kShowVU, 0},           {kScale, 0}};
+  for (const auto& [id, value] : expected) EXPECT_EQ(Get(control, id), value) << std::hex << id;
+}
+
+TEST(ComPersistence, NewControlWritesTheFourteenKeysInOrderWithTheirTypes) {
+  ComPtr<IDispatch> control = CreateControl();
+  ComPtr<IPersistPropertyBag> persist;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(persist->GetClassID(&clsid));
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_DSWendrixControl));
+  ASSERT_HRESULT_SUCCEEDED(persist->InitNew());
+  Bag bag;
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(&bag, TRUE, TRUE));
+  const struct {
+    const wchar_t* key;
+    VARTYPE vt;
+    LONG value;
+  } rows[] = {
+      {L"Enabled", VT_BOOL, 0},
+      {L"BufferLength", VT_I4, 176400},
+      {L"SamplesPerSecond", VT_I4, 44100},
+      {L"NumChannels", VT_I4, 2},
+      {L"BitsPerSample", VT_I4, 16},
+      {L"AutoCalculateBuff", VT_BOOL, -1},
+      {L"BufferPosition", VT_I2, 0},
+      {L"BackColor", VT_I4, 0x808080},
+      {L"BackStyle", VT_I2, 0},
+      {L"BorderStyle", VT_I2, 1},
+      {L"ShowVU", VT_BOOL, -1},
+      {L"ShowVUScale", VT_BOOL, -1},
+      {L"dBLeft", VT_I2, -200},
+      {L"dBRight", VT_I2, -200},
+  };
+  ASSERT_EQ(bag.order.size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(bag.order[i], rows[i].key);
+    const VARIANT& v = bag.values[rows[i].key];
+    EXPECT_EQ(V_VT(&v), rows[i].vt) << i;
+    VARIANT x;
+    VariantInit(&x);
+    ASSERT_HRESULT_SUCCEEDED(VariantChangeType(&x, const_cast<VARIANT*>(&v), 0, VT_I4));
+    EXPECT_EQ(V_I4(&x), rows[i].value) << i;
+  }
+  persist.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u);
+}
+
+TEST(ComPersistence, PropertyBagRoundTrip) {
+  ComPtr<IDispatch> saved = ChangedControl();
+  ComPtr<IPersistPropertyBag> out;
+  ASSERT_HRESULT_SUCCEEDED(saved.As(&out));
+  Bag bag;
+  ASSERT_HRESULT_SUCCEEDED(out->Save(&bag, TRUE, TRUE));
+
+  ComPtr<IDispatch> restored = CreateControl();
+  ComPtr<IPersistPropertyBag> in;
+  ASSERT_HRESULT_SUCCEEDED(restored.As(&in));
+  ASSERT_EQ(in->Load(&bag, nullptr), S_OK);
+  ExpectChangedValues(restored.Get());
+
+  Bag again;
+  ASSERT_HRESULT_SUCCEEDED(in->Save(&again, TRUE, TRUE));
+  EXPECT_EQ(again.order, bag.order);
+  for (auto& [key, value] : bag.values)
+    EXPECT_EQ(VarCmp(&value, &again.values[key], LOCALE_USER_DEFAULT, 0), VARCMP_EQ);
+  out.Reset();
+  in.Reset();
+  EXPECT_EQ(ReleaseLast(saved), 0u);
+  EXPECT_EQ(ReleaseLast(restored), 0u);
+}
+
+TEST(ComPersistence, EmptyBagRestoresTheBagDefaultsWithEnabledTrue) {
+  ComPtr<IDispatch> control = CreateControl();
+  ComPtr<IPersistPropertyBag> persist;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
+  Bag empty;
+  ASSERT_EQ(persist->Load(&empty, nullptr), S_OK);
+  EXPECT_EQ(Get(control.Get(), kEnabled), -1);
+  EXPECT_EQ(Get(control.Get(), kSamples), 44100);
+  EXPECT_EQ(Get(control.Get(), kBackColor), 0x808080);
+  EXPECT_EQ(Get(control.Get(), kBorder), 1);
+  persist.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u);
+}
+
+TEST(ComPersistence, ValuesARestoreCannotTakeFailWithTheirErrorNumbers) {
+  const struct {
+    const wchar_t* key;
+    Var value;
+    ULONG hr;
+    const wchar_t* description;
+  } rows[] = {
+      {L"SamplesPerSecond", Var::Str(L"fast"), 0x800A000D, L"Type mismatch"},
+      {L"NumChannels", Var::R8(1e10), 0x800A0006, L"Overflow"},
+      {L"BackStyle", Var::I4(100000), 0x800A0006, L"Overflow"},
+      {L"BackStyle", Var::I4(7), 0x800A017C, L"Invalid property value"},
+  };
+  for (const auto& row : rows) {
+    ComPtr<IDispatch> control = CreateControl();
+    ComPtr<IPersistPropertyBag> persist;
+    ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
+    Bag bag;
+    bag.Put(L"Enabled", Var::Bool(true));
+    VARIANT copy;
+    VariantInit(&copy);
+    VariantCopy(&copy, const_cast<VARIANT*>(&row.value.v));
+    bag.values[row.key] = copy;
+    EXPECT_EQ(static_cast<ULONG>(persist->Load(&bag, nullptr)), row.hr);
+    ErrorText info = TakeErrorInfo();
+    EXPECT_EQ(info.description, row.description);
+    EXPECT_EQ(info.source, L"Wendrix.DSWendrixControl");
+    // The keys before the failing one are restored; the restore stops there.
+    EXPECT_EQ(Get(control.Get(), kEnabled), -1);
+    EXPECT_EQ(Get(control.Get(), kScale), 0) << "ShowVUScale was never read";
+    persist.Reset();
+    EXPECT_EQ(ReleaseLast(control), 0u);
+  }
+
+  // A failing bag keeps its own code; an object where a number belongs is a type mismatch.
+  ComPtr<IDispatch> control = CreateControl();
+  ComPtr<IPersistPropertyBag> persist;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
+  Bag broken;
+  broken.fail_reads = E_ACCESSDENIED;
+  EXPECT_EQ(persist->Load(&broken, nullptr), E_ACCESSDENIED);
+  Bag odd;
+  VARIANT object;
+  VariantInit(&object);
+  V_VT(&object) = VT_UNKNOWN;
+  V_UNKNOWN(&object) = &odd;
+  odd.AddRef();
+  odd.values[L"BufferLength"] = object;
+  EXPECT_EQ(static_cast<ULONG>(persist->Load(&odd, nullptr)), 0x800A000Du);
+  EXPECT_EQ(persist->Load(nullptr, nullptr), E_POINTER);
+  odd.values.erase(L"BufferLength");  // it refers to the bag itself
+  persist.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u);
+}
+
+ComPtr<IStream> NewStream() {
+  ComPtr<IStream> stream;
+  EXPECT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream));
+  return stream;
+}
+
+void Rewind(IStream* stream) {
+  LARGE_INTEGER zero{};
+  ASSERT_HRESULT_SUCCEEDED(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+}
+
+ULONGLONG Position(IStream* stream) {
+  LARGE_INTEGER zero{};
+  ULARGE_INTEGER at{};
+  stream->Seek(zero, STREAM_SEEK_CUR, &at);
+  return at.QuadPart;
+}
+
+std::vector<BYTE> Bytes(IStream* stream) {
+  STATSTG stat{};
+  EXPECT_HRESULT_SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME));
+  std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
+  Rewind(stream);
+  ULONG got = 0;
+  stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+  return bytes;
+}
+
+ComPtr<IStream> StreamOf(const std::vector<BYTE>& bytes) {
+  ComPtr<IStream> stream = NewStream();
+  ULONG written = 0;
+  stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+  Rewind(stream.Get());
+  return stream;
+}
+
+TEST(ComPersistence, StreamRoundTripStopsAtItsOwnEnd) {
+  ComPtr<IDispatch> saved = ChangedControl();
+  ComPtr<IPersistStreamInit> out;
+  ASSERT_HRESULT_SUCCEEDED(saved.As(&out));
+  EXPECT_EQ(out->IsDirty(), S_OK);
+  ComPtr<IStream> stream = NewStream();
+  ASSERT_EQ(out->Save(stream.Get(), TRUE), S_OK);
+  EXPECT_EQ(out->IsDirty(), S_FALSE);
+  ULARGE_INTEGER size{};
+  ASSERT_HRESULT_SUCCEEDED(out->GetSizeMax(&size));
+  EXPECT_EQ(size.QuadPart, Position(stream.Get()));
+  // A container writes its own data after the control's.
+  ULONG written = 0;
+  stream->Write("tail", 4, &written);
+
+  ComPtr<IDispatch> restored = CreateControl();
+  ComPtr<IPersistStreamInit> in;
+  ASSERT_HRESULT_SUCCEEDED(restored.As(&in));
+  Rewind(stream.Get());
+  ASSERT_EQ(in->Load(stream.Get()), S_OK);
+  EXPECT_EQ(Position(stream.Get()), size.QuadPart);
+  ExpectChangedValues(restored.Get());
+
+  // IPersistStream is the same interface without InitNew.
+  ComPtr<IPersistStream> plain;
+  EXPECT_HRESULT_SUCCEEDED(restored.As(&plain));
+  out.Reset();
+  in.Reset();
+  plain.Reset();
+  EXPECT_EQ(ReleaseLast(saved), 0u);
+  EXPECT_EQ(ReleaseLast(restored), 0u);
+}
+
+TEST(ComPersistence, StorageRoundTrip) {
+  ComPtr<IStorage> storage;
+  ASSERT_HRESULT_SUCCEEDED(StgCreateDocfile(
+      nullptr, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE, 0,
+      &storage));
+  ComPtr<IDispatch> saved = ChangedControl();
+  ComPtr<IPersistStorage> out;
+  ASSERT_HRESULT_SUCCEEDED(saved.As(&out));
+  ASSERT_EQ(out->Save(storage.Get(), FALSE), S_OK);
+  ASSERT_EQ(out->SaveCompleted(nullptr), S_OK);
+
+  ComPtr<IDispatch> restored = CreateControl();
+  ComPtr<IPersistStorage> in;
+  ASSERT_HRESULT_SUCCEEDED(restored.As(&in));
+  ASSERT_EQ(in->Load(storage.Get()), S_OK);
+  ExpectChangedValues(restored.Get());
+
+  ComPtr<IStorage> empty;
+  ASSERT_HRESULT_SUCCEEDED(StgCreateDocfile(
+      nullptr, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DELETEONRELEASE, 0,
+      &empty));
+  EXPECT_HRESULT_FAILED(in->Load(empty.Get())) << "no saved state in it";
+  out.Reset();
+  in.Reset();
+  EXPECT_EQ(ReleaseLast(saved), 0u);
+  EXPECT_EQ(ReleaseLast(restored), 0u);
+}
+
+// Junk never crashes a restore: random bytes, every truncation of a real state, a later
+// version, a lying length, and well-formed states holding values the control cannot take.
+TEST(ComPersistence, JunkStreamsFailCleanly) {
+  ComPtr<IDispatch> source = ChangedControl();
+  ComPtr<IPersistStreamInit> out;
+  ASSERT_HRESULT_SUCCEEDED(source.As(&out));
+  ComPtr<IStream> good = NewStream();
+  ASSERT_HRESULT_SUCCEEDED(out->Save(good.Get(), FALSE));
+  const std::vector<BYTE> state = Bytes(good.Get());
+  ASSERT_GT(state.size(), 12u);
+
+  ComPtr<IDispatch> control = CreateControl();
+  ComPtr<IPersistStreamInit> in;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&in));
+  for (size_t n = 0; n < state.size(); ++n) {
+    std::vector<BYTE> cut(state.begin(), state.begin() + n);
+    EXPECT_EQ(in->Load(StreamOf(cut).Get()), STG_E_DOCFILECORRUPT) << n;
+  }
+  std::vector<BYTE> later = state;
+  later[4] = 2;  // version 2
+  EXPECT_EQ(in->Load(StreamOf(later).Get()), STG_E_OLDDLL);
+  std::vector<BYTE> huge = state;
+  huge[8] = huge[9] = huge[10] = huge[11] = 0xFF;  // body length
+  EXPECT_EQ(in->Load(StreamOf(huge).Get()), STG_E_DOCFILECORRUPT);
+
+  // "WDXP" v1, one entry: SamplesPerSecond as the String "fast".
+  std::vector<BYTE> mismatch = {'W', 'D', 'X', 'P', 1, 0, 1, 0};
+  const std::string key = "SamplesPerSecond", text = "fast";
+  const uint32_t body = static_cast<uint32_t>(1 + key.size() + 2 + 4 + text.size());
+  for (int i = 0; i < 4; ++i) mismatch.push_back(static_cast<BYTE>(body >> (8 * i)));
+  mismatch.push_back(static_cast<BYTE>(key.size()));
+  mismatch.insert(mismatch.end(), key.begin(), key.end());
+  mismatch.insert(mismatch.end(), {8, 0, static_cast<BYTE>(text.size()), 0, 0, 0});
+  mismatch.insert(mismatch.end(), text.begin(), text.end());
+  EXPECT_EQ(static_cast<ULONG>(in->Load(StreamOf(mismatch).Get())), 0x800A000Du);
+
+  std::mt19937 random(20261207);
+  int failures = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<BYTE> noise(random() % 200);
+    for (BYTE& b : noise) b = static_cast<BYTE>(random());
+    // Half of them keep a valid header, so the parser reaches the entries.
+    if (round % 2 && noise.size() > 12) std::memcpy(noise.data(), state.data(), 8);
+    if (FAILED(in->Load(StreamOf(noise).Get()))) ++failures;
+  }
+  EXPECT_EQ(failures, 300);
+  out.Reset();
+  in.Reset();
+  EXPECT_EQ(ReleaseLast(source), 0u);
+  EXPECT_EQ(ReleaseLast(control), 0u);
+}
+
+TEST(ComPersistence, ContainerSiteAndExtent) {
+  ComPtr<IDispatch> control = CreateControl();
+  ComPtr<IOleObject> ole;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&ole));
+  ComPtr<IOleClientSite> site = MakeSite(true), got;
+  ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(site.Get()));
+
+  ASSERT_HRESULT_SUCCEEDED(ole->GetClientSite(&got));
+  EXPECT_EQ(got.Get(), site.Get());
+  got.Reset();
+  DWORD status = 0;
+  ASSERT_HRESULT_SUCCEEDED(ole->GetMiscStatus(DVASPECT_CONTENT, &status));
+  EXPECT_EQ(status, 131473u);
+  // The control keeps 1830 x 510 twips whatever extent it is offered.
+  SIZEL asked{10000, 10000}, size{};
+  ASSERT_HRESULT_SUCCEEDED(ole->SetExtent(DVASPECT_CONTENT, &asked));
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &size));
+  EXPECT_EQ(size.cx, 3228);
+  EXPECT_EQ(size.cy, 900);
+  ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
+  ole.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  EXPECT_EQ(ReleaseLast(site), 0u) << "the control let go of its site";
+}
+
+}  // namespace
+}  // namespace wendrix::com_test
