@@ -41,6 +41,7 @@ DISPID PropertyDispId(const std::string& name) {
 LONG TwipsToHimetric(float twips) { return static_cast<LONG>(twips * 2540.0f / 1440.0f + 0.5f); }
 
 constexpr DWORD kMiscStatus = 131473;
+constexpr DISPID kWendrixStartId = 0x6003001C;
 
 // A value put into a property that refuses every put: an argument the core cannot hold still
 // reaches the put, which reports the refusal.
@@ -235,10 +236,31 @@ STDMETHODIMP ControlObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DIS
                                    VARIANT* result, EXCEPINFO* exception, UINT* arg_error) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   ComPtr<IUnknown> keep(Identity());
+  // A script engine passes a variable by reference as a Variant; Wendrix_Start takes the String
+  // it holds (by reference, and leaves it as it is) instead of failing with a type mismatch.
+  DISPPARAMS script_params;
+  VARIANT file_name;
+  if (id == kWendrixStartId && params && params->cArgs == 1 && params->rgvarg &&
+      V_VT(&params->rgvarg[0]) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(&params->rgvarg[0]) &&
+      V_VT(V_VARIANTREF(&params->rgvarg[0])) == VT_BSTR) {
+    VariantInit(&file_name);
+    V_VT(&file_name) = VT_BSTR | VT_BYREF;
+    V_BSTRREF(&file_name) = &V_BSTR(V_VARIANTREF(&params->rgvarg[0]));
+    script_params = *params;
+    script_params.rgvarg = &file_name;
+    params = &script_params;
+  }
   HRESULT hr = vtable_info_->Invoke(static_cast<_DSWendrixControl*>(this), id, flags, params,
                                     result, exception, arg_error);
   // A failed call hands back no value (the type library's Invoke copies the unset result).
   if (FAILED(hr) && result) VariantClear(result);
+  // An OLE_COLOR comes back as a Long, as hosts expect colours (script engines cannot use an
+  // unsigned Long; system colours are the negative Longs &H80000000 + index).
+  if (SUCCEEDED(hr) && result && V_VT(result) == VT_UI4) {
+    LONG color = static_cast<LONG>(V_UI4(result));
+    V_VT(result) = VT_I4;
+    V_I4(result) = color;
+  }
   return hr;
 }
 

@@ -86,7 +86,7 @@ TEST_P(ComDispatchBoth, NewControlReadsTheDefaultsOfANewControl) {
       {L"Enabled", VT_BOOL, 0},         {L"SamplesPerSecond", VT_I4, 44100},
       {L"NumChannels", VT_I4, 2},       {L"BitsPerSample", VT_I4, 16},
       {L"BufferLength", VT_I4, 176400}, {L"AutoCalculateBuff", VT_BOOL, -1},
-      {L"BufferPosition", VT_I2, 0},    {L"BackColor", VT_UI4, 0x808080},
+      {L"BufferPosition", VT_I2, 0},    {L"BackColor", VT_I4, 0x808080},
       {L"BackStyle", VT_I4, 0},         {L"BorderStyle", VT_I4, 1},
       {L"ShowVU", VT_BOOL, -1},         {L"ShowVUScale", VT_BOOL, -1},
   };
@@ -269,6 +269,22 @@ TEST(ComDispatch, WendrixStartLeavesTheCallersStringAlone) {
   EXPECT_EQ(out.hr, S_OK);
   EXPECT_EQ(text, before);
   EXPECT_STREQ(text, L"C:\\recordings\\take one.wav");
+
+  // A script engine passes its variable as a Variant by reference.
+  VARIANT holder;
+  VariantInit(&holder);
+  V_VT(&holder) = VT_BSTR;
+  V_BSTR(&holder) = text;
+  VARIANT script_ref;
+  VariantInit(&script_ref);
+  V_VT(&script_ref) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&script_ref) = &holder;
+  Outcome script;
+  Invoke(control.Get(), 0x6003001C, DISPATCH_METHOD, {&script_ref}, script);
+  EXPECT_EQ(script.hr, S_OK);
+  EXPECT_EQ(V_VT(&holder), VT_BSTR);
+  EXPECT_EQ(V_BSTR(&holder), before);
+  EXPECT_STREQ(V_BSTR(&holder), L"C:\\recordings\\take one.wav");
 
   ComPtr<_DSWendrixControl> dual;
   ASSERT_HRESULT_SUCCEEDED(control.As(&dual));
