@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "control/com/object_count.h"
+
 namespace wendrix::com {
 namespace {
 
@@ -15,9 +17,11 @@ class Enumerator final : public Enum {
   explicit Enumerator(std::vector<Item> items, size_t position = 0)
       : items_(std::move(items)), position_(position) {
     for (Item& item : items_) Hold(item);
+    ObjectCreated();
   }
   ~Enumerator() {
     for (Item& item : items_) Drop(item);
+    ObjectDestroyed();
   }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {

@@ -7,6 +7,7 @@
 
 #include "control/com/boundary.h"
 #include "control/com/module.h"
+#include "control/com/object_count.h"
 #include "control/com/persistence.h"
 #include "platform/win32/message_box.h"
 #include "platform/win32/text.h"

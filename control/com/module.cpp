@@ -6,12 +6,12 @@
 
 #include "Wendrix_h.h"
 #include "control/com/control_object.h"
+#include "control/com/object_count.h"
 
 namespace wendrix::com {
 namespace {
 
 HINSTANCE g_module = nullptr;
-std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
 // The one class factory; it lives as long as the module, so its count does not keep the
@@ -65,9 +65,6 @@ std::wstring ModulePath() {
   }
 }
 
-void ObjectCreated() { ++g_objects; }
-void ObjectDestroyed() { --g_objects; }
-
 }  // namespace wendrix::com
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -86,5 +83,5 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
 }
 
 STDAPI DllCanUnloadNow() {
-  return wendrix::com::g_objects == 0 && wendrix::com::g_locks == 0 ? S_OK : S_FALSE;
+  return wendrix::com::LiveObjects() == 0 && wendrix::com::g_locks == 0 ? S_OK : S_FALSE;
 }

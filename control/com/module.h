@@ -1,5 +1,4 @@
-// The module: its handle, and the count of live objects and server locks that decides
-// whether DllCanUnloadNow lets the module go.
+// The module: its handle and path.
 #pragma once
 
 #include "platform/win32/win_headers.h"
@@ -12,9 +11,5 @@ namespace wendrix::com {
 HINSTANCE ModuleHandle();
 // The full path of Wendrix.ocx.
 std::wstring ModulePath();
-
-// Every live control object counts once, from construction to destruction.
-void ObjectCreated();
-void ObjectDestroyed();
 
 }  // namespace wendrix::com

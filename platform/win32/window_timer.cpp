@@ -38,6 +38,9 @@ WindowTimer::WindowTimer(std::function<void()> on_tick) : on_tick_(std::move(on_
 WindowTimer::~WindowTimer() {
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
+  // The last timer takes the class with it, so that it never outlives the module's code; while
+  // other timers exist this fails and the class stays.
+  UnregisterClassW(kClassName, ThisModule());
 }
 
 void WindowTimer::SetInterval(int32_t milliseconds) {

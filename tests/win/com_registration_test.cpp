@@ -125,6 +125,21 @@ TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {
   ASSERT_HRESULT_SUCCEEDED(factory->LockServer(FALSE));
   EXPECT_EQ(can_unload(), S_OK);
 
+  // An enumerator the control handed out keeps the module loaded after the control is gone.
+  control = CreateControl();
+  ComPtr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPoint> point;
+  ComPtr<IEnumConnections> connections;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&container));
+  ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(DIID___DSWendrixControl, &point));
+  ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(&connections));
+  point.Reset();
+  container.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  EXPECT_EQ(can_unload(), S_FALSE);
+  EXPECT_EQ(ReleaseLast(connections), 0u);
+  EXPECT_EQ(can_unload(), S_OK);
+
   ComPtr<IUnknown> outer_attempt;
   EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory.Get()), IID_IUnknown,
                                     &outer_attempt),

@@ -90,8 +90,12 @@ TEST_F(TypeLib, NineDescriptionsInOrder) {
     // is checked below with every flag.
     WORD ignore = i == 0 ? TYPEFLAG_FOLEAUTOMATION : 0;
     EXPECT_EQ(attr->wTypeFlags & ~ignore, rows[i].flags & ~ignore);
-    if (rows[i].size) EXPECT_EQ(attr->cbSizeInstance, rows[i].size);
-    if (rows[i].kind == TKIND_RECORD) EXPECT_EQ(attr->cbAlignment, 4);
+    if (rows[i].size) {
+      EXPECT_EQ(attr->cbSizeInstance, rows[i].size);
+    }
+    if (rows[i].kind == TKIND_RECORD) {
+      EXPECT_EQ(attr->cbAlignment, 4);
+    }
     info->ReleaseTypeAttr(attr);
   }
 }
@@ -217,7 +221,9 @@ TEST_F(TypeLib, DualInterfaceHas32EntriesInOrder) {
       UINT count = 0;
       EXPECT_HRESULT_SUCCEEDED(vtable->GetNames(m.id, names, 3, &count));
       EXPECT_EQ(count, start ? 2u : 1u);
-      if (start && count == 2) EXPECT_STREQ(names[1], L"FileName");
+      if (start && count == 2) {
+        EXPECT_STREQ(names[1], L"FileName");
+      }
       for (BSTR b : names) SysFreeString(b);
       vtable->ReleaseFuncDesc(f);
       ++index;
