@@ -1,0 +1,43 @@
+#include "platform/win32/binary_file.h"
+
+#include <utility>
+
+#include "platform/error.h"
+#include "platform/win32/system_error.h"
+#include "platform/win32/text.h"
+
+namespace wendrix::win32 {
+
+Win32BinaryFile::Win32BinaryFile(UniqueFile file, std::string path)
+    : file_(std::move(file)), path_(std::move(path)) {}
+
+std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  // Readers may look at the file meanwhile; no one else may write it.
+  UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw FileError("open", path, GetLastError());
+  return std::unique_ptr<BinaryFile>(new Win32BinaryFile(std::move(file), path));
+}
+
+void Win32BinaryFile::WriteLongAt(uint32_t offset, int32_t value) {
+  if (!file_) throw Error(errc::PathFileAccess, "The file \"" + path_ + "\" is closed");
+  LARGE_INTEGER position{};
+  position.QuadPart = offset;
+  if (!SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN))
+    throw FileError("write to", path_, GetLastError());
+  const auto v = static_cast<uint32_t>(value);
+  const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  DWORD written = 0;
+  if (!WriteFile(file_.get(), bytes, sizeof bytes, &written, nullptr))
+    throw FileError("write to", path_, GetLastError());
+  if (written != sizeof bytes) throw FileError("write to", path_, ERROR_DISK_FULL);
+}
+
+void Win32BinaryFile::Close() {
+  if (!file_) throw Error(errc::PathFileAccess, "The file \"" + path_ + "\" is closed");
+  if (!file_.reset()) throw FileError("close", path_, GetLastError());
+}
+
+}  // namespace wendrix::win32

@@ -1,0 +1,35 @@
+// The binary file of the size patch on Windows: CreateFileW with a wide-character path, so any
+// Unicode name works.
+#pragma once
+
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <memory>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/win32/unique_handle.h"
+
+namespace wendrix::win32 {
+
+class Win32BinaryFile : public BinaryFile {
+ public:
+  // Opens `path` (UTF-8) for reading and writing without truncating it; a missing file is
+  // created. Throws Error 76/70/61/75 naming the path when it cannot be opened.
+  static std::unique_ptr<BinaryFile> Open(const std::string& path);
+
+  // Throws Error naming the path when the position cannot be set or the 4 bytes cannot all be
+  // written (a short write is a full disk: 61).
+  void WriteLongAt(uint32_t offset, int32_t value) override;
+  // Throws Error 75 when the file is closed already or the system cannot close it.
+  void Close() override;
+
+ private:
+  Win32BinaryFile(UniqueFile file, std::string path);
+
+  UniqueFile file_;
+  std::string path_;
+};
+
+}  // namespace wendrix::win32

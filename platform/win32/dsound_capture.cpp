@@ -1,0 +1,104 @@
+#include "platform/win32/dsound_capture.h"
+
+#include <utility>
+
+#include "platform/error.h"
+#include "platform/win32/system_error.h"
+
+namespace wendrix::win32 {
+
+using Microsoft::WRL::ComPtr;
+
+DsCaptureBuffer::DsCaptureBuffer(ComPtr<IDirectSoundCapture> device,
+                                 ComPtr<IDirectSoundCaptureBuffer> buffer, uint32_t ring_bytes)
+    : device_(std::move(device)), buffer_(std::move(buffer)), ring_bytes_(ring_bytes) {}
+
+DsCaptureBuffer::~DsCaptureBuffer() {
+  buffer_.Reset();
+  device_.Reset();
+}
+
+void DsCaptureBuffer::Start(uint32_t flags) {
+  const HRESULT hr = buffer_->Start(flags);
+  if (FAILED(hr)) throw ComError("IDirectSoundCaptureBuffer::Start", hr);
+}
+
+void DsCaptureBuffer::Stop() {
+  const HRESULT hr = buffer_->Stop();
+  if (FAILED(hr)) throw ComError("IDirectSoundCaptureBuffer::Stop", hr);
+}
+
+void DsCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& read_position) {
+  DWORD device = 0;
+  DWORD read = 0;
+  const HRESULT hr = buffer_->GetCurrentPosition(&device, &read);
+  if (FAILED(hr)) throw ComError("IDirectSoundCaptureBuffer::GetCurrentPosition", hr);
+  device_position = static_cast<int32_t>(device);
+  read_position = static_cast<int32_t>(read);
+}
+
+void DsCaptureBuffer::Lock(uint32_t offset, uint32_t bytes, LockedRegion& first,
+                           LockedRegion& second) {
+  first = {};
+  second = {};
+  if (offset >= ring_bytes_ || bytes > ring_bytes_)
+    throw ComError("IDirectSoundCaptureBuffer::Lock", DSERR_INVALIDPARAM);
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  DWORD n1 = 0;
+  DWORD n2 = 0;
+  const HRESULT hr = buffer_->Lock(offset, bytes, &p1, &n1, &p2, &n2, 0);
+  if (FAILED(hr)) throw ComError("IDirectSoundCaptureBuffer::Lock", hr);
+  first = {static_cast<const uint8_t*>(p1), n1};
+  second = {p2 ? static_cast<const uint8_t*>(p2) : nullptr, p2 ? n2 : 0};
+}
+
+void DsCaptureBuffer::Unlock(const LockedRegion& first, const LockedRegion& second) {
+  // DirectSound takes the pointers it handed out; it does not write through them.
+  const HRESULT hr = buffer_->Unlock(const_cast<uint8_t*>(first.data), first.size,
+                                     const_cast<uint8_t*>(second.data), second.size);
+  if (FAILED(hr)) throw ComError("IDirectSoundCaptureBuffer::Unlock", hr);
+}
+
+DsCaptureDevice::DsCaptureDevice(ComPtr<IDirectSoundCapture> device) : device_(std::move(device)) {}
+
+std::shared_ptr<CaptureBuffer> DsCaptureDevice::CreateCaptureBuffer(const CaptureBufferDesc& desc) {
+  WAVEFORMATEX format{};
+  if (desc.lpwfxFormat) {
+    const WaveFormat& f = *desc.lpwfxFormat;
+    format.wFormatTag = static_cast<WORD>(f.wFormatTag);
+    format.nChannels = static_cast<WORD>(f.nChannels);
+    format.nSamplesPerSec = static_cast<DWORD>(f.nSamplesPerSec);
+    format.nAvgBytesPerSec = static_cast<DWORD>(f.nAvgBytesPerSec);
+    format.nBlockAlign = static_cast<WORD>(f.nBlockAlign);
+    format.wBitsPerSample = static_cast<WORD>(f.wBitsPerSample);
+    format.cbSize = static_cast<WORD>(f.cbSize);
+  }
+  DSCBUFFERDESC native{};
+  // The core describes the 20-byte first version of the record, whose size in this process is
+  // sizeof(DSCBUFFERDESC1) (24 in a 64-bit one); any other size goes to DirectSound as given.
+  native.dwSize = desc.dwSize == 20 ? sizeof(DSCBUFFERDESC1) : desc.dwSize;
+  native.dwFlags = desc.dwFlags;
+  native.dwBufferBytes = desc.dwBufferBytes;
+  native.dwReserved = desc.dwReserved;
+  native.lpwfxFormat = desc.lpwfxFormat ? &format : nullptr;
+
+  ComPtr<IDirectSoundCaptureBuffer> buffer;
+  const HRESULT hr = device_->CreateCaptureBuffer(&native, &buffer, nullptr);
+  if (FAILED(hr)) throw ComError("IDirectSoundCapture::CreateCaptureBuffer", hr);
+  // The ring is as long as DirectSound says, which is what was asked for.
+  DSCBCAPS caps{};
+  caps.dwSize = sizeof caps;
+  uint32_t ring = desc.dwBufferBytes;
+  if (SUCCEEDED(buffer->GetCaps(&caps))) ring = caps.dwBufferBytes;
+  return std::make_shared<DsCaptureBuffer>(device_, std::move(buffer), ring);
+}
+
+std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
+  ComPtr<IDirectSoundCapture> device;
+  const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
+  if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
+  return std::make_shared<DsCaptureDevice>(std::move(device));
+}
+
+}  // namespace wendrix::win32

@@ -1,0 +1,56 @@
+// The recording device on Windows: DirectSound capture of the system's default recording
+// device. Each object holds a counted reference (WRL ComPtr) to its DirectSound object and
+// releases it when the last shared_ptr goes. A failing call throws
+// Error::Platform(hr, "<interface>::<method>: <text>").
+#pragma once
+
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <dsound.h>
+
+#include <memory>
+
+#include "platform/capture.h"
+
+namespace wendrix::win32 {
+
+// A ring buffer keeps its device alive: some DirectSound implementations (Wine's) release a
+// device's buffer, under its owner's reference, when the device goes first.
+class DsCaptureBuffer : public CaptureBuffer {
+ public:
+  DsCaptureBuffer(Microsoft::WRL::ComPtr<IDirectSoundCapture> device,
+                  Microsoft::WRL::ComPtr<IDirectSoundCaptureBuffer> buffer, uint32_t ring_bytes);
+  // Releases the buffer, then its device.
+  ~DsCaptureBuffer() override;
+
+  void Start(uint32_t flags) override;
+  void Stop() override;
+  void GetCurrentPosition(int32_t& device_position, int32_t& read_position) override;
+  // Refuses an offset outside the ring or more bytes than the ring holds with
+  // DSERR_INVALIDPARAM before DirectSound sees them: not every implementation checks them.
+  void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) override;
+  void Unlock(const LockedRegion& first, const LockedRegion& second) override;
+
+ private:
+  Microsoft::WRL::ComPtr<IDirectSoundCapture> device_;
+  Microsoft::WRL::ComPtr<IDirectSoundCaptureBuffer> buffer_;
+  uint32_t ring_bytes_;
+};
+
+class DsCaptureDevice : public CaptureDevice {
+ public:
+  explicit DsCaptureDevice(Microsoft::WRL::ComPtr<IDirectSoundCapture> device);
+  std::shared_ptr<CaptureBuffer> CreateCaptureBuffer(const CaptureBufferDesc& desc) override;
+
+ private:
+  Microsoft::WRL::ComPtr<IDirectSoundCapture> device_;
+};
+
+class DsCaptureSystem : public CaptureSystem {
+ public:
+  // DirectSoundCaptureCreate with no device identifier: the default recording device.
+  std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
+};
+
+}  // namespace wendrix::win32

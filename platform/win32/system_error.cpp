@@ -1,0 +1,105 @@
+#include "platform/win32/system_error.h"
+
+#include <cstdio>
+
+#include "platform/win32/text.h"
+
+namespace wendrix::win32 {
+namespace {
+
+struct NamedCode {
+  uint32_t code;
+  const char* name;
+  const char* text;
+};
+
+// DirectSound's failure codes; the system's message table does not describe them.
+constexpr NamedCode kDirectSoundCodes[] = {
+    {0x8878000Au, "DSERR_ALLOCATED", "the device is in use by another caller"},
+    {0x8878001Eu, "DSERR_CONTROLUNAVAIL", "the control is not available on this buffer"},
+    {0x80070057u, "DSERR_INVALIDPARAM", "an invalid parameter was passed"},
+    {0x88780032u, "DSERR_INVALIDCALL", "the call is not valid in the object's current state"},
+    {0x80004005u, "DSERR_GENERIC", "an undetermined error occurred in DirectSound"},
+    {0x88780046u, "DSERR_PRIOLEVELNEEDED", "the caller does not have the priority it needs"},
+    {0x8007000Eu, "DSERR_OUTOFMEMORY", "not enough memory"},
+    {0x88780064u, "DSERR_BADFORMAT", "the wave format is not supported"},
+    {0x80004001u, "DSERR_UNSUPPORTED", "the function is not supported"},
+    {0x88780078u, "DSERR_NODRIVER", "no sound driver is available (no recording device)"},
+    {0x88780082u, "DSERR_ALREADYINITIALIZED", "the object is already initialised"},
+    {0x80040110u, "DSERR_NOAGGREGATION", "the object does not support aggregation"},
+    {0x88780096u, "DSERR_BUFFERLOST", "the buffer memory has been lost"},
+    {0x887800A0u, "DSERR_OTHERAPPHASPRIO", "another application has a higher priority"},
+    {0x887800AAu, "DSERR_UNINITIALIZED", "the object is not initialised"},
+    {0x80004002u, "DSERR_NOINTERFACE", "the interface is not supported"},
+    {0x80070005u, "DSERR_ACCESSDENIED", "access is denied"},
+};
+
+std::string Hex(uint32_t code) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
+  return buf;
+}
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string out;
+  if (n && text) out = Narrow(text, n);
+  if (text) LocalFree(text);
+  while (!out.empty() &&
+         (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+    out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+std::string HResultText(HRESULT hr) {
+  const auto code = static_cast<uint32_t>(hr);
+  for (const NamedCode& c : kDirectSoundCodes) {
+    if (c.code == code) return std::string(c.name) + " (" + Hex(code) + "): " + c.text;
+  }
+  std::string text = SystemMessage(code);
+  if (text.empty()) return "error " + Hex(code);
+  return text + " (" + Hex(code) + ")";
+}
+
+Error ComError(const char* api, HRESULT hr) {
+  return Error::Platform(static_cast<uint32_t>(hr), std::string(api) + ": " + HResultText(hr));
+}
+
+Error FileError(const char* verb, const std::string& path, DWORD system_error) {
+  int32_t number = errc::PathFileAccess;
+  const char* what = "Path/File access error";
+  switch (system_error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+      number = errc::PathNotFound;
+      what = "Path not found";
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      number = errc::PermissionDenied;
+      what = "Permission denied";
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      number = errc::DiskFull;
+      what = "Disk full";
+      break;
+    default:
+      break;
+  }
+  return Error(number, std::string("Cannot ") + verb + " \"" + path + "\": " + what);
+}
+
+}  // namespace wendrix::win32

@@ -1,0 +1,26 @@
+// Texts and run-time errors for failures that the Windows calls report.
+#pragma once
+
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <string>
+
+#include "platform/error.h"
+
+namespace wendrix::win32 {
+
+// A readable text for a failing HRESULT: DirectSound's own codes by name, anything else as
+// the system describes it, always with the code in hex ("DSERR_NODRIVER (0x88780078): ...").
+std::string HResultText(HRESULT hr);
+
+// The platform error for a failing COM call: Error::Platform(hr, "<api>: <text>").
+Error ComError(const char* api, HRESULT hr);
+
+// The run-time error a host's own file statements give when a file cannot be opened, written
+// or closed, from the system's error code: 76 "Path not found", 70 "Permission denied",
+// 61 "Disk full", 75 "Path/File access error" for anything else. The description reads
+// `Cannot <verb> "<path>": <what>`.
+Error FileError(const char* verb, const std::string& path, DWORD system_error);
+
+}  // namespace wendrix::win32

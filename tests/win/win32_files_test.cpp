@@ -1,0 +1,215 @@
+// The Windows file services: the WAVE writer's file through the real mmio functions and the
+// size patch through CreateFileW, byte for byte, on ASCII and non-ASCII paths.
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "control/control.h"
+#include "platform/error.h"
+#include "platform/win32/file_system.h"
+#include "platform/win32/host_surface.h"
+#include "platform/win32/text.h"
+#include "tests/win/win32_test_support.h"
+
+namespace wendrix::test {
+namespace {
+
+class NoCapture : public CaptureSystem {
+ public:
+  std::shared_ptr<CaptureDevice> CreateDefaultDevice() override {
+    throw Error::Platform(0x88780078u, "no device in these tests");
+  }
+};
+
+Bytes ExpectedHeader(int rate, int channels, int bits, uint32_t data_size) {
+  const int align = channels * bits / 8;
+  Bytes b;
+  const auto text = [&](const char* t) { b.insert(b.end(), t, t + 4); };
+  const auto le = [&](uint32_t v, int size) {
+    for (int i = 0; i < size; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  text("RIFF");
+  le(data_size ? data_size + 38 : 0, 4);
+  text("WAVE");
+  text("fmt ");
+  le(18, 4);
+  le(1, 2);
+  le(channels, 2);
+  le(rate, 4);
+  le(rate * align, 4);
+  le(align, 2);
+  le(bits, 2);
+  le(0, 2);
+  text("data");
+  le(data_size, 4);
+  return b;
+}
+
+// The control's own writer (header at the start, appends, finish) on the Windows files.
+struct WinWriter : ::testing::Test {
+  WinTempDir dir;
+  win32::Win32FileSystem files;
+  RecordingContainer container;
+  win32::SurfaceState surface;
+  win32::ElementsState elements;
+  ManualTimer timer;
+  NoCapture capture;
+  Control control{Platform{container, surface, elements, timer, capture, files}};
+  ControlState& s = control.state();
+
+  void Start(const std::string& path, int rate, int channels, int bits) {
+    const auto align = static_cast<int16_t>(channels * bits / 8);
+    s.DeviceFormat = WaveFormat{1,     static_cast<int16_t>(channels), rate, rate * align,
+                                align, static_cast<int16_t>(bits),     0};
+    s.OutputFileName = path;
+    s.BytesRecorded = 0;
+    control.WriteWaveHeader();
+    control.CreateDataChunk();
+  }
+  void Append(const Bytes& data) {
+    ASSERT_TRUE(s.FileHandle);
+    ASSERT_EQ(s.FileHandle->Write(data.data(), static_cast<int32_t>(data.size())),
+              static_cast<int32_t>(data.size()));
+    s.BytesRecorded += static_cast<int32_t>(data.size());
+  }
+};
+
+TEST_F(WinWriter, HeaderWhileRecordingAndSizesAfterTheFinish) {
+  struct Case {
+    std::string name;
+    int rate, channels, bits;
+    Bytes data;
+  };
+  Bytes block(4410 * 4);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7 + 3);
+  const Case cases[] = {
+      {"plain.wav", 44100, 2, 16, block},
+      // Odd data: no pad byte, the RIFF size is still the file length less 8.
+      {"odd.wav", 11025, 1, 8, {128, 129, 130, 131, 132}},
+      {"Aufnahme \xC3\xA4 \xE9\x8C\xB2\xE9\x9F\xB3.wav", 22050, 2, 8, {1, 2, 3, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name);
+    Start(path, c.rate, c.channels, c.bits);
+    // A reader sees the whole header with sizes 0 while the file is open.
+    EXPECT_EQ(ReadAll(path), ExpectedHeader(c.rate, c.channels, c.bits, 0));
+    EXPECT_EQ(s.FileHandle->Seek(0, 1), 46);
+    Append(c.data);
+    control.FinishWaveFile();
+    EXPECT_FALSE(s.FileHandle);
+
+    Bytes expected =
+        ExpectedHeader(c.rate, c.channels, c.bits, static_cast<uint32_t>(c.data.size()));
+    expected.insert(expected.end(), c.data.begin(), c.data.end());
+    EXPECT_EQ(ReadAll(path), expected);
+  }
+  // The non-ASCII name is the one on disk, not a narrowed copy of it.
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(win32::Wide(dir.File("Aufnahme*")).c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::wstring(found.cFileName), L"Aufnahme \u00E4 \u9332\u97F3.wav");
+  FindClose(find);
+}
+
+TEST_F(WinWriter, AnExistingFileIsReplacedEvenWhenStoppedAtOnce) {
+  const std::string path = dir.File("old.wav");
+  ASSERT_TRUE(WriteAll(path, Bytes(5000, 0xAB)));
+  Start(path, 22050, 2, 16);
+  EXPECT_EQ(ReadAll(path)->size(), 46u);
+  control.FinishWaveFile();
+  const Bytes b = *ReadAll(path);
+  ASSERT_EQ(b.size(), 46u);
+  EXPECT_EQ(U32At(b, 4), 38u);
+  EXPECT_EQ(U32At(b, 42), 0u);
+}
+
+TEST(WinMmioFile, ChunksAreAscendedWithTheirSizeAndPadByte) {
+  WinTempDir dir;
+  win32::Win32FileSystem fs;
+  const std::string path = dir.File("chunks.bin");
+  auto file = fs.CreateMultimediaFile(path);
+  ChunkInfo riff;
+  riff.fccType = StringToFourCC("WAVE");
+  ASSERT_EQ(file->CreateChunk(riff, kCreateRiff), kFileOk);
+  EXPECT_EQ(riff.ckid, StringToFourCC("RIFF"));
+  EXPECT_EQ(riff.dwDataOffset, 8u);
+  ChunkInfo odd;
+  odd.ckid = StringToFourCC("abcd");
+  ASSERT_EQ(file->CreateChunk(odd, 0), kFileOk);
+  EXPECT_EQ(odd.dwDataOffset, 20u);
+  ASSERT_EQ(file->Write("xyz", 3), 3);
+  ASSERT_EQ(file->Ascend(odd, 0), kFileOk);
+  EXPECT_EQ(odd.cksize, 3u);
+  EXPECT_EQ(file->Seek(0, 1), 24) << "past the pad byte";
+  ASSERT_EQ(file->Close(), kFileOk);
+  // A closed file refuses every call.
+  EXPECT_EQ(file->Write("x", 1), -1);
+  EXPECT_EQ(file->Seek(0, 0), -1);
+  EXPECT_EQ(file->CreateChunk(odd, 0), kFileInvalidHandle);
+  EXPECT_EQ(file->Close(), kFileInvalidHandle);
+
+  const Bytes b = *ReadAll(path);
+  ASSERT_EQ(b.size(), 24u);
+  EXPECT_EQ(TextAt(b, 12), "abcd");
+  EXPECT_EQ(U32At(b, 16), 3u);
+  EXPECT_EQ(Bytes(b.begin() + 20, b.end()), (Bytes{'x', 'y', 'z', 0}));
+}
+
+TEST(WinBinaryFile, PatchesInPlaceAndCreatesAMissingFile) {
+  WinTempDir dir;
+  win32::Win32FileSystem fs;
+  const std::string path = dir.File("patch \xC3\xA4.bin");
+  ASSERT_TRUE(WriteAll(path, Bytes(10, 0)));
+  auto file = fs.OpenBinaryFile(path);
+  file->WriteLongAt(2, -2);
+  file->WriteLongAt(6, 0x01020304);
+  file->Close();
+  EXPECT_EQ(ReadAll(path), (Bytes{0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1}));
+  EXPECT_THROW(file->Close(), Error);
+  EXPECT_THROW(file->WriteLongAt(0, 1), Error);
+
+  const std::string fresh = dir.File("fresh.bin");
+  fs.OpenBinaryFile(fresh)->Close();
+  EXPECT_EQ(ReadAll(fresh), Bytes{});
+}
+
+TEST(WinFiles, OpeningFailuresGiveTheHostsNumbersAndNameThePath) {
+  WinTempDir dir;
+  win32::Win32FileSystem fs;
+  struct Case {
+    std::string path;
+    std::vector<int32_t> numbers;
+  };
+  const Case cases[] = {
+      {dir.File("no such dir\\a.wav"), {errc::PathNotFound}},
+      {dir.path(), {errc::PermissionDenied, errc::PathFileAccess}},
+  };
+  for (const Case& c : cases) {
+    for (int binary = 0; binary < 2; ++binary) {
+      SCOPED_TRACE(c.path + (binary ? " (binary)" : " (mmio)"));
+      try {
+        if (binary) {
+          fs.OpenBinaryFile(c.path);
+        } else {
+          fs.CreateMultimediaFile(c.path);
+        }
+        ADD_FAILURE() << "opened";
+      } catch (const Error& e) {
+        EXPECT_NE(std::find(c.numbers.begin(), c.numbers.end(), e.number()), c.numbers.end())
+            << e.number() << " " << e.description();
+        EXPECT_NE(e.description().find("\"" + c.path + "\""), std::string::npos) << e.description();
+        if (c.numbers.front() == errc::PathNotFound) {
+          EXPECT_EQ(e.description(), std::string("Cannot ") + (binary ? "open" : "create") + " \"" +
+                                         c.path + "\": Path not found");
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wendrix::test

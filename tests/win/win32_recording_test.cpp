@@ -1,0 +1,137 @@
+// A whole recording through the control on the Windows platform: DirectSound capture of the
+// default device, the mmio file and the size patch, ticks delivered at the timer's interval.
+// The file it leaves (recording.wav in the working directory, with recording.txt naming the
+// recorded time) is checked again by readers no one here wrote (check_recording.py).
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "control/control.h"
+#include "platform/win32/dsound_capture.h"
+#include "platform/win32/file_system.h"
+#include "platform/win32/host_surface.h"
+#include "platform/win32/text.h"
+#include "tests/win/win32_capture_support.h"
+#include "tests/win/win32_test_support.h"
+
+namespace wendrix::test {
+namespace {
+
+std::string WorkingFile(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryW(MAX_PATH, dir);
+  return win32::Narrow(std::wstring(dir, n) + L"\\" + name);
+}
+
+struct WinRecorder : ::testing::Test {
+  ComScope com;
+  RecordingContainer container;
+  win32::SurfaceState surface;
+  win32::ElementsState elements;
+  ManualTimer timer;
+  win32::DsCaptureSystem capture;
+  win32::Win32FileSystem files;
+  Control control{Platform{container, surface, elements, timer, capture, files}};
+
+  void SetUp() override {
+    control.Initialize();
+    control.InitProperties();
+    control.put_Enabled(True);
+  }
+  // Delivers ticks at the timer's interval, on a fixed schedule, for `seconds` or until
+  // `done` holds.
+  template <typename Done>
+  void TickFor(double seconds, Done&& done) {
+    const double start = Now();
+    const double period = timer.interval / 1000.0;
+    for (int tick = 1; start + tick * period <= start + seconds + 1e-9 && !done(); ++tick) {
+      while (Now() < start + tick * period) Sleep(1);
+      ASSERT_TRUE(timer.enabled);
+      control.Timer1_Timer();
+    }
+  }
+  void TickFor(double seconds) {
+    TickFor(seconds, [] { return false; });
+  }
+};
+
+TEST_F(WinRecorder, RecordsTheDefaultDeviceIntoAWaveFile) {
+  const std::string path = WorkingFile(L"recording.wav");
+  const std::string note = WorkingFile(L"recording.txt");
+  DeleteFileW(win32::Wide(path).c_str());
+  DeleteFileW(win32::Wide(note).c_str());
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, capture);
+  const double warm_up = WarmUpCapture(capture);
+  std::printf("[ record  ] the process's first capture delivered after %.3f s\n", warm_up);
+  ASSERT_GE(warm_up, 0) << "the device delivers nothing";
+
+  ASSERT_EQ(control.Init_DSWendrix(), True);  // 44100 Hz, 2 channels, 16 bits, one second
+  ASSERT_EQ(timer.interval, 100);
+  ASSERT_EQ(control.Wendrix_Start(path), True);
+  const double started = Now();
+  TickFor(3.0);
+  const Variant left = control.get_dBLeft();
+  const Variant right = control.get_dBRight();
+  ASSERT_EQ(control.Wendrix_Stop(), True);
+  const double recorded = Now() - started;
+
+  EXPECT_EQ(container.message_boxes, std::vector<std::string>{});
+  ASSERT_FALSE(container.events.empty());
+  EXPECT_EQ(container.events.front(), Event::OnStart);
+  EXPECT_EQ(container.events.back(), Event::OnStop);
+
+  const Bytes file = *ReadAll(path);
+  ASSERT_GE(file.size(), 46u);
+  EXPECT_EQ(TextAt(file, 0), "RIFF");
+  EXPECT_EQ(U32At(file, 4), file.size() - 8);
+  EXPECT_EQ(U32At(file, 42), file.size() - 46);
+  const double seconds = static_cast<double>(file.size() - 46) / 176400;
+  std::printf("[ record  ] %.3f s recorded, %.3f s in the file; dBLeft %.2f, dBRight %.2f\n",
+              recorded, seconds, left.ToDouble(), right.ToDouble());
+  // The stop takes the tail too: the file holds the recorded time, less the device's latency.
+  EXPECT_NEAR(seconds, recorded, 0.5);
+  const std::string text =
+      "recorded_seconds " + std::to_string(recorded) + "\ndrain_period_seconds 0.5\n";
+  ASSERT_TRUE(WriteAll(note, Bytes(text.begin(), text.end())));
+
+  const auto tones = ExpectedTones();
+  if (!tones) return;
+  EXPECT_NEAR(left.ToDouble(), tones->first.peak_db(), 0.5);
+  EXPECT_NEAR(right.ToDouble(), tones->second.peak_db(), 0.5);
+  const auto* samples = reinterpret_cast<const int16_t*>(file.data() + 46);
+  const size_t frames = (file.size() - 46) / 4;
+  for (int channel = 0; channel < 2; ++channel) {
+    const Tone& tone = channel == 0 ? tones->first : tones->second;
+    const ChannelStats stats = Analyse(samples, frames, channel, 2, 44100);
+    EXPECT_NEAR(stats.peak_db, tone.peak_db(), 0.5) << "channel " << channel;
+    EXPECT_NEAR(stats.frequency_hz, tone.frequency_hz, tone.frequency_hz * 0.02)
+        << "channel " << channel;
+  }
+}
+
+// A path the start cannot create: the start reports it in a message box and fails, and the
+// control stays ready for the next start.
+TEST_F(WinRecorder, AnUncreatablePathFailsTheStartAndLeavesTheControlReady) {
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, capture);
+  WinTempDir dir;
+  const std::string path = dir.File("no such dir\\take.wav");
+  ASSERT_EQ(control.Init_DSWendrix(), True);
+  EXPECT_EQ(control.Wendrix_Start(path), False);
+  ASSERT_EQ(container.message_boxes.size(), 1u);
+  EXPECT_EQ(container.message_boxes[0], "Cannot create \"" + path + "\": Path not found");
+  EXPECT_EQ(control.state().IsRecording, False);
+  EXPECT_FALSE(timer.enabled);
+
+  const std::string good = dir.File("take.wav");
+  ASSERT_EQ(control.Wendrix_Start(good), True);
+  TickFor(5.0, [&] { return control.state().BytesRecorded > 0; });
+  ASSERT_EQ(control.Wendrix_Stop(), True);
+  EXPECT_GT(ReadAll(good)->size(), 46u);
+}
+
+}  // namespace
+}  // namespace wendrix::test
