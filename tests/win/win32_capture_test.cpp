@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -120,6 +121,62 @@ TEST(WinCapture, RingRunsAtTheRealRateWrapsAndHoldsTheTone) {
     EXPECT_NEAR(stats.frequency_hz, tone.frequency_hz, tone.frequency_hz * 0.02)
         << "channel " << channel;
   }
+}
+
+TEST(WinCapture, EveryFormatRunsAtItsByteRate) {
+  ComScope com;
+  win32::DsCaptureSystem system;
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, system);
+  const struct {
+    int rate;
+    int16_t channels;
+    int16_t bits;
+  } formats[] = {{11025, 1, 8}, {22050, 2, 8}, {44100, 1, 16}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(testing::Message() << f.rate << " Hz, " << f.channels << " ch, " << f.bits);
+    const auto align = static_cast<int16_t>(f.channels * f.bits / 8);
+    const WaveFormat format{1, f.channels, f.rate, f.rate * align, align, f.bits, 0};
+    const auto ring = static_cast<uint32_t>(f.rate * align);
+    // One device holds one ring at a time.
+    auto buffer = system.CreateDefaultDevice()->CreateCaptureBuffer(
+        CaptureBufferDesc{20, 0, ring, 0, &format});
+    buffer->Start(kCaptureStartLooping);
+    ASSERT_GE(WaitForFirstBytes(*buffer, 5.0), 0);
+    int32_t device_pos = 0;
+    int32_t from = 0;
+    buffer->GetCurrentPosition(device_pos, from);
+    const double t0 = Now();
+    Sleep(700);
+    int32_t to = 0;
+    buffer->GetCurrentPosition(device_pos, to);
+    const double rate =
+        ((to - from + static_cast<int32_t>(ring)) % static_cast<int32_t>(ring)) / (Now() - t0);
+    buffer->Stop();
+    EXPECT_NEAR(rate, format.nAvgBytesPerSec, format.nAvgBytesPerSec * 0.1);
+    EXPECT_EQ(to % align, 0) << "positions fall on whole frames";
+  }
+}
+
+// Wine releases a device's ring when the device goes first; the ring keeps its device.
+TEST(WinCapture, ARingOutlivesItsDevice) {
+  ComScope com;
+  win32::DsCaptureSystem system;
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, system);
+  const WaveFormat format{1, 2, 44100, 176400, 4, 16, 0};
+  std::shared_ptr<CaptureBuffer> buffer;
+  {
+    auto own = system.CreateDefaultDevice();
+    buffer = own->CreateCaptureBuffer(CaptureBufferDesc{20, 0, 176400, 0, &format});
+  }
+  buffer->Start(kCaptureStartLooping);
+  EXPECT_GE(WaitForFirstBytes(*buffer, 5.0), 0);
+  buffer->Stop();
+  LockedRegion first;
+  LockedRegion second;
+  buffer->Lock(0, 176400, first, second);
+  EXPECT_EQ(first.size, 176400u);
+  buffer->Unlock(first, second);
+  buffer.reset();
 }
 
 TEST(WinCapture, FailuresNameTheCallAndKeepTheStatus) {
