@@ -120,7 +120,9 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
   s_.MeterDataReady = False;
   s_.TickPhase = 0;
   s_.ReinitPending = False;
-  if (s_.IsEnabled != True || s_.DeviceReady != True || s_.IsRecording != False) return False;
+  // Any Enabled other than False counts, as it does for BufferLength: a host that hands the
+  // setter 1 for True (C's TRUE) still records.
+  if (s_.IsEnabled == False || s_.DeviceReady == False || s_.IsRecording != False) return False;
 
   const uint32_t serial = ++s_.RecordingSerial;
   try {
@@ -187,7 +189,7 @@ void Control::RollBackStart() {
 }
 
 Boolean Control::Wendrix_Stop() {
-  if (s_.IsEnabled != True || s_.IsRecording == False) return False;
+  if (s_.IsEnabled == False || s_.IsRecording == False) return False;
   // A stop asked for from inside a stop (an OnStop handler) has nothing left to do.
   if (s_.StopInProgress != False) return False;
   StopRecording(true);

@@ -141,7 +141,6 @@ TEST(Recorder, StartIsRefusedUnlessEnabledReadyAndIdle) {
   const Case cases[] = {
       {"not initialised", false, True, false},
       {"disabled", true, False, false},
-      {"enabled other than True", true, 1, false},
       {"already recording", true, True, true},
   };
   for (const Case& c : cases) {
@@ -168,6 +167,16 @@ TEST(Recorder, StartIsRefusedUnlessEnabledReadyAndIdle) {
       EXPECT_EQ(rig.s.OutputFileName, rig.Path("first.wav"));
     }
   }
+}
+
+TEST(Recorder, AnyEnabledOtherThanFalseRecords) {
+  // A C or C++ host may hand the setter 1 (TRUE) rather than -1.
+  RecorderRig rig;
+  rig.control.Init_DSWendrix();
+  rig.control.put_Enabled(1);
+  EXPECT_EQ(rig.control.Wendrix_Start(rig.Path()), True);
+  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  EXPECT_TRUE(sim::SimFileSystem::ReadAll(rig.Path()).has_value());
 }
 
 TEST(Recorder, AFormatChangedDuringARecordingIsTakenAfterOnStop) {
