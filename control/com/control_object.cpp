@@ -1,5 +1,6 @@
 #include "control/com/control_object.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -9,6 +10,7 @@
 #include "control/com/module.h"
 #include "control/com/object_count.h"
 #include "control/com/persistence.h"
+#include "control/elements.h"
 #include "platform/win32/message_box.h"
 #include "platform/win32/text.h"
 
@@ -79,6 +81,12 @@ const InterfaceEntry kInterfaces[] = {
     {&IID_IPersistStream, &As<IPersistStreamInit>},
     {&IID_IPersistStorage, &As<IPersistStorage>},
     {&IID_IOleObject, &As<IOleObject>},
+    {&IID_IOleWindow, &As<IOleInPlaceObject>},
+    {&IID_IOleInPlaceObject, &As<IOleInPlaceObject>},
+    {&IID_IOleInPlaceActiveObject, &As<IOleInPlaceActiveObject>},
+    {&IID_IOleControl, &As<IOleControl>},
+    {&IID_IViewObject, &As<IViewObject2>},
+    {&IID_IViewObject2, &As<IViewObject2>},
 };
 
 }  // namespace
@@ -89,13 +97,17 @@ const InterfaceEntry kInterfaces[] = {
 ControlObject::ControlObject()
     : events_(this, DIID___DSWendrixControl),
       property_notify_(this, IID_IPropertyNotifySink),
-      site_(*this) {
+      site_(*this),
+      face_(*this) {
   ObjectCreated();
 }
 
 ControlObject::~ControlObject() {
   destroying_ = true;
   control_.reset();
+  surface_.SetObserver(nullptr);
+  elements_.SetObserver(nullptr);
+  window_.reset();
   timer_.reset();
   events_.Clear();
   property_notify_.Clear();
@@ -121,6 +133,8 @@ HRESULT ControlObject::Construct() {
   hr = dispatch_info_->GetRefTypeOfImplType(-1, &half);
   if (SUCCEEDED(hr)) hr = dispatch_info_->GetRefTypeInfo(half, &vtable_info_);
   if (FAILED(hr)) return hr;
+  surface_.SetObserver(&face_);
+  elements_.SetObserver(&face_);
   return Guard([&] {
     timer_ =
         std::make_unique<win32::WindowTimer>([this] { Call([&] { control_->Timer1_Timer(); }); });
@@ -207,7 +221,45 @@ void ControlObject::Site::RaiseEvent(Event event) {
   if (!owner_.destroying_) owner_.events_.Fire(static_cast<DISPID>(event));
 }
 
-void ControlObject::Site::MessageBox(const std::string& text) { win32::ShowMessageBox(text); }
+void ControlObject::Site::MessageBox(const std::string& text) {
+  win32::ShowMessageBox(text, owner_.OwnerWindow());
+}
+
+void ControlObject::Face::SizeChanged() {
+  if (owner_.destroying_) return;
+  if (owner_.window_) {
+    owner_.HoldSize();
+    owner_.window_->Invalidate(-1);
+  } else if (owner_.client_site_) {
+    // A container that has not activated the control asks for its extent again.
+    owner_.client_site_->RequestNewObjectLayout();
+  }
+  owner_.ViewChanged();
+}
+
+void ControlObject::Face::AppearanceChanged() {
+  if (owner_.destroying_) return;
+  if (owner_.window_) owner_.window_->Invalidate(-1);
+  owner_.ViewChanged();
+}
+
+void ControlObject::Face::ElementChanged(int element) {
+  if (owner_.destroying_) return;
+  if (owner_.window_) owner_.window_->Invalidate(element);
+  owner_.ViewChanged();
+}
+
+HWND ControlObject::OwnerWindow() {
+  HWND owner = nullptr;
+  if (frame_ && SUCCEEDED(frame_->GetWindow(&owner)) && owner) return owner;
+  if (inplace_site_ && SUCCEEDED(inplace_site_->GetWindow(&owner)) && owner) return owner;
+  return nullptr;
+}
+
+void ControlObject::ViewChanged() {
+  if (view_sink_ && (view_aspects_ & DVASPECT_CONTENT))
+    view_sink_->OnViewChange(DVASPECT_CONTENT, -1);
+}
 
 // ---------------------------------------------------------------------------------------------
 // IDispatch
@@ -514,6 +566,7 @@ STDMETHODIMP ControlObject::HandsOffStorage() { return S_OK; }
 // IOleObject
 
 STDMETHODIMP ControlObject::SetClientSite(IOleClientSite* site) {
+  if (!site) InPlaceDeactivate();
   client_site_ = site;
   return S_OK;
 }
@@ -526,7 +579,10 @@ STDMETHODIMP ControlObject::GetClientSite(IOleClientSite** out) {
 }
 
 STDMETHODIMP ControlObject::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
-STDMETHODIMP ControlObject::Close(DWORD) { return S_OK; }
+STDMETHODIMP ControlObject::Close(DWORD) {
+  InPlaceDeactivate();
+  return S_OK;
+}
 STDMETHODIMP ControlObject::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
 STDMETHODIMP ControlObject::GetMoniker(DWORD, DWORD, IMoniker** out) {
   if (out) *out = nullptr;
@@ -537,8 +593,95 @@ STDMETHODIMP ControlObject::GetClipboardData(DWORD, IDataObject** out) {
   if (out) *out = nullptr;
   return E_NOTIMPL;
 }
-STDMETHODIMP ControlObject::DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) {
-  return E_NOTIMPL;
+STDMETHODIMP ControlObject::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
+                                   LPCRECT rect) {
+  ComPtr<IUnknown> keep(Identity());
+  switch (verb) {
+    case OLEIVERB_PRIMARY:
+    case OLEIVERB_SHOW:
+    case OLEIVERB_UIACTIVATE:
+      return Activate(site, parent, rect, true);
+    case OLEIVERB_INPLACEACTIVATE:
+      return Activate(site, parent, rect, false);
+    case OLEIVERB_HIDE:
+      UIDeactivate();
+      if (window_) window_->Show(false);
+      return S_OK;
+    default:
+      return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
+  }
+}
+
+HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT position, bool ui) {
+  if (!window_) {
+    ComPtr<IOleClientSite> client = site ? site : client_site_.Get();
+    if (!client) return E_UNEXPECTED;
+    ComPtr<IOleInPlaceSite> inplace;
+    if (FAILED(client.As(&inplace))) return E_NOINTERFACE;
+    if (inplace->CanInPlaceActivate() != S_OK) return E_FAIL;
+    HRESULT hr = inplace->OnInPlaceActivate();
+    if (FAILED(hr)) return hr;
+    HWND container = nullptr;
+    if (FAILED(inplace->GetWindow(&container)) || !container) container = parent;
+    ComPtr<IOleInPlaceFrame> frame;
+    ComPtr<IOleInPlaceUIWindow> document;
+    RECT proposed{}, clip{};
+    OLEINPLACEFRAMEINFO info{};
+    info.cb = sizeof info;
+    if (FAILED(inplace->GetWindowContext(&frame, &document, &proposed, &clip, &info))) {
+      frame.Reset();
+      document.Reset();
+    }
+    if (position) proposed = *position;
+    HRESULT created = Guard([&] { EnsureInitialized(); });
+    auto window = std::make_unique<ControlWindow>(surface_, elements_, [this](int element) {
+      if (element == element::LEDOverflowLeft)
+        Call([&] { control_->LEDOverflowLeft_Click(); });
+      else if (element == element::LEDOverflowRight)
+        Call([&] { control_->LEDOverflowRight_Click(); });
+    });
+    if (SUCCEEDED(created)) created = window->Create(container, proposed);
+    if (FAILED(created)) {
+      inplace->OnInPlaceDeactivate();
+      return created;
+    }
+    inplace_site_ = inplace;
+    frame_ = frame;
+    document_ = document;
+    position_ = proposed;
+    window_ = std::move(window);
+    HoldSize();
+    window_->Show(true);
+  }
+  window_->Show(true);
+  if (ui && !ui_active_ && inplace_site_) {
+    ui_active_ = true;
+    inplace_site_->OnUIActivate();
+    auto* active = static_cast<IOleInPlaceActiveObject*>(this);
+    if (frame_) frame_->SetActiveObject(active, nullptr);
+    if (document_) document_->SetActiveObject(active, nullptr);
+  }
+  return S_OK;
+}
+
+RECT ControlObject::HeldRect() const {
+  FaceScale scale = window_ ? window_->scale() : FaceScale{};
+  SIZE size = FaceSize(scale, const_cast<win32::SurfaceState&>(surface_));
+  return RECT{position_.left, position_.top, position_.left + size.cx, position_.top + size.cy};
+}
+
+void ControlObject::HoldSize() {
+  if (!window_) return;
+  RECT held = HeldRect();
+  window_->Move(held);
+  if (EqualRect(&held, &position_)) return;
+  position_ = held;
+  // The container answers with SetObjectRects for the real rectangle, which then fits.
+  if (inplace_site_ && !reporting_position_) {
+    reporting_position_ = true;
+    inplace_site_->OnPosRectChange(&held);
+    reporting_position_ = false;
+  }
 }
 STDMETHODIMP ControlObject::EnumVerbs(IEnumOLEVERB** out) {
   if (out) *out = nullptr;
@@ -551,7 +694,8 @@ STDMETHODIMP ControlObject::GetUserType(DWORD form, LPOLESTR* out) {
   return OleRegGetUserType(CLSID_DSWendrixControl, form, out);
 }
 
-// The control keeps its own size: any extent asked for gives way to it.
+// The control keeps its own size: any extent asked for gives way to it (the resize rule), and
+// the container reads the real one with GetExtent.
 STDMETHODIMP ControlObject::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return E_FAIL;
@@ -583,5 +727,158 @@ STDMETHODIMP ControlObject::GetMiscStatus(DWORD, DWORD* status) {
 }
 
 STDMETHODIMP ControlObject::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+
+}  // namespace wendrix::com
+
+namespace wendrix::com {
+
+// ---------------------------------------------------------------------------------------------
+// IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
+
+STDMETHODIMP ControlObject::GetWindow(HWND* out) {
+  if (!out) return E_POINTER;
+  *out = window_ ? window_->handle() : nullptr;
+  return *out ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP ControlObject::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+
+STDMETHODIMP ControlObject::InPlaceDeactivate() {
+  if (!window_) return S_OK;
+  ComPtr<IUnknown> keep(Identity());
+  UIDeactivate();
+  // Cleared before they are released: the site may call back while it hears of it.
+  std::unique_ptr<ControlWindow> window = std::move(window_);
+  ComPtr<IOleInPlaceSite> site = std::move(inplace_site_);
+  frame_.Reset();
+  document_.Reset();
+  window.reset();
+  if (site) site->OnInPlaceDeactivate();
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::UIDeactivate() {
+  if (!ui_active_) return S_OK;
+  ComPtr<IUnknown> keep(Identity());
+  ui_active_ = false;
+  if (document_) document_->SetActiveObject(nullptr, nullptr);
+  if (frame_) frame_->SetActiveObject(nullptr, nullptr);
+  if (inplace_site_) inplace_site_->OnUIDeactivate(FALSE);
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::SetObjectRects(LPCRECT position, LPCRECT) {
+  if (!position) return E_POINTER;
+  ComPtr<IUnknown> keep(Identity());
+  position_ = *position;
+  HRESULT hr = Call([&] { control_->Resize(); });
+  HoldSize();
+  return hr;
+}
+
+STDMETHODIMP ControlObject::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
+
+STDMETHODIMP ControlObject::TranslateAccelerator(LPMSG) { return S_FALSE; }
+STDMETHODIMP ControlObject::OnFrameWindowActivate(BOOL) { return S_OK; }
+STDMETHODIMP ControlObject::OnDocWindowActivate(BOOL) { return S_OK; }
+STDMETHODIMP ControlObject::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
+STDMETHODIMP ControlObject::EnableModeless(BOOL) { return S_OK; }
+
+// ---------------------------------------------------------------------------------------------
+// IOleControl
+
+STDMETHODIMP ControlObject::GetControlInfo(CONTROLINFO* info) {
+  if (!info) return E_POINTER;
+  // No mnemonics: the control takes no keyboard input.
+  info->cb = sizeof *info;
+  info->hAccel = nullptr;
+  info->cAccel = 0;
+  info->dwFlags = 0;
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::OnMnemonic(MSG*) { return E_NOTIMPL; }
+
+// The control asks for the ambient user mode when it needs it; a change of the container's
+// colours or font may alter the face (system colours, the caption's font).
+STDMETHODIMP ControlObject::OnAmbientPropertyChange(DISPID) {
+  if (window_) window_->Invalidate(-1);
+  return S_OK;
+}
+
+// Counted as containers nest them; events are still raised while frozen, the container decides
+// what to do with them.
+STDMETHODIMP ControlObject::FreezeEvents(BOOL freeze) {
+  if (freeze)
+    ++frozen_events_;
+  else if (frozen_events_ > 0)
+    --frozen_events_;
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// IViewObject2
+
+STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc,
+                                 LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
+                                 ULONG_PTR) {
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  if (!dc) return E_INVALIDARG;
+  ComPtr<IUnknown> keep(Identity());
+  HRESULT hr = Guard([&] { EnsureInitialized(); });
+  if (FAILED(hr)) return hr;
+  RECT area;
+  FaceScale scale;
+  if (bounds) {
+    // The face fills the bounds the container gives, whatever their scale.
+    area = RECT{bounds->left, bounds->top, bounds->right, bounds->bottom};
+    scale.x_num = area.right - area.left;
+    scale.x_den = std::max(1, static_cast<int>(surface_.Width()));
+    scale.y_num = area.bottom - area.top;
+    scale.y_den = std::max(1, static_cast<int>(surface_.Height()));
+  } else if (window_) {
+    // Bounds may be left out only while active: the face goes where the window is.
+    scale = window_->scale();
+    area = HeldRect();
+  } else {
+    return E_INVALIDARG;
+  }
+  DrawFace(dc, area, scale, surface_, elements_);
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
+                                        LOGPALETTE** out) {
+  if (out) *out = nullptr;
+  return S_FALSE;  // no palette of its own
+}
+
+STDMETHODIMP ControlObject::Freeze(DWORD, LONG, void*, DWORD* cookie) {
+  if (cookie) *cookie = 0;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP ControlObject::Unfreeze(DWORD) { return E_NOTIMPL; }
+
+STDMETHODIMP ControlObject::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+  view_aspects_ = aspects;
+  view_flags_ = flags;
+  view_sink_ = sink;
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** out) {
+  if (aspects) *aspects = view_aspects_;
+  if (flags) *flags = view_flags_;
+  if (out) {
+    *out = view_sink_.Get();
+    if (*out) (*out)->AddRef();
+  }
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, SIZEL* size) {
+  return GetExtent(aspect, size);
+}
 
 }  // namespace wendrix::com

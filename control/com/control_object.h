@@ -10,9 +10,11 @@
 
 #include "Wendrix_h.h"
 #include "control/com/connection_point.h"
+#include "control/com/window.h"
 #include "control/control.h"
+#include "platform/win32/dsound_capture.h"
+#include "platform/win32/file_system.h"
 #include "platform/win32/host_surface.h"
-#include "platform/win32/unavailable.h"
 #include "platform/win32/window_timer.h"
 
 namespace wendrix::com {
@@ -24,7 +26,11 @@ class ControlObject final : public _DSWendrixControl,
                             public IPersistPropertyBag,
                             public IPersistStreamInit,
                             public IPersistStorage,
-                            public IOleObject {
+                            public IOleObject,
+                            public IOleInPlaceObject,
+                            public IOleInPlaceActiveObject,
+                            public IOleControl,
+                            public IViewObject2 {
  public:
   // Creates a control and returns its interface `riid` (the class factory's CreateInstance).
   static HRESULT Create(REFIID riid, void** out);
@@ -126,6 +132,42 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
   STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override;
 
+  // IOleWindow (of IOleInPlaceObject and IOleInPlaceActiveObject): the control's window.
+  STDMETHODIMP GetWindow(HWND* out) override;
+  STDMETHODIMP ContextSensitiveHelp(BOOL enter) override;
+
+  // IOleInPlaceObject
+  STDMETHODIMP InPlaceDeactivate() override;
+  STDMETHODIMP UIDeactivate() override;
+  // The container proposes a rectangle; the control keeps its own size and tells the site.
+  STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
+  STDMETHODIMP ReactivateAndUndo() override;
+
+  // IOleInPlaceActiveObject: no accelerators, menus or tools of its own.
+  STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
+  STDMETHODIMP OnFrameWindowActivate(BOOL activate) override;
+  STDMETHODIMP OnDocWindowActivate(BOOL activate) override;
+  STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
+  STDMETHODIMP EnableModeless(BOOL enable) override;
+
+  // IOleControl
+  STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
+  STDMETHODIMP OnMnemonic(MSG* msg) override;
+  STDMETHODIMP OnAmbientPropertyChange(DISPID id) override;
+  STDMETHODIMP FreezeEvents(BOOL freeze) override;
+
+  // IViewObject2: the face drawn into a container's device context.
+  STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspect_info, DVTARGETDEVICE* device,
+                    HDC target_info, HDC dc, LPCRECTL bounds, LPCRECTL meta_bounds,
+                    BOOL(STDMETHODCALLTYPE* keep_going)(ULONG_PTR), ULONG_PTR argument) override;
+  STDMETHODIMP GetColorSet(DWORD aspect, LONG index, void* aspect_info, DVTARGETDEVICE* device,
+                           HDC target_info, LOGPALETTE** out) override;
+  STDMETHODIMP Freeze(DWORD aspect, LONG index, void* aspect_info, DWORD* cookie) override;
+  STDMETHODIMP Unfreeze(DWORD cookie) override;
+  STDMETHODIMP SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
+  STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** out) override;
+  STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, SIZEL* size) override;
+
  private:
   // The container services of the core, answered by this object.
   class Site final : public Container {
@@ -135,6 +177,18 @@ class ControlObject final : public _DSWendrixControl,
     bool AmbientUserMode() override;
     void RaiseEvent(Event event) override;
     void MessageBox(const std::string& text) override;
+
+   private:
+    ControlObject& owner_;
+  };
+
+  // Repaints what the core changed on the face, and holds the window to the surface's size.
+  class Face final : public win32::FaceObserver {
+   public:
+    explicit Face(ControlObject& owner) : owner_(owner) {}
+    void SizeChanged() override;
+    void AppearanceChanged() override;
+    void ElementChanged(int element) override;
 
    private:
     ControlObject& owner_;
@@ -155,6 +209,18 @@ class ControlObject final : public _DSWendrixControl,
   template <typename T, typename Get>
   HRESULT Read(T* out, Get&& get);
 
+  // In-place activation in the container's window; `ui` also makes the control UI-active.
+  HRESULT Activate(IOleClientSite* site, HWND parent, LPCRECT position, bool ui);
+  // The rectangle the control occupies: the proposed one's top-left with the surface's size.
+  RECT HeldRect() const;
+  // Moves the window to the held rectangle and, when the container proposed another one,
+  // tells the site the real one (IOleInPlaceSite::OnPosRectChange).
+  void HoldSize();
+  // The window that owns the control's message boxes: the container's frame, else its window.
+  HWND OwnerWindow();
+  // Tells a container that draws the control itself that the face changed.
+  void ViewChanged();
+
   LONG refs_ = 1;
   bool initialized_ = false;
   bool dirty_ = false;
@@ -163,14 +229,27 @@ class ControlObject final : public _DSWendrixControl,
   Microsoft::WRL::ComPtr<ITypeInfo> dispatch_info_;  // the dispatch half of _DSWendrixControl
   Microsoft::WRL::ComPtr<ITypeInfo> vtable_info_;    // its vtable half, which Invoke calls
   Microsoft::WRL::ComPtr<IOleClientSite> client_site_;
+  // While in-place active: the site, the frame and document windows, the proposed rectangle.
+  Microsoft::WRL::ComPtr<IOleInPlaceSite> inplace_site_;
+  Microsoft::WRL::ComPtr<IOleInPlaceFrame> frame_;
+  Microsoft::WRL::ComPtr<IOleInPlaceUIWindow> document_;
+  Microsoft::WRL::ComPtr<IAdviseSink> view_sink_;
+  DWORD view_aspects_ = 0;
+  DWORD view_flags_ = 0;
+  RECT position_{};
+  bool ui_active_ = false;
+  bool reporting_position_ = false;
+  LONG frozen_events_ = 0;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;
   Site site_;
+  Face face_;
   win32::SurfaceState surface_;
   win32::ElementsState elements_;
-  win32::UnavailableCapture capture_;
-  win32::UnavailableFiles files_;
+  win32::DsCaptureSystem capture_;
+  win32::Win32FileSystem files_;
   std::unique_ptr<win32::WindowTimer> timer_;
+  std::unique_ptr<ControlWindow> window_;
   // Last: the core goes first when the object is destroyed, while everything it uses remains.
   std::unique_ptr<Control> control_;
 };

@@ -5,9 +5,10 @@
 
 namespace wendrix::win32 {
 
-void ShowMessageBox(const std::string& text) {
+void ShowMessageBox(const std::string& text, HWND owner) {
   std::wstring wide = Wide(text);
-  if (MessageBoxW(GetActiveWindow(), wide.c_str(), L"Wendrix", MB_OK) == 0)
+  if (!owner) owner = GetActiveWindow();
+  if (MessageBoxW(owner, wide.c_str(), L"Wendrix", MB_OK) == 0)
     throw Error::Platform(HRESULT_FROM_WIN32(GetLastError()), "MessageBox");
 }
 

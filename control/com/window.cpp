@@ -1,0 +1,162 @@
+#include "control/com/window.h"
+
+#include <utility>
+
+#include "control/com/module.h"
+
+namespace wendrix::com {
+namespace {
+
+const wchar_t kClassName[] = L"WendrixControl";
+
+}  // namespace
+
+ControlWindow::ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
+                             std::function<void(int)> on_click)
+    : surface_(surface), elements_(elements), on_click_(std::move(on_click)) {}
+
+ControlWindow::~ControlWindow() {
+  if (window_) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(std::exchange(window_, nullptr));
+  }
+  // The last window takes the class with it, so that it never outlives the module's code;
+  // while other windows exist this fails and the class stays.
+  UnregisterClassW(kClassName, ModuleHandle());
+}
+
+HRESULT ControlWindow::Create(HWND parent, const RECT& position) {
+  if (window_) return S_OK;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = &ControlWindow::WindowProc;
+  wc.hInstance = ModuleHandle();
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.lpszClassName = kClassName;
+  RegisterClassExW(&wc);  // fails harmlessly when the class exists already
+  window_ = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left,
+                            position.top, position.right - position.left,
+                            position.bottom - position.top, parent, nullptr, ModuleHandle(), this);
+  if (!window_) return HRESULT_FROM_WIN32(GetLastError());
+  HDC dc = GetDC(window_);
+  scale_ = ScaleOf(dc);
+  ReleaseDC(window_, dc);
+  return S_OK;
+}
+
+void ControlWindow::Move(const RECT& position) {
+  if (!window_) return;
+  SetWindowPos(window_, nullptr, position.left, position.top, position.right - position.left,
+               position.bottom - position.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ControlWindow::Show(bool shown) {
+  if (window_) ShowWindow(window_, shown ? SW_SHOWNA : SW_HIDE);
+}
+
+void ControlWindow::Invalidate(int element) {
+  if (!window_) return;
+  if (element < 0) {
+    InvalidateRect(window_, nullptr, FALSE);
+    return;
+  }
+  // A frame may coincide with a neighbour's; one pixel more on each side repaints both.
+  RECT r = ElementRect(element, scale_);
+  InflateRect(&r, 1, 1);
+  InvalidateRect(window_, &r, FALSE);
+}
+
+LRESULT CALLBACK ControlWindow::WindowProc(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<ControlWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self && self->window_ == window) return self->Handle(message, wparam, lparam);
+  if (self && !self->window_ && message == WM_NCCREATE) self->window_ = window;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;  // the paint covers everything
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(window_, &ps);
+      if (dc) Paint(dc, ps.rcPaint);
+      EndPaint(window_, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT client;
+      GetClientRect(window_, &client);
+      Paint(reinterpret_cast<HDC>(wparam), client);
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      POINT p{static_cast<SHORT>(LOWORD(lparam)), static_cast<SHORT>(HIWORD(lparam))};
+      pressed_ = ElementAt(p, scale_, elements_);
+      SetCapture(window_);
+      return 0;
+    }
+    case WM_LBUTTONUP: {
+      POINT p{static_cast<SHORT>(LOWORD(lparam)), static_cast<SHORT>(HIWORD(lparam))};
+      int pressed = std::exchange(pressed_, -1);
+      if (GetCapture() == window_) ReleaseCapture();
+      if (pressed >= 0 && ElementAt(p, scale_, elements_) == pressed && on_click_)
+        on_click_(pressed);
+      return 0;
+    }
+    case WM_CAPTURECHANGED:
+      pressed_ = -1;
+      return 0;
+    default:
+      return DefWindowProcW(window_, message, wparam, lparam);
+  }
+}
+
+void ControlWindow::Paint(HDC dc, const RECT& update) {
+  RECT client;
+  GetClientRect(window_, &client);
+  if (IsRectEmpty(&client)) return;
+  HDC memory = CreateCompatibleDC(dc);
+  HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+  if (!memory || !bitmap) {
+    // Without memory for a buffer the face is drawn straight onto the window.
+    if (memory) DeleteDC(memory);
+    if (surface_.BackStyle() == 0) PaintParentBackground(dc, client);
+    DrawFace(dc, client, scale_, surface_, elements_);
+    return;
+  }
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  if (surface_.BackStyle() == 0) PaintParentBackground(memory, client);
+  DrawFace(memory, client, scale_, surface_, elements_);
+  BitBlt(dc, update.left, update.top, update.right - update.left, update.bottom - update.top,
+         memory, update.left, update.top, SRCCOPY);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+}
+
+// The container's own background shows through a transparent control: the parent paints its
+// background (and, if it can print itself, its content) into the buffer, shifted so that the
+// part under the control lands in the buffer's origin — what themed controls do.
+void ControlWindow::PaintParentBackground(HDC memory, const RECT& client) {
+  HWND parent = GetParent(window_);
+  HBRUSH fallback = GetSysColorBrush(COLOR_BTNFACE);
+  FillRect(memory, &client, fallback);
+  if (!parent) return;
+  POINT origin{0, 0};
+  MapWindowPoints(window_, parent, &origin, 1);
+  POINT old;
+  SetViewportOrgEx(memory, -origin.x, -origin.y, &old);
+  SendMessageW(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
+  SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+  SetViewportOrgEx(memory, old.x, old.y, nullptr);
+}
+
+}  // namespace wendrix::com

@@ -1,0 +1,55 @@
+// The control's window while a container has it in-place active: a child of the container's
+// window whose client area is the surface. It paints the face double-buffered (only the parts
+// invalidated since the last paint reach the screen) and turns clicks into element clicks.
+#pragma once
+
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <functional>
+
+#include "control/com/drawing.h"
+#include "platform/win32/host_surface.h"
+
+namespace wendrix::com {
+
+class ControlWindow {
+ public:
+  // `on_click` runs with the element number when the user presses and releases the left button
+  // over the same visible picture element; it must not throw.
+  ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
+                std::function<void(int element)> on_click);
+  ~ControlWindow();
+  ControlWindow(const ControlWindow&) = delete;
+  ControlWindow& operator=(const ControlWindow&) = delete;
+
+  // Creates the window as a hidden child of `parent` at `position` (the parent's client
+  // coordinates). Returns the failure's HRESULT.
+  HRESULT Create(HWND parent, const RECT& position);
+  HWND handle() const { return window_; }
+  // Twips to the container's pixels (its DPI).
+  const FaceScale& scale() const { return scale_; }
+
+  // Moves and sizes the window to `position`.
+  void Move(const RECT& position);
+  void Show(bool shown);
+  // Repaints the element's rectangle, or the whole face (-1), at the next paint.
+  void Invalidate(int element);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  // Draws the whole client area into `dc` through a memory bitmap, copying `update` only.
+  void Paint(HDC dc, const RECT& update);
+  // With a transparent background, the container's background under the window.
+  void PaintParentBackground(HDC memory, const RECT& client);
+
+  win32::SurfaceState& surface_;
+  win32::ElementsState& elements_;
+  std::function<void(int)> on_click_;
+  HWND window_ = nullptr;
+  FaceScale scale_;
+  int pressed_ = -1;
+};
+
+}  // namespace wendrix::com
