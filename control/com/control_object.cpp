@@ -676,12 +676,22 @@ void ControlObject::HoldSize() {
   window_->Move(held);
   if (EqualRect(&held, &position_)) return;
   position_ = held;
-  // The container answers with SetObjectRects for the real rectangle, which then fits.
-  if (inplace_site_ && !reporting_position_) {
-    reporting_position_ = true;
-    inplace_site_->OnPosRectChange(&held);
-    reporting_position_ = false;
+  if (!inplace_site_) return;
+  // The container answers with SetObjectRects for the real rectangle, which then fits. Should
+  // the size change again while it answers, the latest rectangle is told once it returns; a
+  // container that keeps proposing other sizes is told a few times, not for ever.
+  if (reporting_position_) {
+    report_again_ = true;
+    return;
   }
+  reporting_position_ = true;
+  for (int round = 0; round < 4; ++round) {
+    report_again_ = false;
+    RECT told = position_;
+    inplace_site_->OnPosRectChange(&told);
+    if (!report_again_ || !inplace_site_) break;
+  }
+  reporting_position_ = false;
 }
 STDMETHODIMP ControlObject::EnumVerbs(IEnumOLEVERB** out) {
   if (out) *out = nullptr;

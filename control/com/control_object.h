@@ -239,6 +239,7 @@ class ControlObject final : public _DSWendrixControl,
   RECT position_{};
   bool ui_active_ = false;
   bool reporting_position_ = false;
+  bool report_again_ = false;
   LONG frozen_events_ = 0;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;

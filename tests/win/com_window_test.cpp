@@ -2,7 +2,10 @@
 // container site that activates the control in place, as a form host does. What it shows is
 // read back as pixels at 96 DPI (15 twips to a pixel): from the control's own window, and from
 // IViewObject::Draw into a memory bitmap.
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "tests/win/com_fixture.h"
@@ -39,7 +42,9 @@ class Form {
     RegisterClassW(&wc);
     window = CreateWindowExW(0, L"WendrixTestForm", L"Form", WS_POPUP | WS_CLIPCHILDREN, 50, 50,
                              400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    ShowWindow(window, SW_SHOW);
+    // Not activated: the control's boxes must find their owner through the site, not as the
+    // thread's active window.
+    ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
   }
   ~Form() { DestroyWindow(window); }
@@ -487,6 +492,59 @@ TEST_F(ControlOnForm, ViewObjectDrawsTheFaceIntoTheBoundsAContainerGives) {
   EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr,
                        nullptr, nullptr, 0),
             E_INVALIDARG);
+}
+
+// What the watchdog saw of the control's message box.
+struct SeenBox {
+  HWND owner = nullptr;
+  std::wstring text;
+  bool found = false;
+};
+
+// Finds the top-level "Wendrix" box of this process, reads it and presses OK, as a person would.
+void PressOkWhenTheBoxShows(SeenBox& seen, std::atomic<bool>& stop) {
+  while (!stop) {
+    HWND box = FindWindowW(L"#32770", L"Wendrix");
+    if (box) {
+      seen.found = true;
+      seen.owner = GetWindow(box, GW_OWNER);
+      wchar_t text[512] = {};
+      HWND label = FindWindowExW(box, nullptr, L"Static", nullptr);
+      while (label && GetDlgCtrlID(label) != 0xFFFF)
+        label = FindWindowExW(box, label, L"Static", nullptr);
+      if (label) GetWindowTextW(label, text, 512);
+      seen.text = text;
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+TEST_F(ControlOnForm, MessageBoxesAreOwnedByTheContainersFrame) {
+  Activate();
+  Outcome init;
+  InvokeByName(control.Get(), L"Init_DSWendrix", DISPATCH_METHOD, {}, init);
+  if (init.hr != S_OK) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  ASSERT_NE(GetActiveWindow(), form.window);
+  SeenBox seen;
+  std::atomic<bool> stop{false};
+  std::thread watchdog(PressOkWhenTheBoxShows, std::ref(seen), std::ref(stop));
+  // A file in a folder that does not exist cannot be created: the start reports it in a box.
+  Var path = Var::Str(L"Z:\\nonexistent-wendrix-folder\\take.wav");
+  Outcome start;
+  InvokeByName(control.Get(), L"Wendrix_Start", DISPATCH_METHOD, {&path}, start);
+  stop = true;
+  watchdog.join();
+  ASSERT_HRESULT_SUCCEEDED(start.hr);
+  EXPECT_EQ(V_BOOL(&start.result.v), VARIANT_FALSE);
+  ASSERT_TRUE(seen.found) << "no message box";
+  EXPECT_EQ(seen.owner, form.window);
+  EXPECT_FALSE(seen.text.empty());
+  Outcome uninit;
+  InvokeByName(control.Get(), L"UnInit_DSWendrix", DISPATCH_METHOD, {}, uninit);
+  EXPECT_HRESULT_SUCCEEDED(uninit.hr);
 }
 
 TEST_F(ControlOnForm, ControlInfoHasNoMnemonics) {
