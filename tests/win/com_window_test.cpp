@@ -4,6 +4,8 @@
 // IViewObject::Draw into a memory bitmap.
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -545,6 +547,84 @@ TEST_F(ControlOnForm, MessageBoxesAreOwnedByTheContainersFrame) {
   Outcome uninit;
   InvokeByName(control.Get(), L"UnInit_DSWendrix", DISPATCH_METHOD, {}, uninit);
   EXPECT_HRESULT_SUCCEEDED(uninit.hr);
+}
+
+// The colour LED `index` shows for `level` (dB), as the meter paints a bank.
+COLORREF ExpectedLed(double level, int index) {
+  const bool high = index >= 10;
+  const COLORREF lit = high ? RGB(255, 128, 0) : RGB(0, 255, 0);
+  const COLORREF off = high ? kLedOffHigh : kLedOff;
+  if (level < -60) return off;
+  const int n = 11 - static_cast<int>(std::floor(std::fabs(level) / 5));
+  if (index <= n || (index == 12 && level > -0.5)) return lit;
+  return off;
+}
+
+double Level(IDispatch* control, const wchar_t* name) {
+  Outcome out;
+  InvokeByName(control, name, DISPATCH_PROPERTYGET, {}, out);
+  EXPECT_HRESULT_SUCCEEDED(out.hr);
+  VARIANT x;
+  VariantInit(&x);
+  if (V_VT(&out.result.v) != VT_CY || FAILED(VariantChangeType(&x, &out.result.v, 0, VT_R8)))
+    return -200;  // "No Sound": no slice yet
+  return V_R8(&x);
+}
+
+TEST_F(ControlOnForm, TicksReachTheMeterWhileTheHostPumpsAndTheLedsShowTheLevels) {
+  Activate();
+  Outcome init;
+  InvokeByName(control.Get(), L"Init_DSWendrix", DISPATCH_METHOD, {}, init);
+  if (init.hr != S_OK) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  wchar_t folder[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  std::wstring file = std::wstring(folder) + L"wendrix-window-test.wav";
+  Var path = Var::Str(file.c_str());
+  Outcome start;
+  InvokeByName(control.Get(), L"Wendrix_Start", DISPATCH_METHOD, {&path}, start);
+  ASSERT_HRESULT_SUCCEEDED(start.hr);
+  ASSERT_EQ(V_BOOL(&start.result.v), VARIANT_TRUE);
+  // The host's message loop: ticks arrive through it, nothing else drives the meter.
+  const ULONGLONG until = GetTickCount64() + 3000;
+  double left = -200;
+  while (GetTickCount64() < until && (left = Level(control.Get(), L"dBLeft")) == -200) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    Pump();
+  }
+  // Let the meter settle on the tone for a few slices more.
+  const ULONGLONG settle = GetTickCount64() + 600;
+  while (GetTickCount64() < settle) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    Pump();
+  }
+  left = Level(control.Get(), L"dBLeft");
+  const double right = Level(control.Get(), L"dBRight");
+  ASSERT_NE(left, -200) << "no tick reached the meter";
+  std::printf("levels while recording: left %.4f dB, right %.4f dB\n", left, right);
+  {
+    auto face = Snapshot();  // at once: the LEDs show the slice the levels came from
+    for (int i = 0; i < 13; ++i) {
+      POINT l = LedCentre(true, i), r = LedCentre(false, i);
+      EXPECT_EQ(Rgb(face->At(l.x, l.y)), Rgb(ExpectedLed(left, i)))
+          << "LEDLeft(" << i << ") at " << left << " dB";
+      EXPECT_EQ(Rgb(face->At(r.x, r.y)), Rgb(ExpectedLed(right, i)))
+          << "LEDRight(" << i << ") at " << right << " dB";
+    }
+  }
+  Outcome stop;
+  InvokeByName(control.Get(), L"Wendrix_Stop", DISPATCH_METHOD, {}, stop);
+  ASSERT_HRESULT_SUCCEEDED(stop.hr);
+  {
+    auto face = Snapshot();  // stopped: every LED off
+    for (int i = 0; i < 13; ++i) {
+      POINT l = LedCentre(true, i);
+      EXPECT_EQ(Rgb(face->At(l.x, l.y)), Rgb(ExpectedLed(-100, i))) << "LEDLeft(" << i << ")";
+    }
+  }
+  Outcome uninit;
+  InvokeByName(control.Get(), L"UnInit_DSWendrix", DISPATCH_METHOD, {}, uninit);
+  DeleteFileW(file.c_str());
 }
 
 TEST_F(ControlOnForm, ControlInfoHasNoMnemonics) {
