@@ -1,0 +1,292 @@
+#!/usr/bin/env python3
+"""Checks what one run of wendrix-host left, with tools and arithmetic that are not the control's.
+
+    check_take.py --log HOST.log --wav TAKE.wav --rate R --channels C --bits B [--bmp SHOT.bmp]
+                  [--meter-hidden]
+
+HOST.log is what the host printed: the recorded time ("recorded_seconds S"), the drain period
+("drain_period_seconds P"), the levels the control read ("levels dBLeft X dB dBRight Y dB") and
+where the control sits in the screenshot ("control at X,Y size W x H").
+
+The file must open in Python's wave module and in sox with the asked format; its header must
+hold the true sizes; its length must match the recorded time within one drain period. The tone
+the device hears is WENDRIX_TONE_LEFT / WENDRIX_TONE_RIGHT ("FREQUENCY:PEAK"); a mono recording
+hears their mix, (L + R) / 2. Each channel must hold its tone(s) at the right frequency and
+level, as one continuous signal: no gap, lost or repeated block. dBLeft/dBRight must read the
+channels' peak levels, and the LEDs in the screenshot must be lit as those levels light them.
+"""
+import argparse
+import math
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import wave
+
+failures = []
+
+
+def check(ok, message):
+    print(("ok    " if ok else "FAIL  ") + message)
+    if not ok:
+        failures.append(message)
+    return ok
+
+
+def tone(variable):
+    frequency, peak = os.environ[variable].split(":")
+    return float(frequency), float(peak)
+
+
+def samples_of(data, channels, width):
+    """Each channel's samples as floats in [-1, 1)."""
+    if width == 1:  # unsigned, centred on 128
+        values = [(b - 128) / 128.0 for b in data]
+    else:
+        count = len(data) // 2
+        values = [v / 32768.0 for v in struct.unpack("<%dh" % count, data[:count * 2])]
+    return [values[c::channels] for c in range(channels)]
+
+
+def fit(x, rate, frequencies):
+    """Least-squares amplitudes of sines at the given frequencies (and an offset) in x."""
+    k = 2 * len(frequencies) + 1
+    ata = [[0.0] * k for _ in range(k)]
+    atb = [0.0] * k
+    steps = [2 * math.pi * f / rate for f in frequencies]
+    for n, v in enumerate(x):
+        row = [1.0]
+        for w in steps:
+            row.append(math.cos(w * n))
+            row.append(math.sin(w * n))
+        for i in range(k):
+            ri = row[i]
+            atb[i] += ri * v
+            a = ata[i]
+            for j in range(i, k):
+                a[j] += ri * row[j]
+    for i in range(k):
+        for j in range(i):
+            ata[i][j] = ata[j][i]
+    # Gaussian elimination; the system is small and well conditioned over whole seconds.
+    m = [ata[i] + [atb[i]] for i in range(k)]
+    for col in range(k):
+        pivot = max(range(col, k), key=lambda r: abs(m[r][col]))
+        m[col], m[pivot] = m[pivot], m[col]
+        for r in range(k):
+            if r != col:
+                factor = m[r][col] / m[col][col]
+                m[r] = [a - factor * b for a, b in zip(m[r], m[col])]
+    solution = [m[i][k] / m[i][i] for i in range(k)]
+    return [math.hypot(solution[1 + 2 * i], solution[2 + 2 * i]) for i in range(len(frequencies))]
+
+
+def residue(x, rate, frequencies):
+    """The largest amount by which x breaks the recurrence every sum of these sines obeys.
+
+    A sampled sine of frequency f satisfies x[n+1] - 2cos(w)x[n] + x[n-1] = 0; a sum of sines
+    satisfies the product of these filters. Rounding leaves a few quanta; a gap, a lost or a
+    repeated block breaks the phase and leaves a residue of the order of the amplitude."""
+    h = [1.0]
+    for f in frequencies:
+        c = 2 * math.cos(2 * math.pi * f / rate)
+        taps = [1.0, -c, 1.0]
+        h = [sum(h[i] * taps[j - i] for i in range(len(h)) if 0 <= j - i < 3)
+             for j in range(len(h) + 2)]
+    worst, where = 0.0, 0
+    for n in range(len(x) - len(h) + 1):
+        r = abs(sum(h[i] * x[n + i] for i in range(len(h))))
+        if r > worst:
+            worst, where = r, n
+    return worst, where, sum(abs(v) for v in h)
+
+
+def rising_frequency(x, rate):
+    rising = [i for i in range(1, len(x)) if x[i - 1] < 0 <= x[i]]
+    if len(rising) < 2:
+        return 0.0
+    return (len(rising) - 1) * rate / (rising[-1] - rising[0])
+
+
+def lit_leds(level):
+    """How many LEDs of a row a level lights: 5 dB a LED, all 13 above -0.5, none below -60."""
+    if level < -60:
+        return 0
+    if level > -0.5:
+        return 13
+    return min(13, abs(math.floor(abs(level) / 5) - 11) + 1)
+
+
+def read_bmp(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] != b"BM":
+        raise ValueError("not a BMP file")
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    bits = struct.unpack_from("<H", data, 28)[0]
+    if bits != 24:
+        raise ValueError("%d bits per pixel" % bits)
+    stride = (width * 3 + 3) & ~3
+    bottom_up = height > 0
+    height = abs(height)
+
+    def pixel(x, y):
+        row = height - 1 - y if bottom_up else y
+        b, g, r = data[offset + row * stride + x * 3: offset + row * stride + x * 3 + 3]
+        return r, g, b
+    return width, height, pixel
+
+
+GREEN_ON, GREEN_OFF = (0, 255, 0), (0, 64, 64)
+ORANGE_ON, ORANGE_OFF = (255, 128, 0), (192, 64, 0)
+
+
+def check_leds(bmp, log, levels, channels):
+    m = re.search(r"control at (\d+),(\d+) size (\d+) x (\d+)", log)
+    if not check(m is not None, "the host says where the control is in the screenshot"):
+        return
+    left, top, width, height = map(int, m.groups())
+    _, _, pixel = read_bmp(bmp)
+    # The control's twips at 15 a pixel: LED i spans x 120i..120i+135; the left row y 0..255,
+    # the right row y 240..495. The middle of each cell is read.
+    rows = [("left", 0)] + ([("right", 240)] if channels == 2 else [])
+    for (name, row_top), level in zip(rows, levels):
+        expected = lit_leds(level)
+        y = top + (row_top + 127) // 15
+        seen = []
+        for i in range(13):
+            colour = pixel(left + (120 * i + 67) // 15, y)
+            on, off = (GREEN_ON, GREEN_OFF) if i < 10 else (ORANGE_ON, ORANGE_OFF)
+            seen.append("#" if colour == on else "." if colour == off else "?")
+        want = "#" * expected + "." * (13 - expected)
+        check("".join(seen) == want, "screenshot: %s row %s (%.2f dB lights %d LEDs: %s)" %
+              (name, "".join(seen), level, expected, want))
+
+
+def check_no_leds(bmp, log):
+    m = re.search(r"control at (\d+),(\d+) size (\d+) x (\d+)", log)
+    if not check(m is not None, "the host says where the control is in the screenshot"):
+        return
+    left, top, width, height = map(int, m.groups())
+    _, _, pixel = read_bmp(bmp)
+    colours = {pixel(x, y) for x in range(left, left + width) for y in range(top, top + height)}
+    check(not colours & {GREEN_ON, ORANGE_ON}, "screenshot: the meter is hidden, no LED is lit")
+    greys = {c for c in colours if c[0] == c[1] == c[2]}
+    check(len(greys) >= 10, "screenshot: the panel's grey gradient shows (%d greys)" % len(greys))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--wav", required=True)
+    parser.add_argument("--rate", type=int, required=True)
+    parser.add_argument("--channels", type=int, required=True)
+    parser.add_argument("--bits", type=int, required=True)
+    parser.add_argument("--bmp")
+    parser.add_argument("--meter-hidden", action="store_true")
+    args = parser.parse_args()
+
+    with open(args.log, encoding="utf-8", errors="replace") as f:
+        log = f.read()
+    notes = dict(re.findall(r"^(recorded_seconds|drain_period_seconds) ([0-9.]+)", log, re.M))
+
+    with wave.open(args.wav, "rb") as w:
+        channels, width, rate, frames = (w.getnchannels(), w.getsampwidth(), w.getframerate(),
+                                         w.getnframes())
+        data = w.readframes(frames)
+    check((rate, channels, width * 8) == (args.rate, args.channels, args.bits),
+          "wave: %d Hz, %d channels, %d bits" % (rate, channels, width * 8))
+    check(len(data) == frames * channels * width, "wave: %d frames, all readable" % frames)
+    with open(args.wav, "rb") as f:
+        header = f.read(46)
+    size = os.path.getsize(args.wav)
+    riff, = struct.unpack_from("<I", header, 4)
+    fmt_size, = struct.unpack_from("<I", header, 16)
+    data_size, = struct.unpack_from("<I", header, 42)
+    check((riff, fmt_size, data_size) == (size - 8, 18, size - 46),
+          "header: RIFF size %d, fmt size %d, data size %d for a %d-byte file" %
+          (riff, fmt_size, data_size, size))
+
+    if shutil.which("soxi"):
+        def soxi(option):
+            return subprocess.run(["soxi", option, args.wav], check=True, capture_output=True,
+                                  text=True).stdout.strip()
+        got = (soxi("-r"), soxi("-c"), soxi("-b"), soxi("-s"))
+        check(got == (str(rate), str(channels), str(args.bits), str(frames)),
+              "soxi: %s Hz, %s channels, %s bits, %s samples" % got)
+        sox = subprocess.run(["sox", args.wav, "-n", "stat"], capture_output=True, text=True)
+        check(sox.returncode == 0, "sox reads every sample")
+    else:
+        check(False, "soxi is not installed")
+
+    seconds = frames / rate
+    recorded = float(notes.get("recorded_seconds", "nan"))
+    period = float(notes.get("drain_period_seconds", "nan"))
+    check(abs(seconds - recorded) <= period,
+          "length %.3f s against %.3f s recorded (within one drain period, %.3f s)" %
+          (seconds, recorded, period))
+
+    left, right = tone("WENDRIX_TONE_LEFT"), tone("WENDRIX_TONE_RIGHT")
+    heard = [[left], [right]] if channels == 2 else [[(left[0], left[1] / 2),
+                                                      (right[0], right[1] / 2)]]
+    quantum = 1.0 / (128 if width == 1 else 32768)
+    # The first half second may hold the device's start; the rest is the steady tone.
+    skip = rate // 2
+    peaks = []
+    for channel, tones in enumerate(heard):
+        name = ("left", "right")[channel] if channels == 2 else "mono"
+        x = samples_of(data, channels, width)[channel]
+        steady = x[skip:]
+        peak = max(abs(v) for v in steady) if steady else 0
+        peaks.append(20 * math.log10(peak) if peak else -200)
+        if not check(len(steady) > rate, "%s: more than a second of steady signal" % name):
+            continue
+        amplitudes = fit(steady, rate, [f for f, _ in tones])
+        for (frequency, amplitude), got in zip(tones, amplitudes):
+            check(abs(20 * math.log10(max(got, 1e-9) / amplitude)) <= 0.5,
+                  "%s: %.0f Hz at %.2f dBFS (tone %.2f dBFS)" %
+                  (name, frequency, 20 * math.log10(max(got, 1e-9)), 20 * math.log10(amplitude)))
+        if len(tones) == 1:
+            measured = rising_frequency(steady, rate)
+            check(abs(measured - tones[0][0]) <= tones[0][0] * 0.01,
+                  "%s: %.2f Hz by zero crossings (tone %.0f Hz)" % (name, measured, tones[0][0]))
+            expected_peak = 20 * math.log10(tones[0][1])
+            check(abs(peaks[-1] - expected_peak) <= 0.5,
+                  "%s: peak %.2f dBFS (tone %.2f dBFS)" % (name, peaks[-1], expected_peak))
+        worst, where, gain = residue(x[skip // 2:], rate, [f for f, _ in tones])
+        total = sum(a for _, a in tones)
+        # Rounding of each sample, and the resampling of the sound server, stay far below this.
+        limit = max(gain * quantum, 0.02 * total)
+        check(worst <= limit, "%s: continuous (largest residue %.5f at frame %d, limit %.5f)" %
+              (name, worst, where + skip // 2, limit))
+
+    m = re.search(r"^levels dBLeft (.*?) dBRight (.*)$", log, re.M)
+    if not check(m is not None, "the host printed the levels"):
+        return 1
+    read = [t.strip().removesuffix(" dB") for t in m.groups()][:channels]
+    if args.meter_hidden:
+        # The meter does not run while it is hidden: no level is ever measured.
+        check(read == ["No Sound"] * channels, "the levels read %s with the meter hidden" % read)
+        if args.bmp:
+            check_no_leds(args.bmp, log)
+        return 1 if failures else 0
+    levels = []
+    for channel, (text, expected) in enumerate(zip(read, peaks)):
+        name = ("dBLeft", "dBRight")[channel]
+        try:
+            level = float(text)
+        except ValueError:
+            level = float("nan")
+        levels.append(level)
+        check(abs(level - expected) <= 1.0,
+              "%s reads %s dB (the channel's peak: %.2f dBFS)" % (name, text, expected))
+    if args.bmp and all(not math.isnan(v) for v in levels):
+        check_leds(args.bmp, log, levels, channels)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# One end-to-end case: wendrix-host records from the default device under Wine, and what it
+# leaves is checked on the Linux side (check_take.py):
+#   tests/e2e/run_case.sh CASE wendrix-host.exe Wendrix.ocx OUTDIR
+# Cases: 44100_2_16, 22050_1_16, 11025_2_8 (a format each: rate_channels_bits), hidden_meter,
+# atl (Wine's own ATL container hosts the control), error_box (an unwritable path: the box is
+# found by its caption, read and closed; the start fails), form (the form file keeps the
+# settings from one run to the next).
+# Needs the test tone (scripts/audio-env) and a display; skipped (77) without them.
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$here/../../scripts/common.sh"
+
+(($# == 4)) || wendrix_die "usage: run_case.sh CASE wendrix-host.exe Wendrix.ocx OUTDIR"
+case_name=$1 host=$2 ocx=$3 out=$4
+if [[ -z ${WENDRIX_TONE_LEFT:-} || -z ${DISPLAY:-} ]]; then
+  echo "skipped: needs the test tone (scripts/audio-env) and a display"
+  exit 77
+fi
+rm -rf "$out"
+mkdir -p "$out"
+out="$(cd "$out" && pwd)"
+windows_path() { echo "Z:${1//\//\\}"; }
+seconds=3
+
+# Runs the host, keeps what it printed in $out/host.log (and shows it), returns its status.
+run_host() {
+  local status=0
+  "$WENDRIX_ROOT/scripts/wine-run" "$host" --ocx "$(windows_path "$ocx")" "$@" \
+    >"$out/host.log" 2>"$out/host.err" || status=$?
+  tr -d '\r' <"$out/host.log" >"$out/host.txt"
+  grep -v '^event dBOnChange' "$out/host.txt"
+  echo "($(grep -c '^event dBOnChange' "$out/host.txt") level events; exit status $status)"
+  return "$status"
+}
+
+record_and_check() {
+  local rate=$1 channels=$2 bits=$3
+  shift 3
+  run_host --record "$(windows_path "$out/take.wav")" --seconds "$seconds" \
+    --rate "$rate" --channels "$channels" --bits "$bits" \
+    --screenshot "$(windows_path "$out/shot.bmp")" "$@" || return 1
+  local -a extra=()
+  [[ " $* " == *" --hide-meter "* ]] && extra=(--meter-hidden)
+  grep -q '^event OnStart$' "$out/host.txt" && grep -q '^event OnStop$' "$out/host.txt" ||
+    { echo "FAIL  OnStart and OnStop were not both heard"; return 1; }
+  python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate "$rate" \
+    --channels "$channels" --bits "$bits" --bmp "$out/shot.bmp" "${extra[@]}"
+}
+
+case "$case_name" in
+  [0-9]*_[12]_*)
+    IFS=_ read -r rate channels bits <<<"$case_name"
+    record_and_check "$rate" "$channels" "$bits"
+    ;;
+  hidden_meter)
+    record_and_check 44100 2 16 --hide-meter
+    ;;
+  atl)
+    record_and_check 22050 2 16 --atl &&
+      grep -q '^ATL container: AtlAxWin' "$out/host.txt"
+    ;;
+  error_box)
+    status=0
+    run_host --record "$(windows_path "$out/no such folder/take.wav")" --seconds 1 \
+      --close-message-boxes || status=$?
+    path="$(windows_path "$out/no such folder/take.wav")"
+    fails=0
+    ((status == 4)) || { echo "FAIL  exit status $status, not 4 (Wendrix_Start returned False)"; fails=1; }
+    grep -qxF "message box: Cannot create \"$path\": Path not found" "$out/host.txt" ||
+      { echo "FAIL  no message box saying it cannot create the file"; fails=1; }
+    grep -q '^error: Wendrix_Start(.*) returned False$' "$out/host.txt" ||
+      { echo "FAIL  the start did not return False"; fails=1; }
+    [[ ! -e "$out/no such folder" ]] || { echo "FAIL  the folder was created"; fails=1; }
+    exit "$fails"
+    ;;
+  form)
+    # The first run saves the form with the settings it was given; the second, given none,
+    # records in those settings again.
+    form="$(windows_path "$out/Form1.frm")"
+    run_host --form "$form" --record "$(windows_path "$out/take1.wav")" --seconds 1 \
+      --rate 11025 --channels 1 --bits 8 --hide-meter || exit 1
+    cat "$out/Form1.frm" | tr -d '\r'
+    fails=0
+    grep -q '^Begin Wendrix.DSWendrixControl Wendrix1' "$out/Form1.frm" &&
+      grep -Eq '^ +SamplesPerSecond *= +11025' "$out/Form1.frm" &&
+      grep -Eq "^ +ShowVU *= +0 +'False" "$out/Form1.frm" &&
+      grep -q '^End' "$out/Form1.frm" || { echo "FAIL  the saved form"; fails=1; }
+    run_host --form "$form" --record "$(windows_path "$out/take2.wav")" --seconds 1 || exit 1
+    grep -q '^form: .* loaded (14 properties)' "$out/host.txt" &&
+      grep -q '^format 11025 Hz, 1 channels, 8 bits' "$out/host.txt" ||
+      { echo "FAIL  the second run did not take the saved settings"; fails=1; }
+    [[ "$(soxi -r "$out/take2.wav")/$(soxi -c "$out/take2.wav")/$(soxi -b "$out/take2.wav")" == 11025/1/8 ]] ||
+      { echo "FAIL  the second take is not 11025 Hz mono 8-bit"; fails=1; }
+    exit "$fails"
+    ;;
+  *)
+    wendrix_die "unknown case $case_name"
+    ;;
+esac
