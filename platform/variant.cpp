@@ -13,54 +13,23 @@
 
 namespace wendrix {
 
-Variant Variant::Integer(int16_t v) {
+Variant Variant::Make(VarType type, int64_t i, double d, std::string s) {
   Variant r;
-  r.type_ = VarType::Integer;
-  r.i_ = v;
+  r.type_ = type;
+  r.i_ = i;
+  r.d_ = d;
+  r.s_ = std::move(s);
   return r;
 }
-Variant Variant::Long(int32_t v) {
-  Variant r;
-  r.type_ = VarType::Long;
-  r.i_ = v;
-  return r;
-}
-Variant Variant::Single(float v) {
-  Variant r;
-  r.type_ = VarType::Single;
-  r.d_ = v;
-  return r;
-}
-Variant Variant::Double(double v) {
-  Variant r;
-  r.type_ = VarType::Double;
-  r.d_ = v;
-  return r;
-}
-Variant Variant::Cy(Currency v) {
-  Variant r;
-  r.type_ = VarType::Currency;
-  r.i_ = v.ten_thousandths;
-  return r;
-}
-Variant Variant::String(std::string utf8) {
-  Variant r;
-  r.type_ = VarType::String;
-  r.s_ = std::move(utf8);
-  return r;
-}
-Variant Variant::ErrorCode(int32_t scode) {
-  Variant r;
-  r.type_ = VarType::Error;
-  r.i_ = scode;
-  return r;
-}
-Variant Variant::Bool(Boolean v) {
-  Variant r;
-  r.type_ = VarType::Boolean;
-  r.i_ = v;
-  return r;
-}
+
+Variant Variant::Integer(int16_t v) { return Make(VarType::Integer, v); }
+Variant Variant::Long(int32_t v) { return Make(VarType::Long, v); }
+Variant Variant::Single(float v) { return Make(VarType::Single, 0, v); }
+Variant Variant::Double(double v) { return Make(VarType::Double, 0, v); }
+Variant Variant::Cy(Currency v) { return Make(VarType::Currency, v.ten_thousandths); }
+Variant Variant::String(std::string utf8) { return Make(VarType::String, 0, 0, std::move(utf8)); }
+Variant Variant::ErrorCode(int32_t scode) { return Make(VarType::Error, scode); }
+Variant Variant::Bool(Boolean v) { return Make(VarType::Boolean, v); }
 
 bool operator==(const Variant& a, const Variant& b) {
   if (a.type_ != b.type_) return false;

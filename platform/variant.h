@@ -91,6 +91,7 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
+  static Variant Make(VarType type, int64_t i, double d = 0, std::string s = {});
   int32_t ToIntegerOfBits(int bits) const;  // ToInteger (16) and ToLong (32)
 
   VarType type_ = VarType::Empty;
