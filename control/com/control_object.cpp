@@ -107,6 +107,7 @@ ControlObject::~ControlObject() {
   control_.reset();
   surface_.SetObserver(nullptr);
   elements_.SetObserver(nullptr);
+  if (timer_) timer_->UseWindow(nullptr);
   window_.reset();
   timer_.reset();
   events_.Clear();
@@ -650,6 +651,8 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     document_ = document;
     position_ = proposed;
     window_ = std::move(window);
+    // Ticks come through the control's own window while it has one.
+    if (timer_) timer_->UseWindow(window_->handle());
     HoldSize();
     window_->Show(true);
   }
@@ -762,6 +765,7 @@ STDMETHODIMP ControlObject::InPlaceDeactivate() {
   ComPtr<IOleInPlaceSite> site = std::move(inplace_site_);
   frame_.Reset();
   document_.Reset();
+  if (timer_) timer_->UseWindow(nullptr);
   window.reset();
   if (site) site->OnInPlaceDeactivate();
   return S_OK;

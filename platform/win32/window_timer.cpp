@@ -36,6 +36,7 @@ WindowTimer::WindowTimer(std::function<void()> on_tick) : on_tick_(std::move(on_
 }
 
 WindowTimer::~WindowTimer() {
+  if (running_ && host_window_) KillTimer(host_window_, TargetId());
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
   // The last timer takes the class with it, so that it never outlives the module's code; while
@@ -54,16 +55,46 @@ void WindowTimer::SetEnabled(bool enabled) {
   Apply();
 }
 
+UINT_PTR WindowTimer::TargetId() const {
+  return host_window_ ? reinterpret_cast<UINT_PTR>(this) : kTimerId;
+}
+
+void WindowTimer::UseWindow(HWND window) noexcept {
+  if (window == host_window_) return;
+  if (running_) KillTimer(Target(), TargetId());
+  running_ = false;
+  host_window_ = window;
+  try {
+    Apply();
+    return;
+  } catch (...) {
+  }
+  // The control's window refused the timer: the timer's own window takes it. Should that fail
+  // too, the timer stays stopped until its next change.
+  host_window_ = nullptr;
+  try {
+    Apply();
+  } catch (...) {
+  }
+}
+
 void WindowTimer::Apply() {
   bool run = enabled_ && interval_ > 0;
   if (run) {
     // Setting the timer again restarts its period, as changing a running timer's interval does.
-    if (!SetTimer(window_, kTimerId, static_cast<UINT>(interval_), nullptr))
+    if (!SetTimer(Target(), TargetId(), static_cast<UINT>(interval_),
+                  host_window_ ? &WindowTimer::TimerProc : nullptr))
       throw Error::Platform(HRESULT_FROM_WIN32(GetLastError()), "SetTimer");
   } else if (running_) {
-    KillTimer(window_, kTimerId);
+    KillTimer(Target(), TargetId());
   }
   running_ = run;
+}
+
+void CALLBACK WindowTimer::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  // KillTimer removes a stopped timer's pending ticks, so the object is alive here.
+  auto* self = reinterpret_cast<WindowTimer*>(id);
+  if (self && self->running_ && self->on_tick_) self->on_tick_();
 }
 
 LRESULT CALLBACK WindowTimer::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

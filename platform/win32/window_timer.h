@@ -1,5 +1,7 @@
-// Timer1 on Windows: a window timer on a message-only window of the creating (user-interface)
-// thread, so ticks arrive through the host's message loop like every other notification.
+// Timer1 on Windows: a window timer on the control's window while a container has it active,
+// else on a message-only window of the timer's own, both of the creating (user-interface)
+// thread, so ticks arrive through the host's message loop like every other notification (a
+// script host that pumps messages gets them too).
 #pragma once
 
 #include "platform/win32/win_headers.h"
@@ -26,13 +28,24 @@ class WindowTimer : public Timer {
   void SetEnabled(bool enabled) override;
   bool Enabled() override { return enabled_; }
 
+  // Moves the timer onto `window` (the control's window, of this thread), or back onto its own
+  // window with nullptr. A running timer keeps running and starts a new period. The window
+  // must outlive its use: hand it back before it is destroyed.
+  void UseWindow(HWND window) noexcept;
+
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  // The tick of a timer set on a window that is not the timer's own: the timer's identifier
+  // is the timer object itself.
+  static void CALLBACK TimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+  HWND Target() const { return host_window_ ? host_window_ : window_; }
+  UINT_PTR TargetId() const;
   // Starts or stops the window timer to match Enabled and Interval.
   void Apply();
 
   std::function<void()> on_tick_;
   HWND window_ = nullptr;
+  HWND host_window_ = nullptr;
   int32_t interval_ = 0;
   bool enabled_ = false;
   bool running_ = false;

@@ -256,13 +256,22 @@ class ControlOnForm : public ::testing::Test {
     Pump();
   }
 
-  // The client area as the control paints it (WM_PRINTCLIENT: the paint of WM_PAINT).
+  // The client area as the control paints it (WM_PRINTCLIENT: the paint of WM_PAINT); without
+  // a window, as IViewObject::Draw draws it.
   std::unique_ptr<Canvas> Snapshot() {
     auto canvas = std::make_unique<Canvas>(Px(1830), Px(510));
     canvas->Fill(RGB(1, 2, 3));
-    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas->dc()), PRF_CLIENT);
+    if (window) {
+      SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas->dc()), PRF_CLIENT);
+    } else {
+      RECTL bounds{0, 0, Px(1830), Px(510)};
+      EXPECT_HRESULT_SUCCEEDED(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr,
+                                          canvas->dc(), &bounds, nullptr, nullptr, 0));
+    }
     return canvas;
   }
+
+  void RecordAndCheckTheLeds();
 
   void Put(const wchar_t* name, Var value) {
     Outcome out;
@@ -571,8 +580,9 @@ double Level(IDispatch* control, const wchar_t* name) {
   return V_R8(&x);
 }
 
-TEST_F(ControlOnForm, TicksReachTheMeterWhileTheHostPumpsAndTheLedsShowTheLevels) {
-  Activate();
+// Records the test tone for a moment while pumping messages as a host does, and compares the
+// LEDs with the levels the meter reports.
+void ControlOnForm::RecordAndCheckTheLeds() {
   Outcome init;
   InvokeByName(control.Get(), L"Init_DSWendrix", DISPATCH_METHOD, {}, init);
   if (init.hr != S_OK) GTEST_SKIP() << "no recording device";
@@ -624,6 +634,83 @@ TEST_F(ControlOnForm, TicksReachTheMeterWhileTheHostPumpsAndTheLedsShowTheLevels
   }
   Outcome uninit;
   InvokeByName(control.Get(), L"UnInit_DSWendrix", DISPATCH_METHOD, {}, uninit);
+  DeleteFileW(file.c_str());
+}
+
+// Active in a container: ticks come through the control's window.
+TEST_F(ControlOnForm, TicksReachTheMeterWhileTheHostPumpsAndTheLedsShowTheLevels) {
+  Activate();
+  RecordAndCheckTheLeds();
+}
+
+// Never activated (a script host, a container that draws the control itself): ticks come
+// through the timer's own window.
+TEST_F(ControlOnForm, TicksReachTheMeterWithoutAWindowToo) { RecordAndCheckTheLeds(); }
+
+// Counts the control's events.
+class EventCounter final : public IDispatch {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID___DSWendrixControl) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return *out = nullptr, E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }  // lives on the test's stack
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (id == 1) ++level_changes;  // dBOnChangeLeft
+    return S_OK;
+  }
+  ULONG refs = 1;
+  int level_changes = 0;
+};
+
+// Activated and deactivated during a recording: the timer moves with the window and goes on.
+TEST_F(ControlOnForm, TicksGoOnWhenTheWindowComesAndGoes) {
+  Outcome init;
+  InvokeByName(control.Get(), L"Init_DSWendrix", DISPATCH_METHOD, {}, init);
+  if (init.hr != S_OK) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  wchar_t folder[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  std::wstring file = std::wstring(folder) + L"wendrix-window-move.wav";
+  Var path = Var::Str(file.c_str());
+  Outcome start;
+  InvokeByName(control.Get(), L"Wendrix_Start", DISPATCH_METHOD, {&path}, start);
+  ASSERT_EQ(V_BOOL(&start.result.v), VARIANT_TRUE);
+  EventCounter counter;
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&points));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___DSWendrixControl, &point));
+  DWORD cookie = 0;
+  ASSERT_HRESULT_SUCCEEDED(point->Advise(&counter, &cookie));
+  for (const char* phase : {"before activation", "active", "after deactivation"}) {
+    if (phase[0] == 'a' && phase[1] == 'c') Activate();
+    if (phase[0] == 'a' && phase[1] == 'f') {
+      ASSERT_HRESULT_SUCCEEDED(inplace->InPlaceDeactivate());
+      window = nullptr;
+    }
+    // Each tick of a metered recording raises dBOnChangeLeft.
+    const int before = counter.level_changes;
+    const ULONGLONG until = GetTickCount64() + 1200;
+    while (GetTickCount64() < until) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      Pump();
+    }
+    EXPECT_GT(counter.level_changes - before, 5) << "no ticks " << phase;
+  }
+  EXPECT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
+  Outcome stop;
+  InvokeByName(control.Get(), L"Wendrix_Stop", DISPATCH_METHOD, {}, stop);
+  EXPECT_EQ(V_BOOL(&stop.result.v), VARIANT_TRUE);
   DeleteFileW(file.c_str());
 }
 
