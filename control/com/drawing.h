@@ -28,7 +28,9 @@ SIZE FaceSize(const FaceScale& scale, win32::SurfaceState& surface);
 // Draws the face into `dc` with its top-left corner at `area`'s, clipped by `area`.
 // With background style opaque the area is first filled with the background colour; with
 // transparent whatever `dc` holds already (the container's background) stays where no element
-// covers it. The DC's state (clipping, objects, modes) is left as it was.
+// covers it. Picture elements get a flat one-pixel frame in the system's window-frame colour;
+// border style fixed single draws the same line round the control's own rectangle, over the
+// elements' edges. The DC's state (clipping, objects, modes) is left as it was.
 void DrawFace(HDC dc, const RECT& area, const FaceScale& scale, win32::SurfaceState& surface,
               win32::ElementsState& elements);
 
