@@ -338,6 +338,19 @@ TEST_F(ControlOnForm, ActivatesInPlaceAsAChildOfTheFormAndHoldsItsOwnSize) {
   EXPECT_EQ(container.deactivations, 1);
 }
 
+TEST_F(ControlOnForm, PaintsItsFaceOnTheScreen) {
+  Activate();
+  RedrawWindow(form.window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  HDC dc = GetDC(window);
+  ASSERT_NE(dc, nullptr);
+  POINT led = LedCentre(false, 11), lamp = LampCentre(true);
+  const POINT gap{Px(1620), Px(127)};
+  EXPECT_EQ(Rgb(GetPixel(dc, led.x, led.y)), Rgb(kLedOffHigh));
+  EXPECT_EQ(Rgb(GetPixel(dc, lamp.x, lamp.y)), Rgb(kLampOff));
+  EXPECT_EQ(Rgb(GetPixel(dc, gap.x, gap.y)), Rgb(kFormColor));
+  ReleaseDC(window, dc);
+}
+
 TEST_F(ControlOnForm, ExtentFollowsTheLayoutWhateverTheContainerSets) {
   SIZEL big{Himetric(3000), Himetric(2000)};
   ASSERT_HRESULT_SUCCEEDED(ole->SetExtent(DVASPECT_CONTENT, &big));
