@@ -120,9 +120,12 @@ Options Parse(int argc, wchar_t** argv) {
       o.buffer = Whole(value(), "--buffer", {});
     else if (a == L"--hide-meter")
       o.hide_meter = true;
-    else if (a == L"--screenshot")
+    else if (a == L"--screenshot") {
       o.screenshot = value();
-    else if (a == L"--form")
+      const size_t dot = o.screenshot.find_last_of(L'.');
+      if (dot == std::wstring::npos || _wcsicmp(o.screenshot.c_str() + dot, L".bmp") != 0)
+        Usage("--screenshot writes a BMP file: its name ends in .bmp");
+    } else if (a == L"--form")
       o.form = value();
     else if (a == L"--file")
       o.take = value();
@@ -341,7 +344,8 @@ LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM w, LPARAM l) {
               Print("Init_DSWendrix = %s\n", f->initialized ? "True" : "False");
             }
             if (f->initialized) {
-              bool ok = f->automation->CallBoolWithString(L"Wendrix_Start", f->options.take);
+              bool ok =
+                  f->automation->CallBoolWithString(L"Wendrix_Start", FullPath(f->options.take));
               Print("Wendrix_Start(\"%s\") = %s\n", Utf8(f->options.take).c_str(),
                     ok ? "True" : "False");
             }
