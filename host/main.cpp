@@ -583,6 +583,32 @@ void PumpUntil(double until, Form& f, bool meter) {
   }
 }
 
+// Pumps messages until the device's position first moves after the start, and returns when it
+// did. Some sound systems (PulseAudio under Wine among them) deliver the first bytes of a new
+// stream only after a while: the take holds what the device recorded from then on.
+double WaitForCapture(Form& f, double until) {
+  Value start;
+  f.automation->Get(L"BufferPosition", &start);
+  double first = 0;
+  start.AsDouble(&first);
+  for (;;) {
+    const double now = Now();
+    if (now >= until) return now;
+    Value position;
+    f.automation->Get(L"BufferPosition", &position);
+    double at = first;
+    position.AsDouble(&at);
+    if (at != first) return now;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return Now();
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
 int Record(Form& f) {
   const Options& o = f.options;
   Automation& a = *f.automation;
@@ -618,6 +644,7 @@ int Record(Form& f) {
   }
   const double started = Now();
   Print("recording \"%s\" for %.1f s\n", Utf8(take).c_str(), o.seconds);
+  const double capture_began = WaitForCapture(f, started + o.seconds);
   PumpUntil(started + o.seconds, f, true);
 
   int status = kOk;
@@ -636,7 +663,8 @@ int Record(Form& f) {
   Print("levels dBLeft %s dBRight %s\n", f.Level(L"dBLeft").c_str(), f.Level(L"dBRight").c_str());
   const double stopped = Now();
   const bool stop_ok = a.CallBool(L"Wendrix_Stop");
-  Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\n", stopped - started, drain_period);
+  Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
+        stopped - started, drain_period, capture_began - started);
   if (!stop_ok) {
     Print("error: Wendrix_Stop returned False\n");
     return kStopFalse;

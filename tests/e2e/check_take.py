@@ -191,7 +191,7 @@ def main():
 
     with open(args.log, encoding="utf-8", errors="replace") as f:
         log = f.read()
-    notes = dict(re.findall(r"^(recorded_seconds|drain_period_seconds) ([0-9.]+)", log, re.M))
+    notes = dict(re.findall(r"^(recorded_seconds|drain_period_seconds|capture_delay_seconds) ([0-9.]+)", log, re.M))
 
     with wave.open(args.wav, "rb") as w:
         channels, width, rate, frames = (w.getnchannels(), w.getsampwidth(), w.getframerate(),
@@ -223,7 +223,10 @@ def main():
         check(False, "soxi is not installed")
 
     seconds = frames / rate
-    recorded = float(notes.get("recorded_seconds", "nan"))
+    # The device records from the moment its position first moves; under Wine a new capture
+    # stream may take a while to deliver its first bytes after the start.
+    recorded = (float(notes.get("recorded_seconds", "nan")) -
+                float(notes.get("capture_delay_seconds", "nan")))
     period = float(notes.get("drain_period_seconds", "nan"))
     check(abs(seconds - recorded) <= period,
           "length %.3f s against %.3f s recorded (within one drain period, %.3f s)" %
