@@ -12,30 +12,15 @@
 #include "control/elements.h"
 #include "platform/error.h"
 #include "platform/sim/sim_host.h"
+#include "tests/native/control_fixture.h"
 
 namespace wendrix::face_test {
 
-class NoCapture : public CaptureSystem {
- public:
-  std::shared_ptr<CaptureDevice> CreateDefaultDevice() override {
-    throw Error::Platform(0x88780078u, "DirectSoundCaptureCreate: no driver");
-  }
-};
-
-class NoFiles : public FileSystem {
- public:
-  std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override {
-    throw Error(75, "cannot create " + path);
-  }
-  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override {
-    throw Error(75, "cannot open " + path);
-  }
-};
-
 struct Face {
   sim::SimHost host;
-  NoCapture capture;
-  NoFiles files;
+  // No recording device and no file system: nothing here records.
+  test::ScriptedCapture capture;
+  test::NoFiles files;
   Control control{Platform{host, host, host, host, capture, files}};
 
   ControlState& s() { return control.state(); }
@@ -51,15 +36,6 @@ inline std::string VisibleCall(int element, bool visible) {
   return "Visible " + std::to_string(element) + (visible ? " 1" : " 0");
 }
 
-// The run-time error number `f` throws, or 0 when it returns.
-template <typename F>
-int32_t ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 }  // namespace wendrix::face_test
