@@ -12,6 +12,16 @@ std::string StandardDescription(int32_t number) {
       return "Overflow";
     case errc::TypeMismatch:
       return "Type mismatch";
+    case errc::DiskFull:
+      return "Disk full";
+    case errc::PermissionDenied:
+      return "Permission denied";
+    case errc::PathFileAccess:
+      return "Path/File access error";
+    case errc::PathNotFound:
+      return "Path not found";
+    case errc::ObjectNotSet:
+      return "Object variable or With block variable not set";
     case errc::BadIndex:
       return "Control array element doesn't exist";
     case errc::InvalidPropertyValue:

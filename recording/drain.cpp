@@ -16,7 +16,6 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "SampleWords is filled byte for byte as little-endian words");
 
-constexpr int32_t kObjectNotSet = 91;
 constexpr const char* kReportPrefix = "private update wendrix Error: ";
 
 // Puts the drain's two flags back as they were when it began, however it ends.
@@ -55,8 +54,7 @@ void Control::TransferNewBytes(bool report) {
   std::string text;   // the report, when there is one
   std::string cause;  // what it is about: the same cause is reported once
   try {
-    if (!s_.RecorderBuffer)
-      throw Error(kObjectNotSet, "Object variable or With block variable not set");
+    if (!s_.RecorderBuffer) throw Error(errc::ObjectNotSet);
     int32_t device_position = 0;
     int32_t read_position = 0;
     s_.RecorderBuffer->GetCurrentPosition(device_position, read_position);

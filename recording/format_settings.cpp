@@ -5,11 +5,6 @@
 #include "recording/format.h"
 
 namespace wendrix {
-namespace {
-
-constexpr int32_t kObjectNotSet = 91;
-
-}  // namespace
 
 // A value outside the property's list is ignored without a word: hosts set these from their
 // own combo boxes and expect no error from them.
@@ -69,7 +64,7 @@ Variant Control::get_BufferPosition() {
     // A recording without a ring buffer (released by UnInit_DSWendrix meanwhile) has no
     // position to report.
     if (!s_.RecorderBuffer) {
-      throw Error(kObjectNotSet, "Object variable or With block variable not set");
+      throw Error(errc::ObjectNotSet);
     }
     int32_t device_position = 0;
     int32_t read_position = 0;
