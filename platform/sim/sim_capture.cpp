@@ -232,18 +232,7 @@ std::shared_ptr<CaptureBuffer> SimCaptureDevice::CreateCaptureBuffer(
 // --- SimCaptureSystem ---
 
 void SimCaptureSystem::Call(CaptureCall call, const std::string& line) {
-  for (auto it = failures_.begin(); it != failures_.end(); ++it) {
-    if (it->call != call) continue;
-    if (it->after > 0) {
-      --it->after;
-      continue;
-    }
-    Error error = it->error;
-    if (!it->always) failures_.erase(it);
-    calls.push_back("!" + line);
-    throw error;
-  }
-  calls.push_back(line);
+  faults_.Call([call](CaptureCall key) { return key == call; }, calls, line);
 }
 
 void SimCaptureSystem::AdvanceMicroseconds(int64_t microseconds) {
@@ -265,14 +254,14 @@ void SimCaptureSystem::AdvanceFrames(uint64_t frames) {
 }
 
 void SimCaptureSystem::FailNext(CaptureCall call, Error error, int after) {
-  failures_.push_back(Failure{call, std::move(error), after, false});
+  faults_.FailNext(call, std::move(error), after);
 }
 
 void SimCaptureSystem::FailAlways(CaptureCall call, Error error) {
-  failures_.push_back(Failure{call, std::move(error), 0, true});
+  faults_.FailAlways(call, std::move(error));
 }
 
-void SimCaptureSystem::ClearFailures() { failures_.clear(); }
+void SimCaptureSystem::ClearFailures() { faults_.Clear(); }
 
 SimCaptureBuffer* SimCaptureSystem::buffer() const { return last_buffer_.lock().get(); }
 

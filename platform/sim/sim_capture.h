@@ -41,6 +41,7 @@
 
 #include "platform/capture.h"
 #include "platform/error.h"
+#include "platform/sim/fault_list.h"
 
 namespace wendrix::sim {
 
@@ -181,16 +182,10 @@ class SimCaptureSystem : public CaptureSystem {
  private:
   friend class SimCaptureBuffer;
   friend class SimCaptureDevice;
-  struct Failure {
-    CaptureCall call;
-    Error error;
-    int after;
-    bool always;
-  };
   // Logs the call, or logs it with "!" and throws when a failure matches it.
   void Call(CaptureCall call, const std::string& line);
 
-  std::vector<Failure> failures_;
+  FaultList<CaptureCall> faults_;
   std::vector<std::weak_ptr<SimCaptureBuffer>> buffers_;
   std::weak_ptr<SimCaptureBuffer> last_buffer_;
   const SimCaptureBuffer* recording_buffer_ = nullptr;  // owner of recorded_

@@ -22,28 +22,18 @@ SimHost::SimHost() {
 }
 
 void SimHost::FailNext(const std::string& what, Error error, int after) {
-  failures_.push_back(Failure{what, std::move(error), after, false});
+  faults_.FailNext(what, std::move(error), after);
 }
 
 void SimHost::FailAlways(const std::string& what, Error error) {
-  failures_.push_back(Failure{what, std::move(error), 0, true});
+  faults_.FailAlways(what, std::move(error));
 }
 
-void SimHost::ClearFailures() { failures_.clear(); }
+void SimHost::ClearFailures() { faults_.Clear(); }
 
 void SimHost::Call(const std::string& line) {
-  for (auto it = failures_.begin(); it != failures_.end(); ++it) {
-    if (line.compare(0, it->what.size(), it->what) != 0) continue;
-    if (it->after > 0) {
-      --it->after;
-      continue;
-    }
-    Error error = it->error;
-    if (!it->always) failures_.erase(it);
-    calls.push_back("!" + line);
-    throw error;
-  }
-  calls.push_back(line);
+  faults_.Call([&line](const std::string& what) { return line.compare(0, what.size(), what) == 0; },
+               calls, line);
 }
 
 std::vector<std::string> SimHost::CallsSince(size_t mark, const std::string& prefix) const {

@@ -13,6 +13,7 @@
 #include "control/elements.h"
 #include "platform/container.h"
 #include "platform/error.h"
+#include "platform/sim/fault_list.h"
 #include "platform/variant.h"
 
 namespace wendrix::sim {
@@ -96,16 +97,10 @@ class SimHost : public Container, public Surface, public Elements, public Timer 
   bool Enabled() override;
 
  private:
-  struct Failure {
-    std::string what;
-    Error error;
-    int after;
-    bool always;
-  };
   // Logs the call, or throws when a failure matches it.
   void Call(const std::string& line);
 
-  std::vector<Failure> failures_;
+  FaultList<std::string> faults_;
   std::array<uint32_t, kElementCount> colors_{};
   std::array<bool, kElementCount> visible_{};
   float width_ = 1830;  // the surface's design size
@@ -122,8 +117,8 @@ class SimHost : public Container, public Surface, public Elements, public Timer 
 class SimPropertyBag : public PropertyBag {
  public:
   std::map<std::string, Variant> values;
-  std::vector<std::string> reads;   // keys, in order
-  std::vector<std::string> writes;  // keys, in order
+  std::vector<std::string> reads;                 // keys, in order
+  std::vector<std::string> writes;                // keys, in order
   std::map<std::string, Variant> write_defaults;  // the default handed with each write
   // Keys whose read or write fails with this error.
   std::map<std::string, Error> fail;
