@@ -20,6 +20,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h:
 #include <ocidl.h>
 #include <oleauto.h>
 
@@ -166,7 +167,7 @@ class EventSink : public IDispatch {
     AddRef();
     return S_OK;
   }
-  // The sink lives on main's stack and outlives its connection: no reference counting needed.
+  // The sink lives on Record's stack and outlives its connection: no reference counting needed.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -181,14 +182,25 @@ class EventSink : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                   EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
     switch (id) {
-      case 1: ++left_levels; break;   // dBOnChangeLeft: a new left level
-      case 2: ++right_levels; break;  // dBOnChangeRight: a new right level (stereo only)
-      case 3: ++stops; wprintf(L"event OnStop\n"); break;
-      case 4: ++starts; wprintf(L"event OnStart\n"); break;
-      default: break;
+      case 1:
+        ++left_levels;
+        break;  // dBOnChangeLeft: a new left level
+      case 2:
+        ++right_levels;
+        break;  // dBOnChangeRight: a new right level (stereo only)
+      case 3:
+        ++stops;
+        wprintf(L"event OnStop\n");
+        break;
+      case 4:
+        ++starts;
+        wprintf(L"event OnStart\n");
+        break;
+      default:
+        break;
     }
     return S_OK;
   }
@@ -213,35 +225,35 @@ bool CheckTake(const std::wstring& path, double seconds, bool expect_signal) {
   std::ifstream in(path.c_str(), std::ios::binary);
   std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-  auto fail = [](const char* what) {
-    fprintf(stderr, "take: %s\n", what);
+  auto fail = [](const wchar_t* what) {
+    fwprintf(stderr, L"take: %ls\n", what);
     return false;
   };
-  if (b.size() < 46) return fail("shorter than a WAVE header");
+  if (b.size() < 46) return fail(L"shorter than a WAVE header");
   if (std::memcmp(&b[0], "RIFF", 4) || std::memcmp(&b[8], "WAVE", 4) ||
       std::memcmp(&b[12], "fmt ", 4) || std::memcmp(&b[38], "data", 4))
-    return fail("not the control's RIFF/WAVE layout");
-  if (Le32(b, 16) != 18 || Le16(b, 20) != 1) return fail("not an 18-byte PCM format chunk");
+    return fail(L"not the control's RIFF/WAVE layout");
+  if (Le32(b, 16) != 18 || Le16(b, 20) != 1) return fail(L"not an 18-byte PCM format chunk");
   if (Le16(b, 22) != 2 || Le32(b, 24) != 44100 || Le16(b, 34) != 16 || Le16(b, 32) != 4 ||
       Le32(b, 28) != 176400)
-    return fail("not 44100 Hz, stereo, 16 bits");
+    return fail(L"not 44100 Hz, stereo, 16 bits");
   const uint32_t data = Le32(b, 42);
   if (data != b.size() - 46 || Le32(b, 4) != b.size() - 8)
-    return fail("the header's sizes do not match the file");
-  if (data % 4 != 0) return fail("the data is not whole frames");
+    return fail(L"the header's sizes do not match the file");
+  if (data % 4 != 0) return fail(L"the data is not whole frames");
   const double recorded = data / 176400.0;
-  printf("take: %u bytes of audio, %.2f s\n", static_cast<unsigned>(data), recorded);
+  wprintf(L"take: %u bytes of audio, %.2f s\n", static_cast<unsigned>(data), recorded);
   // The device delivers its first bytes a little after the start, so a take is somewhat
   // shorter than the time between Wendrix_Start and Wendrix_Stop; never longer.
   if (recorded < seconds * 0.4 || recorded > seconds + 0.5)
-    return fail("its length does not fit the time recorded");
+    return fail(L"its length does not fit the time recorded");
   int peak = 0;
   for (size_t i = 46; i + 1 < b.size(); i += 2) {
     const int sample = static_cast<int16_t>(Le16(b, i));
     peak = std::max(peak, sample < 0 ? -sample : sample);
   }
-  printf("take: peak sample %d of 32767\n", peak);
-  if (expect_signal && peak < 1000) return fail("it holds no signal");
+  wprintf(L"take: peak sample %d of 32767\n", peak);
+  if (expect_signal && peak < 1000) return fail(L"it holds no signal");
   return true;
 }
 
@@ -286,8 +298,9 @@ int Record(const Options& o) {
   CLSID clsid;
   HRESULT hr = CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid);
   if (FAILED(hr)) {
-    fwprintf(stderr, L"Wendrix.DSWendrixControl is not registered (0x%08lX): run "
-                     L"regsvr32 Wendrix.ocx of this program's bitness first\n",
+    fwprintf(stderr,
+             L"Wendrix.DSWendrixControl is not registered (0x%08lX): run "
+             L"regsvr32 Wendrix.ocx of this program's bitness first\n",
              static_cast<unsigned long>(hr));
     return 1;
   }
@@ -359,8 +372,8 @@ int Record(const Options& o) {
   ok = recorded && CallMethod(control.Get(), L"UnInit_DSWendrix");
   point->Unadvise(cookie);
 
-  wprintf(L"events: OnStart %d, OnStop %d, dBOnChangeLeft %d, dBOnChangeRight %d\n",
-          sink.starts, sink.stops, sink.left_levels, sink.right_levels);
+  wprintf(L"events: OnStart %d, OnStop %d, dBOnChangeLeft %d, dBOnChangeRight %d\n", sink.starts,
+          sink.stops, sink.left_levels, sink.right_levels);
   if (ok && (sink.starts != 1 || sink.stops != 1)) {
     fwprintf(stderr, L"expected one OnStart and one OnStop\n");
     ok = false;
