@@ -71,11 +71,14 @@ void ControlWindow::Clip(const RECT* visible) {
   }
   // The region is in the window's own coordinates; the window owns it once it is set.
   OffsetRect(&shown, -placed.left, -placed.top);
+  if (has_region_ && EqualRect(&shown, &region_)) return;
   HRGN region = CreateRectRgnIndirect(&shown);
-  if (region && SetWindowRgn(window_, region, TRUE))
+  if (region && SetWindowRgn(window_, region, TRUE)) {
     has_region_ = true;
-  else if (region)
+    region_ = shown;
+  } else if (region) {
     DeleteObject(region);
+  }
 }
 
 void ControlWindow::Show(bool shown) {

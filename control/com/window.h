@@ -57,6 +57,7 @@ class ControlWindow {
   FaceScale scale_;
   int pressed_ = -1;
   bool has_region_ = false;
+  RECT region_{};  // the window's region while it has one, in its own coordinates
 };
 
 }  // namespace wendrix::com
