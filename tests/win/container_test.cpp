@@ -251,12 +251,18 @@ class ContainerTest : public ::testing::Test {
     return V_VT(&out.result.v) == VT_BOOL && V_BOOL(&out.result.v) != VARIANT_FALSE;
   }
 
-  // Records for a moment while the form pumps messages, and returns the events that came.
+  // Records while the form pumps messages until the meter has shown the tone (the tick that
+  // reads a slice lights the LEDs, which the view's sink hears, and raises the level events)
+  // and a little longer, and returns the events that came.
   std::vector<DISPID> RecordAMoment(const std::wstring& file) {
     container.events.clear();
     Var path = Var::Str(file.c_str());
     EXPECT_TRUE(Call(L"Wendrix_Start", {&path}));
-    Pump(1500);
+    const int shown = container.view_changes;
+    const ULONGLONG until = GetTickCount64() + 4000;
+    while (container.view_changes == shown && GetTickCount64() < until) Pump(50);
+    EXPECT_GT(container.view_changes, shown) << "no tick reached the meter";
+    Pump(300);
     EXPECT_TRUE(Call(L"Wendrix_Stop"));
     return container.events;
   }
