@@ -161,7 +161,6 @@ class SimCaptureSystem : public CaptureSystem {
   // Moves the virtual clock on; running buffers write what is due.
   void AdvanceMicroseconds(int64_t microseconds);
   void Advance(int32_t milliseconds) { AdvanceMicroseconds(int64_t{milliseconds} * 1000); }
-  int64_t now_us() const { return now_us_; }
   // Moves the clock on just far enough that the buffer started last (while it runs) has
   // written `frames` more frames.
   void AdvanceFrames(uint64_t frames);
