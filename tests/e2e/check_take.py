@@ -55,23 +55,31 @@ def samples_of(data, channels, width):
     return [values[c::channels] for c in range(channels)]
 
 
-def fit(x, rate, frequencies):
-    """Least-squares amplitudes of sines at the given frequencies (and an offset) in x."""
-    k = 2 * len(frequencies) + 1
+def sine_terms(rate, frequencies):
+    """The terms of an offset plus sines at the given frequencies, at sample index n."""
+    steps = [2 * math.pi * f / rate for f in frequencies]
+
+    def row(n):
+        r = [1.0]
+        for w in steps:
+            r.append(math.cos(w * n))
+            r.append(math.sin(w * n))
+        return r
+    return row
+
+
+def least_squares(x, row, k, indices):
+    """The k coefficients of the terms `row` that fit x at the given indices best."""
     ata = [[0.0] * k for _ in range(k)]
     atb = [0.0] * k
-    steps = [2 * math.pi * f / rate for f in frequencies]
-    for n, v in enumerate(x):
-        row = [1.0]
-        for w in steps:
-            row.append(math.cos(w * n))
-            row.append(math.sin(w * n))
+    for n in indices:
+        r, v = row(n), x[n]
         for i in range(k):
-            ri = row[i]
+            ri = r[i]
             atb[i] += ri * v
             a = ata[i]
             for j in range(i, k):
-                a[j] += ri * row[j]
+                a[j] += ri * r[j]
     for i in range(k):
         for j in range(i):
             ata[i][j] = ata[j][i]
@@ -84,42 +92,20 @@ def fit(x, rate, frequencies):
             if r != col:
                 factor = m[r][col] / m[col][col]
                 m[r] = [a - factor * b for a, b in zip(m[r], m[col])]
-    solution = [m[i][k] / m[i][i] for i in range(k)]
-    return [math.hypot(solution[1 + 2 * i], solution[2 + 2 * i]) for i in range(len(frequencies))]
+    return [m[i][k] / m[i][i] for i in range(k)]
+
+
+def fit(x, rate, frequencies):
+    """Least-squares amplitudes of sines at the given frequencies (and an offset) in x."""
+    c = least_squares(x, sine_terms(rate, frequencies), 2 * len(frequencies) + 1, range(len(x)))
+    return [math.hypot(c[1 + 2 * i], c[2 + 2 * i]) for i in range(len(frequencies))]
 
 
 def sines_through(x, rate, frequencies, indices):
     """The offset and sines at the given frequencies that fit x at the given sample indices
-    best (least squares), as a function of the sample index."""
-    k = 2 * len(frequencies) + 1
-    steps = [2 * math.pi * f / rate for f in frequencies]
-
-    def row(n):
-        r = [1.0]
-        for w in steps:
-            r.append(math.cos(w * n))
-            r.append(math.sin(w * n))
-        return r
-    ata = [[0.0] * k for _ in range(k)]
-    atb = [0.0] * k
-    for n in indices:
-        r, v = row(n), x[n]
-        for i in range(k):
-            atb[i] += r[i] * v
-            for j in range(i, k):
-                ata[i][j] += r[i] * r[j]
-    for i in range(k):
-        for j in range(i):
-            ata[i][j] = ata[j][i]
-    m = [ata[i] + [atb[i]] for i in range(k)]
-    for col in range(k):
-        pivot = max(range(col, k), key=lambda r: abs(m[r][col]))
-        m[col], m[pivot] = m[pivot], m[col]
-        for r in range(k):
-            if r != col:
-                factor = m[r][col] / m[col][col]
-                m[r] = [a - factor * b for a, b in zip(m[r], m[col])]
-    c = [m[i][k] / m[i][i] for i in range(k)]
+    best, as a function of the sample index."""
+    row = sine_terms(rate, frequencies)
+    c = least_squares(x, row, 2 * len(frequencies) + 1, indices)
     return lambda n: sum(a * b for a, b in zip(c, row(n)))
 
 
