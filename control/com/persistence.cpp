@@ -89,6 +89,33 @@ void PutValue(Writer& w, const Variant& v) {
     case VarType::Boolean:
       w.Put<int16_t>(v.boolean());
       break;
+    case VarType::Null:
+      break;
+    case VarType::Date:
+      w.Put<double>(v.date());
+      break;
+    case VarType::Decimal:
+      w.Put<uint8_t>(v.decimal().scale);
+      w.Put<uint8_t>(v.decimal().sign);
+      w.Put<uint32_t>(v.decimal().hi32);
+      w.Put<uint64_t>(v.decimal().lo64);
+      break;
+    case VarType::SByte:
+    case VarType::Byte:
+      w.Put<uint8_t>(static_cast<uint8_t>(v.other_integer()));
+      break;
+    case VarType::UShort:
+      w.Put<uint16_t>(static_cast<uint16_t>(v.other_integer()));
+      break;
+    case VarType::ULong:
+    case VarType::Int:
+    case VarType::UInt:
+      w.Put<uint32_t>(static_cast<uint32_t>(v.other_integer()));
+      break;
+    case VarType::LongLong:
+    case VarType::ULongLong:
+      w.Put<int64_t>(v.other_integer());
+      break;
   }
 }
 
@@ -114,6 +141,35 @@ Variant GetValue(Reader& r) {
       return Variant::ErrorCode(r.Get<int32_t>());
     case VarType::Boolean:
       return Variant::Bool(r.Get<int16_t>());
+    case VarType::Null:
+      return Variant::Null();
+    case VarType::Date:
+      return Variant::Date(r.Get<double>());
+    case VarType::Decimal: {
+      Decimal d;
+      d.scale = r.Get<uint8_t>();
+      d.sign = r.Get<uint8_t>();
+      d.hi32 = r.Get<uint32_t>();
+      d.lo64 = r.Get<uint64_t>();
+      if (d.scale > 28 || (d.sign & 0x7F) != 0) Corrupt("a Decimal is out of range");
+      return Variant::Dec(d);
+    }
+    case VarType::SByte:
+      return Variant::OtherInteger(VarType::SByte, r.Get<int8_t>());
+    case VarType::Byte:
+      return Variant::OtherInteger(VarType::Byte, r.Get<uint8_t>());
+    case VarType::UShort:
+      return Variant::OtherInteger(VarType::UShort, r.Get<uint16_t>());
+    case VarType::ULong:
+      return Variant::OtherInteger(VarType::ULong, r.Get<uint32_t>());
+    case VarType::Int:
+      return Variant::OtherInteger(VarType::Int, r.Get<int32_t>());
+    case VarType::UInt:
+      return Variant::OtherInteger(VarType::UInt, r.Get<uint32_t>());
+    case VarType::LongLong:
+      return Variant::OtherInteger(VarType::LongLong, r.Get<int64_t>());
+    case VarType::ULongLong:
+      return Variant::OtherInteger(VarType::ULongLong, r.Get<int64_t>());
   }
   Corrupt("a value has an unknown type");
 }

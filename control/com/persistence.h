@@ -45,7 +45,8 @@ class MemoryBag : public PropertyBag {
 //   "WDXP"  u16 version  u16 count  u32 body bytes
 //   count entries: u8 key length, key (ASCII), u16 variant type, value
 //     (Integer/Boolean 2 bytes, Long/Error/Single 4, Double/Currency 8, Empty none,
-//      String u32 length + UTF-8 bytes).
+//      String u32 length + UTF-8 bytes; also Null none, Date 8, SByte/Byte 1, UShort 2,
+//      ULong/Int/UInt 4, LongLong/ULongLong 8, Decimal u8 scale, u8 sign, u32 hi, u64 lo).
 // A reader of a later version keeps reading keys by name; a version-1 reader refuses a
 // later version (STG_E_OLDDLL) and anything malformed (STG_E_DOCFILECORRUPT).
 std::vector<uint8_t> SerializeBag(const MemoryBag& bag);
