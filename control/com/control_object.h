@@ -1,6 +1,7 @@
 // DSWendrixControl as a COM object: one implementation object with one base per interface.
 // Every entry converts its arguments once, calls the core Control, and turns what the core
 // throws into an HRESULT with error information (boundary.h); nothing throws across it.
+// Each interface family is implemented in the file named beside it below.
 #pragma once
 
 #include "platform/win32/win_headers.h"
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "Wendrix_h.h"
+#include "control/com/boundary.h"
 #include "control/com/connection_point.h"
 #include "control/com/window.h"
 #include "control/control.h"
@@ -35,12 +37,13 @@ class ControlObject final : public _DSWendrixControl,
   // Creates a control and returns its interface `riid` (the class factory's CreateInstance).
   static HRESULT Create(REFIID riid, void** out);
 
-  // IUnknown
+  // IUnknown (control_object.cpp)
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
 
-  // IDispatch: names, DISPIDs, argument counts and coercions are the type library's.
+  // IDispatch (dispatch.cpp): names, DISPIDs, argument counts and coercions are the type
+  // library's.
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
@@ -48,7 +51,7 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                       VARIANT* result, EXCEPINFO* exception, UINT* arg_error) override;
 
-  // _DSWendrixControl
+  // _DSWendrixControl (members.cpp)
   STDMETHODIMP Wendrix_Stop(VARIANT_BOOL* result) override;
   STDMETHODIMP get_Enabled(VARIANT_BOOL* value) override;
   STDMETHODIMP put_Enabled(VARIANT_BOOL value) override;
@@ -82,18 +85,18 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP get_dBRight(VARIANT* value) override;
   STDMETHODIMP put_dBRight(VARIANT value) override;
 
-  // IProvideClassInfo2
+  // IProvideClassInfo2 (dispatch.cpp)
   STDMETHODIMP GetClassInfo(ITypeInfo** out) override;
   STDMETHODIMP GetGUID(DWORD kind, GUID* out) override;
 
-  // ISupportErrorInfo
+  // ISupportErrorInfo (dispatch.cpp)
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
-  // IConnectionPointContainer
+  // IConnectionPointContainer (events.cpp)
   STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
   STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
 
-  // IPersist, IPersistPropertyBag, IPersistStreamInit, IPersistStorage
+  // IPersist, IPersistPropertyBag, IPersistStreamInit, IPersistStorage (persist.cpp)
   STDMETHODIMP GetClassID(CLSID* out) override;
   STDMETHODIMP InitNew() override;  // IPersistPropertyBag and IPersistStreamInit
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
@@ -108,7 +111,8 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP SaveCompleted(IStorage* storage) override;
   STDMETHODIMP HandsOffStorage() override;
 
-  // IOleObject: the client site (for the ambient properties) and what a container asks first.
+  // IOleObject (ole_object.cpp): the client site (for the ambient properties) and what a
+  // container asks first.
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
   STDMETHODIMP GetClientSite(IOleClientSite** out) override;
   STDMETHODIMP SetHostNames(LPCOLESTR app, LPCOLESTR object) override;
@@ -132,31 +136,32 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
   STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override;
 
-  // IOleWindow (of IOleInPlaceObject and IOleInPlaceActiveObject): the control's window.
+  // IOleWindow (of IOleInPlaceObject and IOleInPlaceActiveObject; inplace.cpp): the control's
+  // window.
   STDMETHODIMP GetWindow(HWND* out) override;
   STDMETHODIMP ContextSensitiveHelp(BOOL enter) override;
 
-  // IOleInPlaceObject
+  // IOleInPlaceObject (inplace.cpp)
   STDMETHODIMP InPlaceDeactivate() override;
   STDMETHODIMP UIDeactivate() override;
   // The container proposes a rectangle; the control keeps its own size and tells the site.
   STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
   STDMETHODIMP ReactivateAndUndo() override;
 
-  // IOleInPlaceActiveObject: no accelerators, menus or tools of its own.
+  // IOleInPlaceActiveObject (inplace.cpp): no accelerators, menus or tools of its own.
   STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
   STDMETHODIMP OnFrameWindowActivate(BOOL activate) override;
   STDMETHODIMP OnDocWindowActivate(BOOL activate) override;
   STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
   STDMETHODIMP EnableModeless(BOOL enable) override;
 
-  // IOleControl
+  // IOleControl (ole_control.cpp)
   STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
   STDMETHODIMP OnMnemonic(MSG* msg) override;
   STDMETHODIMP OnAmbientPropertyChange(DISPID id) override;
   STDMETHODIMP FreezeEvents(BOOL freeze) override;
 
-  // IViewObject2: the face drawn into a container's device context.
+  // IViewObject2 (view.cpp): the face drawn into a container's device context.
   STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspect_info, DVTARGETDEVICE* device,
                     HDC target_info, HDC dc, LPCRECTL bounds, LPCRECTL meta_bounds,
                     BOOL(STDMETHODCALLTYPE* keep_going)(ULONG_PTR), ULONG_PTR argument) override;
@@ -169,7 +174,8 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, SIZEL* size) override;
 
  private:
-  // The container services of the core, answered by this object.
+  // The container services of the core, answered by this object: events and PropertyChanged
+  // (events.cpp), the ambient user mode (ole_control.cpp), message boxes (message_box.cpp).
   class Site final : public Container {
    public:
     explicit Site(ControlObject& owner) : owner_(owner) {}
@@ -182,7 +188,8 @@ class ControlObject final : public _DSWendrixControl,
     ControlObject& owner_;
   };
 
-  // Repaints what the core changed on the face, and holds the window to the surface's size.
+  // Repaints what the core changed on the face, and holds the window to the surface's size
+  // (view.cpp).
   class Face final : public win32::FaceObserver {
    public:
     explicit Face(ControlObject& owner) : owner_(owner) {}
@@ -209,16 +216,18 @@ class ControlObject final : public _DSWendrixControl,
   template <typename T, typename Get>
   HRESULT Read(T* out, Get&& get);
 
-  // In-place activation in the container's window; `ui` also makes the control UI-active.
+  // In-place activation in the container's window; `ui` also makes the control UI-active
+  // (inplace.cpp, with HeldRect and HoldSize).
   HRESULT Activate(IOleClientSite* site, HWND parent, LPCRECT position, bool ui);
   // The rectangle the control occupies: the proposed one's top-left with the surface's size.
   RECT HeldRect() const;
   // Moves the window to the held rectangle and, when the container proposed another one,
   // tells the site the real one (IOleInPlaceSite::OnPosRectChange).
   void HoldSize();
-  // The window that owns the control's message boxes: the container's frame, else its window.
+  // The window that owns the control's message boxes: the container's frame, else its window
+  // (message_box.cpp).
   HWND OwnerWindow();
-  // Tells a container that draws the control itself that the face changed.
+  // Tells a container that draws the control itself that the face changed (view.cpp).
   void ViewChanged();
 
   LONG refs_ = 1;
@@ -254,5 +263,20 @@ class ControlObject final : public _DSWendrixControl,
   // Last: the core goes first when the object is destroyed, while everything it uses remains.
   std::unique_ptr<Control> control_;
 };
+
+template <typename Body>
+HRESULT ControlObject::Call(Body&& body) {
+  Microsoft::WRL::ComPtr<IUnknown> keep(Identity());
+  return Guard([&] {
+    EnsureInitialized();
+    body();
+  });
+}
+
+template <typename T, typename Get>
+HRESULT ControlObject::Read(T* out, Get&& get) {
+  if (!out) return E_POINTER;
+  return Call([&] { *out = static_cast<T>(get()); });
+}
 
 }  // namespace wendrix::com

@@ -1,0 +1,157 @@
+// Activation in the container's window and the rectangle the control holds there:
+// IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject.
+#include "control/com/control_object.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include <utility>
+
+#include "control/elements.h"
+
+namespace wendrix::com {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// In-place activation
+
+HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT position, bool ui) {
+  if (!window_) {
+    ComPtr<IOleClientSite> client = site ? site : client_site_.Get();
+    if (!client) return E_UNEXPECTED;
+    ComPtr<IOleInPlaceSite> inplace;
+    if (FAILED(client.As(&inplace))) return E_NOINTERFACE;
+    if (inplace->CanInPlaceActivate() != S_OK) return E_FAIL;
+    HRESULT hr = inplace->OnInPlaceActivate();
+    if (FAILED(hr)) return hr;
+    HWND container = nullptr;
+    if (FAILED(inplace->GetWindow(&container)) || !container) container = parent;
+    ComPtr<IOleInPlaceFrame> frame;
+    ComPtr<IOleInPlaceUIWindow> document;
+    RECT proposed{}, clip{};
+    OLEINPLACEFRAMEINFO info{};
+    info.cb = sizeof info;
+    if (FAILED(inplace->GetWindowContext(&frame, &document, &proposed, &clip, &info))) {
+      frame.Reset();
+      document.Reset();
+    }
+    if (position) proposed = *position;
+    HRESULT created = Guard([&] { EnsureInitialized(); });
+    auto window = std::make_unique<ControlWindow>(surface_, elements_, [this](int element) {
+      if (element == element::LEDOverflowLeft)
+        Call([&] { control_->LEDOverflowLeft_Click(); });
+      else if (element == element::LEDOverflowRight)
+        Call([&] { control_->LEDOverflowRight_Click(); });
+    });
+    if (SUCCEEDED(created)) created = window->Create(container, proposed);
+    if (FAILED(created)) {
+      inplace->OnInPlaceDeactivate();
+      return created;
+    }
+    inplace_site_ = inplace;
+    frame_ = frame;
+    document_ = document;
+    position_ = proposed;
+    window_ = std::move(window);
+    // Ticks come through the control's own window while it has one.
+    if (timer_) timer_->UseWindow(window_->handle());
+    HoldSize();
+    window_->Show(true);
+  }
+  window_->Show(true);
+  if (ui && !ui_active_ && inplace_site_) {
+    ui_active_ = true;
+    inplace_site_->OnUIActivate();
+    auto* active = static_cast<IOleInPlaceActiveObject*>(this);
+    if (frame_) frame_->SetActiveObject(active, nullptr);
+    if (document_) document_->SetActiveObject(active, nullptr);
+  }
+  return S_OK;
+}
+
+RECT ControlObject::HeldRect() const {
+  FaceScale scale = window_ ? window_->scale() : FaceScale{};
+  SIZE size = FaceSize(scale, const_cast<win32::SurfaceState&>(surface_));
+  return RECT{position_.left, position_.top, position_.left + size.cx, position_.top + size.cy};
+}
+
+void ControlObject::HoldSize() {
+  if (!window_) return;
+  RECT held = HeldRect();
+  window_->Move(held);
+  if (EqualRect(&held, &position_)) return;
+  position_ = held;
+  if (!inplace_site_) return;
+  // The container answers with SetObjectRects for the real rectangle, which then fits. Should
+  // the size change again while it answers, the latest rectangle is told once it returns; a
+  // container that keeps proposing other sizes is told a few times, not for ever.
+  if (reporting_position_) {
+    report_again_ = true;
+    return;
+  }
+  reporting_position_ = true;
+  for (int round = 0; round < 4; ++round) {
+    report_again_ = false;
+    RECT told = position_;
+    inplace_site_->OnPosRectChange(&told);
+    if (!report_again_ || !inplace_site_) break;
+  }
+  reporting_position_ = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
+
+STDMETHODIMP ControlObject::GetWindow(HWND* out) {
+  if (!out) return E_POINTER;
+  *out = window_ ? window_->handle() : nullptr;
+  return *out ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP ControlObject::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+
+STDMETHODIMP ControlObject::InPlaceDeactivate() {
+  if (!window_) return S_OK;
+  ComPtr<IUnknown> keep(Identity());
+  UIDeactivate();
+  // Cleared before they are released: the site may call back while it hears of it.
+  std::unique_ptr<ControlWindow> window = std::move(window_);
+  ComPtr<IOleInPlaceSite> site = std::move(inplace_site_);
+  frame_.Reset();
+  document_.Reset();
+  if (timer_) timer_->UseWindow(nullptr);
+  window.reset();
+  if (site) site->OnInPlaceDeactivate();
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::UIDeactivate() {
+  if (!ui_active_) return S_OK;
+  ComPtr<IUnknown> keep(Identity());
+  ui_active_ = false;
+  if (document_) document_->SetActiveObject(nullptr, nullptr);
+  if (frame_) frame_->SetActiveObject(nullptr, nullptr);
+  if (inplace_site_) inplace_site_->OnUIDeactivate(FALSE);
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::SetObjectRects(LPCRECT position, LPCRECT) {
+  if (!position) return E_POINTER;
+  ComPtr<IUnknown> keep(Identity());
+  position_ = *position;
+  HRESULT hr = Call([&] { control_->Resize(); });
+  HoldSize();
+  return hr;
+}
+
+STDMETHODIMP ControlObject::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
+
+STDMETHODIMP ControlObject::TranslateAccelerator(LPMSG) { return S_FALSE; }
+STDMETHODIMP ControlObject::OnFrameWindowActivate(BOOL) { return S_OK; }
+STDMETHODIMP ControlObject::OnDocWindowActivate(BOOL) { return S_OK; }
+STDMETHODIMP ControlObject::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
+STDMETHODIMP ControlObject::EnableModeless(BOOL) { return S_OK; }
+
+}  // namespace wendrix::com

@@ -1,0 +1,112 @@
+// IPersistPropertyBag, IPersistStreamInit and IPersistStorage over the saved forms of
+// persistence.h.
+#include "control/com/control_object.h"
+// (first: the core headers must see MessageBox as it is)
+
+#include "control/com/persistence.h"
+
+namespace wendrix::com {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Persistence: InitNew runs InitProperties, Load ReadProperties, Save WriteProperties.
+
+STDMETHODIMP ControlObject::GetClassID(CLSID* out) {
+  if (!out) return E_POINTER;
+  *out = CLSID_DSWendrixControl;
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::InitNew() {
+  ComPtr<IUnknown> keep(Identity());
+  initialized_ = true;
+  dirty_ = false;
+  return Guard([&] { control_->InitProperties(); });
+}
+
+STDMETHODIMP ControlObject::Load(IPropertyBag* bag, IErrorLog* log) {
+  if (!bag) return E_POINTER;
+  ComPtr<IUnknown> keep(Identity());
+  // A failed restore keeps what was read before the failure, as the core leaves it.
+  initialized_ = true;
+  dirty_ = false;
+  return Guard([&] {
+    HostPropertyBag host(bag, log);
+    control_->ReadProperties(host);
+  });
+}
+
+STDMETHODIMP ControlObject::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
+  if (!bag) return E_POINTER;
+  HRESULT hr = Call([&] {
+    HostPropertyBag host(bag, nullptr);
+    control_->WriteProperties(host);
+  });
+  if (SUCCEEDED(hr) && clear_dirty) dirty_ = false;
+  return hr;
+}
+
+STDMETHODIMP ControlObject::IsDirty() { return dirty_ ? S_OK : S_FALSE; }
+
+STDMETHODIMP ControlObject::Load(IStream* stream) {
+  if (!stream) return E_POINTER;
+  ComPtr<IUnknown> keep(Identity());
+  initialized_ = true;
+  dirty_ = false;
+  return Guard([&] {
+    MemoryBag saved = ReadBag(stream);
+    control_->ReadProperties(saved);
+  });
+}
+
+STDMETHODIMP ControlObject::Save(IStream* stream, BOOL clear_dirty) {
+  if (!stream) return E_POINTER;
+  HRESULT hr = Call([&] {
+    MemoryBag values;
+    control_->WriteProperties(values);
+    WriteBag(stream, values);
+  });
+  if (SUCCEEDED(hr) && clear_dirty) dirty_ = false;
+  return hr;
+}
+
+STDMETHODIMP ControlObject::GetSizeMax(ULARGE_INTEGER* size) {
+  if (!size) return E_POINTER;
+  return Call([&] {
+    MemoryBag values;
+    control_->WriteProperties(values);
+    size->QuadPart = SerializeBag(values).size();
+  });
+}
+
+STDMETHODIMP ControlObject::InitNew(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  return InitNew();
+}
+
+STDMETHODIMP ControlObject::Load(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  ComPtr<IStream> stream;
+  HRESULT hr =
+      storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
+  if (FAILED(hr)) return hr;
+  return Load(stream.Get());
+}
+
+STDMETHODIMP ControlObject::Save(IStorage* storage, BOOL) {
+  if (!storage) return E_POINTER;
+  ComPtr<IStream> stream;
+  HRESULT hr = storage->CreateStream(
+      kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
+  if (FAILED(hr)) return hr;
+  return Save(stream.Get(), TRUE);
+}
+
+STDMETHODIMP ControlObject::SaveCompleted(IStorage*) { return S_OK; }
+STDMETHODIMP ControlObject::HandsOffStorage() { return S_OK; }
+
+}  // namespace wendrix::com
