@@ -147,14 +147,16 @@ Variant FromVariant(const VARIANT& in) {
 
 HRESULT ReportError(const Error& error) {
   ComPtr<ICreateErrorInfo> create;
+  ComPtr<IErrorInfo> info;
   if (SUCCEEDED(CreateErrorInfo(&create))) {
     std::wstring description = win32::Wide(error.description());
     create->SetGUID(IID__DSWendrixControl);
     create->SetSource(const_cast<LPOLESTR>(kErrorSource));
     create->SetDescription(description.data());
-    ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
+    create.As(&info);
   }
+  // Without a description of its own the failure at least leaves no older one behind.
+  SetErrorInfo(0, info.Get());
   // A failure never travels as a success code, whatever the platform reported.
   const auto hr = static_cast<HRESULT>(error.hresult());
   return FAILED(hr) ? hr : E_FAIL;
