@@ -461,6 +461,11 @@ class Session {
     const int n = static_cast<int>(r_.Below(16));
     for (int i = 0; i < n; ++i) {
       VARIANT v = RandomVariant(r_, arena);
+      if (r_.Chance(50)) {  // a plain number, as a form usually holds
+        VariantInit(&v);
+        V_VT(&v) = VT_I4;
+        V_I4(&v) = static_cast<LONG>(std::fmax(-2147483648.0, std::fmin(2147483647.0, r_.Number())));
+      }
       VARIANT copy;
       VariantInit(&copy);
       if (SUCCEEDED(VariantCopyInd(&copy, &v))) bag.Write(kKeys[r_.Below(std::size(kKeys))], &copy);
@@ -468,7 +473,15 @@ class Session {
     }
     ComPtr<IPersistPropertyBag> persist;
     if (FAILED(control_.As(&persist))) Fail("no IPersistPropertyBag");
-    persist->Load(&bag, nullptr);
+    if (persist->Load(&bag, nullptr) == S_OK && r_.Chance(60)) InitRestored();
+  }
+
+  // What a form does after a restore: open the recorder.
+  void InitRestored() {
+    Beat("Init_DSWendrix after a restore");
+    VARIANT ok;
+    VariantInit(&ok);
+    if (Call(kInit, DISPATCH_METHOD, nullptr, &ok) == S_OK) CheckInitialised();
   }
 
   void LoadStream() {
@@ -505,7 +518,7 @@ class Session {
     CreateStreamOnHGlobal(nullptr, TRUE, &stream);
     stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
     stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    persist->Load(stream.Get());
+    if (persist->Load(stream.Get()) == S_OK && r_.Chance(60)) InitRestored();
   }
 
   void RandomInvoke() {
