@@ -56,9 +56,10 @@ void Control::InitProperties() {
 }
 
 // Members are assigned directly, without setters: nothing is validated or recalculated and
-// the container hears no PropertyChanged. The three values kept as read keep their Variant type
-// too (a Date stays a Date); a Null, like any value the coercion refuses, is a type mismatch. A failing read or conversion ends the restore there,
-// leaving later members as they were and the layout of creation in place.
+// the container hears no PropertyChanged. A failing read or conversion ends the restore there,
+// leaving later members as they were and the layout of creation in place. The three values kept
+// as read keep their Variant type too (a Date stays a Date); a Null, like any other value the
+// coercion refuses, is a type mismatch.
 void Control::ReadProperties(PropertyBag& bag) {
   s_.IsEnabled = BooleanOf(bag.ReadProperty("Enabled", DefaultEnabled()));
   s_.BufferBytes = bag.ReadProperty("BufferLength", DefaultBufferLength()).ToLong();

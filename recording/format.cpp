@@ -34,8 +34,8 @@ bool IsAcceptedSampleBits(int32_t value) { return value == 8 || value == 16; }
 void CheckDeviceFormat(int32_t sample_rate, int32_t channel_count, int32_t sample_bits,
                        bool auto_buffer_size, int32_t buffer_bytes) {
   auto refuse = [](const std::string& what, const std::string& takes) {
-    throw Error(errc::InvalidPropertyValue,
-                "Invalid property value: a " + what + " is not one the recorder takes (" + takes + ")");
+    throw Error(errc::InvalidPropertyValue, "Invalid property value: a " + what +
+                                                " is not one the recorder takes (" + takes + ")");
   };
   if (!IsAcceptedSampleRate(sample_rate))
     refuse("SamplesPerSecond of " + std::to_string(sample_rate), "11025, 22050 or 44100");

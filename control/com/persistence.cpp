@@ -14,7 +14,8 @@ void ReadExactly(IStream* stream, void* buffer, ULONG size) {
   HRESULT hr = stream->Read(buffer, size, &got);
   if (FAILED(hr)) throw Error::Platform(static_cast<uint32_t>(hr), "IStream::Read");
   if (got != size)
-    throw Error::Platform(kDocfileCorrupt, "The saved state of the control is damaged: the stream ends early");
+    throw Error::Platform(kDocfileCorrupt,
+                          "The saved state of the control is damaged: the stream ends early");
 }
 
 }  // namespace

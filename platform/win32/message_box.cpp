@@ -1,8 +1,8 @@
 #include "platform/win32/message_box.h"
 
 #include "platform/error.h"
-#include "platform/win32/text.h"
 #include "platform/win32/system_error.h"
+#include "platform/win32/text.h"
 
 namespace wendrix::win32 {
 

@@ -30,7 +30,8 @@ std::wstring FileNameWide(const char* verb, const std::string& path) {
     std::string shown = path;
     for (char& c : shown)
       if (c == '\0') c = '?';
-    throw Error(errc::BadFileName, std::string("Cannot ") + verb + " \"" + shown + "\": " + problem);
+    throw Error(errc::BadFileName,
+                std::string("Cannot ") + verb + " \"" + shown + "\": " + problem);
   }
   return Wide(path);
 }

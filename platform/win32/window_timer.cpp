@@ -31,8 +31,7 @@ WindowTimer::WindowTimer(std::function<void()> on_tick) : on_tick_(std::move(on_
   RegisterClassExW(&wc);  // fails harmlessly when the class exists already
   window_ =
       CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
-  if (!window_)
-    throw Error::Platform(LastErrorHResult(), "CreateWindowEx: timer window");
+  if (!window_) throw Error::Platform(LastErrorHResult(), "CreateWindowEx: timer window");
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 

@@ -38,8 +38,8 @@ namespace {
   std::fprintf(stderr, "core_fuzz: broken promise: %s\n", promise);
   std::abort();
 }
-#define PROMISE(condition) \
-  do {                     \
+#define PROMISE(condition)                \
+  do {                                    \
     if (!(condition)) Broken(#condition); \
   } while (0)
 
@@ -74,16 +74,18 @@ class Input {
   size_t pos_ = 0;
 };
 
-const char* const kKeys[] = {"Enabled",     "BufferLength", "SamplesPerSecond", "NumChannels",
-                             "BitsPerSample", "AutoCalculateBuff", "BufferPosition", "BackColor",
-                             "BackStyle",   "BorderStyle",  "ShowVU",           "ShowVUScale",
-                             "dBLeft",      "dBRight",      "Junk"};
+const char* const kKeys[] = {"Enabled",        "BufferLength",  "SamplesPerSecond",
+                             "NumChannels",    "BitsPerSample", "AutoCalculateBuff",
+                             "BufferPosition", "BackColor",     "BackStyle",
+                             "BorderStyle",    "ShowVU",        "ShowVUScale",
+                             "dBLeft",         "dBRight",       "Junk"};
 
 // Number-like text more often than not: what a damaged form or a careless host hands over.
 std::string SomeText(Input& in) {
-  static const char* const kPieces[] = {"1",  "0",  "9",  "5",   ".",  ",",  "e",  "E",  "-", "+",
-                                        "&H", "&O", "F",  "7",   " ",  "(",  ")",  "$",  "True",
-                                        "#FALSE#", "\xC2\xA0", "\xE3\x80\x80", "1e308", "4.5"};
+  static const char* const kPieces[] = {
+      "1",     "0",  "9", "5", ".", ",", "e", "E",    "-",       "+",        "&H",
+      "&O",    "F",  "7", " ", "(", ")", "$", "True", "#FALSE#", "\xC2\xA0", "\xE3\x80\x80",
+      "1e308", "4.5"};
   std::string s;
   const int n = in.Take<uint8_t>() % 24;
   for (int i = 0; i < n; ++i) {
@@ -99,17 +101,28 @@ std::string SomeText(Input& in) {
 
 Variant SomeVariant(Input& in) {
   switch (in.Take<uint8_t>() % 20) {
-    case 0: return Variant();
-    case 1: return Variant::Null();
-    case 2: return Variant::Integer(in.Take<int16_t>());
-    case 3: return Variant::Long(in.Take<int32_t>());
-    case 4: return Variant::Single(in.Take<float>());
-    case 5: return Variant::Double(in.Take<double>());
-    case 6: return Variant::Cy(Currency{in.Take<int64_t>()});
-    case 7: return Variant::Date(in.Take<double>());
-    case 8: return Variant::String(SomeText(in));
-    case 9: return Variant::ErrorCode(in.Take<int32_t>());
-    case 10: return Variant::Bool(in.Take<int16_t>());
+    case 0:
+      return Variant();
+    case 1:
+      return Variant::Null();
+    case 2:
+      return Variant::Integer(in.Take<int16_t>());
+    case 3:
+      return Variant::Long(in.Take<int32_t>());
+    case 4:
+      return Variant::Single(in.Take<float>());
+    case 5:
+      return Variant::Double(in.Take<double>());
+    case 6:
+      return Variant::Cy(Currency{in.Take<int64_t>()});
+    case 7:
+      return Variant::Date(in.Take<double>());
+    case 8:
+      return Variant::String(SomeText(in));
+    case 9:
+      return Variant::ErrorCode(in.Take<int32_t>());
+    case 10:
+      return Variant::Bool(in.Take<int16_t>());
     case 11: {
       Decimal d;
       d.scale = in.Take<uint8_t>() % 29;
@@ -118,13 +131,20 @@ Variant SomeVariant(Input& in) {
       d.lo64 = in.Take<uint64_t>();
       return Variant::Dec(d);
     }
-    case 12: return Variant::OtherInteger(VarType::SByte, in.Take<int8_t>());
-    case 13: return Variant::OtherInteger(VarType::Byte, in.Take<uint8_t>());
-    case 14: return Variant::OtherInteger(VarType::UShort, in.Take<uint16_t>());
-    case 15: return Variant::OtherInteger(VarType::ULong, in.Take<uint32_t>());
-    case 16: return Variant::OtherInteger(VarType::LongLong, in.Take<int64_t>());
-    case 17: return Variant::OtherInteger(VarType::ULongLong, in.Take<int64_t>());
-    case 18: return Variant::OtherInteger(VarType::Int, in.Take<int32_t>());
+    case 12:
+      return Variant::OtherInteger(VarType::SByte, in.Take<int8_t>());
+    case 13:
+      return Variant::OtherInteger(VarType::Byte, in.Take<uint8_t>());
+    case 14:
+      return Variant::OtherInteger(VarType::UShort, in.Take<uint16_t>());
+    case 15:
+      return Variant::OtherInteger(VarType::ULong, in.Take<uint32_t>());
+    case 16:
+      return Variant::OtherInteger(VarType::LongLong, in.Take<int64_t>());
+    case 17:
+      return Variant::OtherInteger(VarType::ULongLong, in.Take<int64_t>());
+    case 18:
+      return Variant::OtherInteger(VarType::Int, in.Take<int32_t>());
     default: {
       // One of the twelve format values, so that a restore can pass.
       static const int32_t kGood[] = {11025, 22050, 44100, 1, 2, 8, 16, 176400, 22050, 3};
@@ -137,16 +157,29 @@ void Coercions(const Variant& v) {
   bool have_double = false, have_long = false;
   double d = 0;
   int32_t l = 0;
-  try { d = v.ToDouble(); have_double = true; } catch (const Error&) {}
-  try { l = v.ToLong(); have_long = true; } catch (const Error&) {}
+  try {
+    d = v.ToDouble();
+    have_double = true;
+  } catch (const Error&) {
+  }
+  try {
+    l = v.ToLong();
+    have_long = true;
+  } catch (const Error&) {
+  }
   try {
     const int16_t i = v.ToInteger();
     // "&HFFFF" is a bit pattern: -1 as an Integer, 65535 as a Long.
     PROMISE(have_long && (i == l || v.type() == VarType::String));
-  } catch (const Error&) {}
-  try { (void)v.ToBoolean(); } catch (const Error&) {}
+  } catch (const Error&) {
+  }
+  try {
+    (void)v.ToBoolean();
+  } catch (const Error&) {
+  }
   (void)NumericEquals(v, -200);
-  if (have_long && have_double && std::isfinite(d)) PROMISE(std::fabs(d - l) <= 0.5 + 1e-9 * std::fabs(d));
+  if (have_long && have_double && std::isfinite(d))
+    PROMISE(std::fabs(d - l) <= 0.5 + 1e-9 * std::fabs(d));
 }
 
 void NumberText(const std::string& text) {
@@ -164,7 +197,9 @@ void NumberText(const std::string& text) {
 }
 
 // Compared as bytes: a NaN is never equal to itself as a number.
-bool SameEntries(const MemoryBag& a, const MemoryBag& b) { return SerializeBag(a) == SerializeBag(b); }
+bool SameEntries(const MemoryBag& a, const MemoryBag& b) {
+  return SerializeBag(a) == SerializeBag(b);
+}
 
 // A control restored from `bag`, initialised, and saved again.
 void RestoreAndInit(PropertyBag& bag) {

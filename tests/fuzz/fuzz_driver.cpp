@@ -84,8 +84,8 @@ Bytes Mutate(const std::vector<Bytes>& corpus, std::mt19937_64& rng, size_t max_
         break;
       case 4:  // an interesting value
         if (b.size() >= at + 4) {
-          static const uint32_t kValues[] = {0, 1, 0xFFFFFFFFu, 0x7FFFFFFF, 0x80000000u, 44100,
-                                             0xFFFF, 0x8000, 0x0FFFFFFF, 0x10000000};
+          static const uint32_t kValues[] = {0,     1,      0xFFFFFFFFu, 0x7FFFFFFF, 0x80000000u,
+                                             44100, 0xFFFF, 0x8000,      0x0FFFFFFF, 0x10000000};
           const uint32_t v = kValues[rng() % std::size(kValues)];
           std::memcpy(b.data() + at, &v, 4);
         }

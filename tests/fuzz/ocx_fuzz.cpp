@@ -39,11 +39,10 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using Clock = std::chrono::steady_clock;
 
-constexpr DISPID kInit = 0x6003001A, kStart = 0x6003001C, kStop = 0x60030014,
-                 kEnabled = 0x6803000D, kSamples = 0x6803000C, kChannels = 0x6803000B,
-                 kBits = 0x6803000A, kLength = 0x68030009, kAuto = 0x68030008,
-                 kPosition = 0x68030007, kShowVU = 0x68030003, kDbLeft = 0x68030001,
-                 kDbRight = 0x68030000;
+constexpr DISPID kInit = 0x6003001A, kStart = 0x6003001C, kStop = 0x60030014, kEnabled = 0x6803000D,
+                 kSamples = 0x6803000C, kChannels = 0x6803000B, kBits = 0x6803000A,
+                 kLength = 0x68030009, kAuto = 0x68030008, kPosition = 0x68030007,
+                 kShowVU = 0x68030003, kDbLeft = 0x68030001, kDbRight = 0x68030000;
 
 // --- what the run is doing, for the reports of the watchdog and the crash handler ----------
 uint64_t seed = 1;
@@ -150,8 +149,7 @@ ComPtr<IClassFactory> Factory() {
   auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
       reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
   ComPtr<IClassFactory> factory;
-  if (!get || FAILED(get(CLSID_DSWendrixControl, IID_PPV_ARGS(&factory))))
-    Fail("no class factory");
+  if (!get || FAILED(get(CLSID_DSWendrixControl, IID_PPV_ARGS(&factory)))) Fail("no class factory");
   return factory;
 }
 
@@ -182,13 +180,16 @@ class Random {
   uint32_t Below(uint32_t n) { return n ? static_cast<uint32_t>(rng_() % n) : 0; }
   bool Chance(int percent) { return Below(100) < static_cast<uint32_t>(percent); }
   double Number() {
-    static const double kValues[] = {0,     1,      -1,        2,    8,     16,    11025,
-                                     22050, 44100,  -44100,    1e8,  0.5,   2.5,   -200,
-                                     1e300, -1e-300, 176400,   65536, 3e9,  -3e9,  0x0FFFFFFF};
+    static const double kValues[] = {0,     1,       -1,     2,     8,   16,   11025,
+                                     22050, 44100,   -44100, 1e8,   0.5, 2.5,  -200,
+                                     1e300, -1e-300, 176400, 65536, 3e9, -3e9, 0x0FFFFFFF};
     switch (Below(4)) {
-      case 0: return kValues[Below(std::size(kValues))];
-      case 1: return static_cast<int32_t>(Next());
-      case 2: return static_cast<int16_t>(Next());
+      case 0:
+        return kValues[Below(std::size(kValues))];
+      case 1:
+        return static_cast<int32_t>(Next());
+      case 2:
+        return static_cast<int16_t>(Next());
       default: {
         double d;
         uint64_t bits = Next();
@@ -199,9 +200,19 @@ class Random {
   }
   // Short texts: numbers, words, file names; sometimes with a lone surrogate or a NUL.
   std::wstring Text() {
-    static const wchar_t* const kTexts[] = {L"",       L"44100", L"&HFFFF", L"True",  L"#FALSE#",
-                                            L"1e400",  L"  12,5 ", L"(3)",  L"x.wav", L"take",
-                                            L"nonexistent-wendrix-dir\\t.wav", L"-200", L"No Sound"};
+    static const wchar_t* const kTexts[] = {L"",
+                                            L"44100",
+                                            L"&HFFFF",
+                                            L"True",
+                                            L"#FALSE#",
+                                            L"1e400",
+                                            L"  12,5 ",
+                                            L"(3)",
+                                            L"x.wav",
+                                            L"take",
+                                            L"nonexistent-wendrix-dir\\t.wav",
+                                            L"-200",
+                                            L"No Sound"};
     std::wstring s = kTexts[Below(std::size(kTexts))];
     const int extra = static_cast<int>(Below(6));
     static const wchar_t kAlphabet[] = L"abc019 ._-e&H";
@@ -256,11 +267,11 @@ class Arena {
 // caller): the scalar types, strings, Null and Empty, null objects, an array, and each of them
 // by reference.
 VARIANT RandomVariant(Random& r, Arena& arena, int depth = 0) {
-  static const VARTYPE kTypes[] = {VT_EMPTY, VT_NULL, VT_I2,   VT_I4,   VT_R4,  VT_R8,
-                                   VT_CY,    VT_DATE, VT_BSTR, VT_ERROR, VT_BOOL, VT_DECIMAL,
-                                   VT_I1,    VT_UI1,  VT_UI2,  VT_UI4,  VT_I8,  VT_UI8,
-                                   VT_INT,   VT_UINT, VT_DISPATCH, VT_UNKNOWN, VT_VARIANT,
-                                   VT_ARRAY | VT_I4};
+  static const VARTYPE kTypes[] = {VT_EMPTY,    VT_NULL,    VT_I2,      VT_I4,           VT_R4,
+                                   VT_R8,       VT_CY,      VT_DATE,    VT_BSTR,         VT_ERROR,
+                                   VT_BOOL,     VT_DECIMAL, VT_I1,      VT_UI1,          VT_UI2,
+                                   VT_UI4,      VT_I8,      VT_UI8,     VT_INT,          VT_UINT,
+                                   VT_DISPATCH, VT_UNKNOWN, VT_VARIANT, VT_ARRAY | VT_I4};
   VARTYPE vt = kTypes[r.Below(std::size(kTypes))];
   if (vt == VT_VARIANT && depth > 0) vt = VT_I4;
   const bool byref = vt == VT_VARIANT || r.Chance(25);
@@ -276,17 +287,37 @@ VARIANT RandomVariant(Random& r, Arena& arena, int depth = 0) {
   VARIANT v;
   VariantInit(&v);
   const double n = r.Number();
-  auto clamp = [](double x, double lo, double hi) { return x != x ? 0 : x < lo ? lo : x > hi ? hi : x; };
+  auto clamp = [](double x, double lo, double hi) {
+    return x != x ? 0 : x < lo ? lo : x > hi ? hi : x;
+  };
   switch (vt) {
-    case VT_I2: V_I2(&v) = static_cast<SHORT>(clamp(n, -32768, 32767)); break;
-    case VT_I4: V_I4(&v) = static_cast<LONG>(clamp(n, -2147483648.0, 2147483647.0)); break;
-    case VT_R4: V_R4(&v) = static_cast<float>(clamp(n, -3e38, 3e38)); break;
-    case VT_R8: V_R8(&v) = n; break;
-    case VT_CY: V_CY(&v).int64 = static_cast<LONGLONG>(r.Next()); break;
-    case VT_DATE: V_DATE(&v) = clamp(n, -657434, 2958465); break;
-    case VT_BSTR: V_BSTR(&v) = arena.Bstr(r.Text()); break;
-    case VT_ERROR: V_ERROR(&v) = static_cast<SCODE>(r.Next()); break;
-    case VT_BOOL: V_BOOL(&v) = static_cast<VARIANT_BOOL>(r.Chance(50) ? r.Next() : -1); break;
+    case VT_I2:
+      V_I2(&v) = static_cast<SHORT>(clamp(n, -32768, 32767));
+      break;
+    case VT_I4:
+      V_I4(&v) = static_cast<LONG>(clamp(n, -2147483648.0, 2147483647.0));
+      break;
+    case VT_R4:
+      V_R4(&v) = static_cast<float>(clamp(n, -3e38, 3e38));
+      break;
+    case VT_R8:
+      V_R8(&v) = n;
+      break;
+    case VT_CY:
+      V_CY(&v).int64 = static_cast<LONGLONG>(r.Next());
+      break;
+    case VT_DATE:
+      V_DATE(&v) = clamp(n, -657434, 2958465);
+      break;
+    case VT_BSTR:
+      V_BSTR(&v) = arena.Bstr(r.Text());
+      break;
+    case VT_ERROR:
+      V_ERROR(&v) = static_cast<SCODE>(r.Next());
+      break;
+    case VT_BOOL:
+      V_BOOL(&v) = static_cast<VARIANT_BOOL>(r.Chance(50) ? r.Next() : -1);
+      break;
     case VT_DECIMAL: {
       DECIMAL& d = V_DECIMAL(&v);
       d.scale = static_cast<BYTE>(r.Below(30));
@@ -295,18 +326,41 @@ VARIANT RandomVariant(Random& r, Arena& arena, int depth = 0) {
       d.Lo64 = r.Chance(50) ? static_cast<ULONGLONG>(clamp(std::abs(n), 0, 1e18)) : r.Next();
       break;
     }
-    case VT_I1: V_I1(&v) = static_cast<CHAR>(r.Next()); break;
-    case VT_UI1: V_UI1(&v) = static_cast<BYTE>(r.Next()); break;
-    case VT_UI2: V_UI2(&v) = static_cast<USHORT>(r.Next()); break;
-    case VT_UI4: V_UI4(&v) = static_cast<ULONG>(r.Next()); break;
-    case VT_I8: V_I8(&v) = static_cast<LONGLONG>(r.Next()); break;
-    case VT_UI8: V_UI8(&v) = r.Next(); break;
-    case VT_INT: V_INT(&v) = static_cast<INT>(r.Next()); break;
-    case VT_UINT: V_UINT(&v) = static_cast<UINT>(r.Next()); break;
-    case VT_DISPATCH: V_DISPATCH(&v) = nullptr; break;
-    case VT_UNKNOWN: V_UNKNOWN(&v) = nullptr; break;
-    case VT_ARRAY | VT_I4: V_ARRAY(&v) = arena.Array(); break;
-    default: break;
+    case VT_I1:
+      V_I1(&v) = static_cast<CHAR>(r.Next());
+      break;
+    case VT_UI1:
+      V_UI1(&v) = static_cast<BYTE>(r.Next());
+      break;
+    case VT_UI2:
+      V_UI2(&v) = static_cast<USHORT>(r.Next());
+      break;
+    case VT_UI4:
+      V_UI4(&v) = static_cast<ULONG>(r.Next());
+      break;
+    case VT_I8:
+      V_I8(&v) = static_cast<LONGLONG>(r.Next());
+      break;
+    case VT_UI8:
+      V_UI8(&v) = r.Next();
+      break;
+    case VT_INT:
+      V_INT(&v) = static_cast<INT>(r.Next());
+      break;
+    case VT_UINT:
+      V_UINT(&v) = static_cast<UINT>(r.Next());
+      break;
+    case VT_DISPATCH:
+      V_DISPATCH(&v) = nullptr;
+      break;
+    case VT_UNKNOWN:
+      V_UNKNOWN(&v) = nullptr;
+      break;
+    case VT_ARRAY | VT_I4:
+      V_ARRAY(&v) = arena.Array();
+      break;
+    default:
+      break;
   }
   if (vt == VT_DECIMAL) {
     V_VT(&v) = VT_DECIMAL;  // written after the value, which overlays the type word
@@ -363,11 +417,11 @@ class Bag final : public IPropertyBag {
   std::map<std::wstring, VARIANT> values;
 };
 
-const wchar_t* const kKeys[] = {L"Enabled",       L"BufferLength",      L"SamplesPerSecond",
-                                L"NumChannels",   L"BitsPerSample",     L"AutoCalculateBuff",
-                                L"BufferPosition", L"BackColor",        L"BackStyle",
-                                L"BorderStyle",   L"ShowVU",            L"ShowVUScale",
-                                L"dBLeft",        L"dBRight",           L"Junk"};
+const wchar_t* const kKeys[] = {L"Enabled",        L"BufferLength",  L"SamplesPerSecond",
+                                L"NumChannels",    L"BitsPerSample", L"AutoCalculateBuff",
+                                L"BufferPosition", L"BackColor",     L"BackStyle",
+                                L"BorderStyle",    L"ShowVU",        L"ShowVUScale",
+                                L"dBLeft",         L"dBRight",       L"Junk"};
 
 struct Counts {
   uint64_t invokes = 0, bags = 0, streams = 0, recordings = 0, inits = 0, started = 0;
@@ -448,8 +502,8 @@ class Session {
                         (channels == 1 || channels == 2) && (bits == 8 || bits == 16);
     const LONG ring = GetLong(kLength);
     if (!format || ring < channels * bits / 8 || ring > 0x0FFFFFFF)
-      Fail("Init_DSWendrix succeeded for %ld Hz, %ld channels, %ld bits, a ring of %ld bytes",
-           rate, channels, bits, ring);
+      Fail("Init_DSWendrix succeeded for %ld Hz, %ld channels, %ld bits, a ring of %ld bytes", rate,
+           channels, bits, ring);
     ++counts_.inits;
   }
 
@@ -464,7 +518,8 @@ class Session {
       if (r_.Chance(50)) {  // a plain number, as a form usually holds
         VariantInit(&v);
         V_VT(&v) = VT_I4;
-        V_I4(&v) = static_cast<LONG>(std::fmax(-2147483648.0, std::fmin(2147483647.0, r_.Number())));
+        V_I4(&v) =
+            static_cast<LONG>(std::fmax(-2147483648.0, std::fmin(2147483647.0, r_.Number())));
       }
       VARIANT copy;
       VariantInit(&copy);
@@ -502,10 +557,19 @@ class Session {
     for (int i = 0; i < steps && !bytes.empty(); ++i) {
       const size_t at = r_.Below(static_cast<uint32_t>(bytes.size()));
       switch (r_.Below(5)) {
-        case 0: bytes[at] ^= static_cast<uint8_t>(1u << r_.Below(8)); break;
-        case 1: bytes[at] = static_cast<uint8_t>(r_.Next()); break;
-        case 2: bytes.resize(at); break;
-        case 3: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(r_.Next())); break;
+        case 0:
+          bytes[at] ^= static_cast<uint8_t>(1u << r_.Below(8));
+          break;
+        case 1:
+          bytes[at] = static_cast<uint8_t>(r_.Next());
+          break;
+        case 2:
+          bytes.resize(at);
+          break;
+        case 3:
+          bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                       static_cast<uint8_t>(r_.Next()));
+          break;
         default:
           if (at + 4 <= bytes.size()) {
             const uint32_t v = static_cast<uint32_t>(r_.Number());
@@ -555,10 +619,9 @@ class Session {
     EXCEPINFO exception{};
     UINT arg_error = 0;
     const bool want_result = r_.Chance(80);
-    const HRESULT hr = control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                        want_result ? &result : nullptr,
-                                        r_.Chance(80) ? &exception : nullptr,
-                                        r_.Chance(80) ? &arg_error : nullptr);
+    const HRESULT hr = control_->Invoke(
+        id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, want_result ? &result : nullptr,
+        r_.Chance(80) ? &exception : nullptr, r_.Chance(80) ? &arg_error : nullptr);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -576,16 +639,16 @@ class Session {
       // A name that cannot reach the file system exactly must never start a recording.
       const VARIANT* name = count ? &args[0] : nullptr;
       while (name && V_VT(name) == (VT_VARIANT | VT_BYREF)) name = V_VARIANTREF(name);
-      const BSTR text = !name                                 ? nullptr
-                        : V_VT(name) == VT_BSTR               ? V_BSTR(name)
+      const BSTR text = !name                                ? nullptr
+                        : V_VT(name) == VT_BSTR              ? V_BSTR(name)
                         : V_VT(name) == (VT_BSTR | VT_BYREF) ? *V_BSTRREF(name)
-                                                              : nullptr;
+                                                             : nullptr;
       if (text) {
         for (UINT i = 0; i < SysStringLen(text); ++i) {
           const wchar_t c = text[i];
           const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
-          const bool paired = high && i + 1 < SysStringLen(text) && text[i + 1] >= 0xDC00 &&
-                              text[i + 1] <= 0xDFFF;
+          const bool paired =
+              high && i + 1 < SysStringLen(text) && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
           if (c == 0 || (high && !paired) || low) Fail("Wendrix_Start took a name it cannot pass");
           if (paired) ++i;
         }
@@ -732,13 +795,14 @@ int main(int argc, char** argv) {
   OleUninitialize();
   std::printf(
       "ocx_fuzz: %llu iterations from %llu (seed %llu) passed: %llu Invoke calls, %llu bags, "
-      "%llu streams, %llu recordings tried, %llu successful Init_DSWendrix, %llu recordings started, %d message "
+      "%llu streams, %llu recordings tried, %llu successful Init_DSWendrix, %llu recordings "
+      "started, %d message "
       "boxes closed\n",
       static_cast<unsigned long long>(ran), static_cast<unsigned long long>(first),
       static_cast<unsigned long long>(seed), static_cast<unsigned long long>(counts.invokes),
       static_cast<unsigned long long>(counts.bags), static_cast<unsigned long long>(counts.streams),
       static_cast<unsigned long long>(counts.recordings),
-      static_cast<unsigned long long>(counts.inits), static_cast<unsigned long long>(counts.started),
-      boxes_closed.load());
+      static_cast<unsigned long long>(counts.inits),
+      static_cast<unsigned long long>(counts.started), boxes_closed.load());
   return 0;
 }

@@ -69,9 +69,9 @@ TEST(BadInput, ARestoredFormatOutsideTheTwelveNeverReachesTheDevice) {
 
 TEST(BadInput, BagValuesFollowTheCoercionsAndHeldValuesKeepTheirType) {
   // A Null is a type mismatch wherever a conversion is made, and the restore ends there.
-  for (const char* key : {"Enabled", "BufferLength", "SamplesPerSecond", "NumChannels",
-                          "BitsPerSample", "AutoCalculateBuff", "BackColor", "BackStyle",
-                          "BorderStyle", "ShowVU", "ShowVUScale"}) {
+  for (const char* key :
+       {"Enabled", "BufferLength", "SamplesPerSecond", "NumChannels", "BitsPerSample",
+        "AutoCalculateBuff", "BackColor", "BackStyle", "BorderStyle", "ShowVU", "ShowVUScale"}) {
     SCOPED_TRACE(key);
     RecorderRig rig;
     sim::SimPropertyBag bag;

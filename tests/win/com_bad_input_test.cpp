@@ -11,9 +11,8 @@
 namespace wendrix::com_test {
 namespace {
 
-constexpr DISPID kInit = 0x6003001A, kUnInit = 0x6003001B, kStart = 0x6003001C,
-                 kStop = 0x60030014, kEnabled = 0x6803000D, kSamples = 0x6803000C,
-                 kDbLeft = 0x68030001;
+constexpr DISPID kInit = 0x6003001A, kUnInit = 0x6003001B, kStart = 0x6003001C, kStop = 0x60030014,
+                 kEnabled = 0x6803000D, kSamples = 0x6803000C, kDbLeft = 0x68030001;
 
 // A host's property bag holding the values it was given.
 class Bag final : public IPropertyBag {
@@ -37,9 +36,7 @@ class Bag final : public IPropertyBag {
     VariantClear(&slot);
     return VariantCopy(&slot, value);
   }
-  void Put(const wchar_t* name, Var value) {
-    Write(name, &value.v);
-  }
+  void Put(const wchar_t* name, Var value) { Write(name, &value.v); }
   std::map<std::wstring, VARIANT> values;
 };
 
@@ -181,8 +178,8 @@ TEST(ComBadInput, NoReloadWhileRecordingAndNoFileUnderAnotherName) {
   Invoke(control.Get(), kEnabled, DISPATCH_PROPERTYPUT, {&on}, enable);
   wchar_t temp[MAX_PATH] = {};
   ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-  const std::wstring folder = std::wstring(temp) + L"wendrix-bad-input-" +
-                              std::to_wstring(GetCurrentProcessId()) + L"\\";
+  const std::wstring folder =
+      std::wstring(temp) + L"wendrix-bad-input-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
 
   Var take = Var::Str((folder + L"take.wav").c_str());
