@@ -44,13 +44,35 @@ bool IsOtherIntegerType(VarType type) {
   return t >= static_cast<uint16_t>(VarType::SByte) && t <= static_cast<uint16_t>(VarType::UInt);
 }
 
+// As oleaut32 computes it: each part divided by the power of ten (built by repeated
+// multiplication), the high part then scaled by 2^64; in a 32-bit x86 process, where it
+// computes in the x87's extended precision, that is the whole mantissa divided at once.
 double DecimalToDouble(const Decimal& value) {
-  long double magnitude = static_cast<long double>(value.hi32) * 18446744073709551616.0L +
-                          static_cast<long double>(value.lo64);
-  long double divisor = 1;
-  for (int i = 0; i < value.scale; ++i) divisor *= 10;
-  const double result = static_cast<double>(magnitude / divisor);
-  return (value.sign & 0x80) ? -result : result;
+  double result = 0;
+#if defined(__i386__) || defined(_M_IX86)
+  {
+    long double divisor = 1;
+    for (int i = 0; i < value.scale; ++i) divisor *= 10;
+    const long double mantissa = static_cast<long double>(value.hi32) * 18446744073709551616.0L +
+                                 static_cast<long double>(value.lo64);
+    result = static_cast<double>(mantissa / divisor);
+    return (value.sign & 0x80) ? -result : result;
+  }
+#else
+  {
+    double divisor = 1.0;
+    for (int i = 0; i < value.scale; ++i) divisor *= 10.0;
+    if (value.sign & 0x80) divisor = -divisor;
+    double high = 0.0;
+    if (value.hi32 != 0) {
+      high = static_cast<double>(value.hi32) / divisor;
+      high *= 4294967296.0;
+      high *= 4294967296.0;
+    }
+    result = static_cast<double>(value.lo64) / divisor + high;
+  }
+#endif
+  return result;
 }
 
 bool operator==(const Variant& a, const Variant& b) {
@@ -166,9 +188,15 @@ int32_t Variant::ToIntegerOfBits(int bits) const {
     case VarType::Byte:
     case VarType::UShort:
     case VarType::ULong:
+    case VarType::UInt:
+      // An unsigned value of the target's own width converts as its bit pattern (65535 is -1
+      // as an Integer), as the platform's coercion does.
+      if (bits == (type_ == VarType::UShort ? 16 : 32)) {
+        return bits == 16 ? static_cast<int16_t>(i_) : static_cast<int32_t>(i_);
+      }
+      return IntegerFromInteger(i_, bits);
     case VarType::LongLong:
     case VarType::Int:
-    case VarType::UInt:
       return IntegerFromInteger(i_, bits);
     case VarType::Null:
     case VarType::Error:

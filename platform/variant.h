@@ -13,8 +13,9 @@
 //     -32768.5 -> -32768); a value outside the target's range, infinity and NaN fail with
 //     run-time error 6 (Overflow); Currency and String fractions round by their exact
 //     decimal value; "&H"/"&O" strings are bit patterns ("&HFFFF" is -1 as an Integer);
-//   - a Date converts as the Double it holds, a Decimal through its nearest Double (as
-//     oleaut32 does), the integer types by their exact value;
+//   - a Date converts as the Double it holds, a Decimal through a Double (as oleaut32 does),
+//     the other integer types by their exact value, except that an unsigned value of the
+//     target's width is taken as its bit pattern (a UShort 65535 is the Integer -1);
 //   - Null, an Error value, and a String that is not a number (also "True" to a number), fail
 //     with run-time error 13 (Type mismatch).
 // Strings are read as platform/number_text.h describes. Strings are UTF-8 inside the core;
@@ -81,7 +82,7 @@ struct Decimal {
   friend bool operator==(const Decimal&, const Decimal&) = default;
 };
 
-// The nearest double of a Decimal.
+// A Decimal as a double, computed as oleaut32 computes it.
 double DecimalToDouble(const Decimal& value);
 
 class Variant {
