@@ -121,6 +121,7 @@ class PrefilledBuffer : public CaptureBuffer {
     second = {ring_.data(), bytes - head};
   }
   void Unlock(const LockedRegion&, const LockedRegion&) override {}
+  uint32_t RingLength() override { return static_cast<uint32_t>(ring_.size()); }
   int32_t position() const { return static_cast<int32_t>(position_); }
 
  private:
@@ -163,6 +164,7 @@ class NullFiles : public FileSystem {
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string&) override {
     return std::make_unique<NullBinaryFile>();
   }
+  void Remove(const std::string&) override {}
 };
 
 // --- the benchmarks ---

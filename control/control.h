@@ -127,6 +127,15 @@ class Control {
   void RollBackStart();
   // Steps 2 to 16 of the drain; `report` false keeps failures silent (destruction).
   void TransferNewBytes(bool report);
+  // Appends `count` bytes (or silence) to the output file and counts what reached it; returns
+  // the drain's report when this recording's appending ends here (a failed write, the size
+  // limit), naming `transfer_bytes`.
+  std::string AppendToFile(const uint8_t* data, int64_t count, int64_t transfer_bytes);
+  std::string AppendSilence(int64_t count, int64_t transfer_bytes);
+  // A drain period or more has passed on the capture clock since the ring was last read.
+  bool DrainOverdue();
+  // Refuses a ring that Timer1 cannot read often enough (380 naming BufferLength).
+  void CheckTimerServesRing() const;
   // After a failed transfer the drain runs on every tick, at a fifth of the interval while
   // the meter is hidden, until a transfer succeeds; `on` false ends that.
   void SetDrainRetry(bool on);

@@ -57,9 +57,13 @@ struct ControlState {
   Boolean CaptureRunning = False;   // RecorderBuffer was started for this recording, not stopped
   Boolean FileNeedsFinish = False;  // the output file has its header and still awaits its sizes
   Boolean StopInProgress = False;   // a stop sequence runs (a nested stop does nothing)
-  Boolean DrainReporting = False;   // the drain shows its report and changes nothing after it
   Boolean AppendEnded = False;      // this recording writes no more (size limit or failed write)
   Boolean DrainRetry = False;       // the last transfer failed: retry on every tick until one works
+  Boolean FileCreated = False;      // this start created (or truncated) the output file
+  Boolean TickRunning = False;      // a tick runs: a tick inside it (a pumping handler) only drains
+  Boolean DeviceFlowing = False;    // the read position has moved since the recording started
+  Boolean LossReported = False;     // this recording has reported audio lost to a stalled host
+  int64_t LastReadTime = 0;         // capture clock (us) when the ring was read up to DrainOffset
   uint32_t RecordingSerial = 0;     // counts started recordings
   std::string ReportedDrainFault;   // the drain failure last reported in this recording
 };

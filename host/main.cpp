@@ -6,6 +6,13 @@
 //   wendrix-host --record TAKE.wav [--seconds N] [--rate 11025|22050|44100] [--channels 1|2]
 //                [--bits 8|16] [--buffer BYTES] [--hide-meter] [--screenshot FILE.bmp]
 //                [--form FILE] [--close-message-boxes] [--atl] [--ocx PATH]
+//                [--pump-in-level-events MS] [--block-ms MS [--block-at S]]
+//                [--release-while-recording]
+//
+// The last three make the host misbehave as real form code does: a level-event handler that
+// pumps messages for MS milliseconds (DoEvents, a modal form), a user interface thread that
+// stops delivering messages for MS milliseconds S seconds into the recording, and a form that
+// lets the recording control go without stopping it.
 //
 // Exit status: 0 done; 1 bad command line; 2 the control could not be created or driven;
 // 3 Init_DSWendrix returned False; 4 Wendrix_Start returned False; 5 Wendrix_Stop returned
@@ -67,6 +74,10 @@ struct Options {
   bool close_message_boxes = false;
   bool atl = false;
   std::wstring ocx;
+  long pump_in_level_events_ms = 0;
+  long block_ms = 0;
+  double block_at = 1.5;
+  bool release_while_recording = false;
 };
 
 [[noreturn]] void Usage(const std::string& why) {
@@ -76,7 +87,9 @@ struct Options {
                "       wendrix-host --record TAKE.wav [--seconds N] [--rate 11025|22050|44100]\n"
                "                    [--channels 1|2] [--bits 8|16] [--buffer BYTES]\n"
                "                    [--hide-meter] [--screenshot FILE.bmp] [--form FILE]\n"
-               "                    [--close-message-boxes] [--atl] [--ocx PATH]\n",
+               "                    [--close-message-boxes] [--atl] [--ocx PATH]\n"
+               "                    [--pump-in-level-events MS] [--block-ms MS [--block-at S]]\n"
+               "                    [--release-while-recording]\n",
                why.c_str());
   std::exit(kUsage);
 }
@@ -135,6 +148,17 @@ Options Parse(int argc, wchar_t** argv) {
       o.atl = true;
     else if (a == L"--ocx")
       o.ocx = value();
+    else if (a == L"--pump-in-level-events")
+      o.pump_in_level_events_ms = Whole(value(), "--pump-in-level-events", {});
+    else if (a == L"--block-ms")
+      o.block_ms = Whole(value(), "--block-ms", {});
+    else if (a == L"--block-at") {
+      std::wstring v = value();
+      wchar_t* end = nullptr;
+      o.block_at = std::wcstod(v.c_str(), &end);
+      if (v.empty() || *end || !(o.block_at >= 0)) Usage("--block-at needs a number of seconds");
+    } else if (a == L"--release-while-recording")
+      o.release_while_recording = true;
     else if (a == L"--help" || a == L"-h")
       Usage("help");
     else
@@ -304,6 +328,19 @@ struct Form {
     else
       Print("event %s\n", name);
     if (id == 1 || id == 2) ShowLevels();
+    if ((id == 1 || id == 2) && options.pump_in_level_events_ms > 0) {
+      // What a handler with DoEvents, or a modal form, does: the host's messages, the
+      // control's ticks among them, are delivered inside the event.
+      const double until = Now() + options.pump_in_level_events_ms / 1000.0;
+      while (Now() < until) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+          TranslateMessage(&msg);
+          DispatchMessageW(&msg);
+        }
+      }
+    }
   }
 
   void OnPropertyChanged(DISPID id) {
@@ -531,7 +568,7 @@ void ConnectSinks(Form& f) {
 }
 
 void SaveForm(Form& f) {
-  if (f.options.form.empty() || f.ax) return;
+  if (f.options.form.empty() || f.ax || !f.control) return;
   ComPtr<IPersistPropertyBag> persist;
   Check(f.control.As(&persist), "IPersistPropertyBag");
   ComPtr<IPropertyBag> bag = MakeFormBag(&f.form_file);
@@ -645,6 +682,11 @@ int Record(Form& f) {
   const double started = Now();
   Print("recording \"%s\" for %.1f s\n", Utf8(take).c_str(), o.seconds);
   const double capture_began = WaitForCapture(f, started + o.seconds);
+  if (o.block_ms > 0) {
+    PumpUntil(started + o.block_at, f, true);
+    Print("blocking the message loop for %ld ms\n", o.block_ms);
+    Sleep(static_cast<DWORD>(o.block_ms));
+  }
   PumpUntil(started + o.seconds, f, true);
 
   int status = kOk;
@@ -662,6 +704,14 @@ int Record(Form& f) {
   }
   Print("levels dBLeft %s dBRight %s\n", f.Level(L"dBLeft").c_str(), f.Level(L"dBRight").c_str());
   const double stopped = Now();
+  if (o.release_while_recording) {
+    // The control goes with its last reference, in the middle of the recording.
+    UnsiteControl(f);
+    Print("released the control while it recorded\n");
+    Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
+          stopped - started, drain_period, capture_began - started);
+    return status;
+  }
   const bool stop_ok = a.CallBool(L"Wendrix_Stop");
   Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
         stopped - started, drain_period, capture_began - started);

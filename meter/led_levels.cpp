@@ -23,11 +23,4 @@ BarPlan PlanBar(Currency level) {
   return plan;
 }
 
-int LitLedCount(Currency level) {
-  const BarPlan plan = PlanBar(level);
-  if (plan.clear) return 0;
-  if (plan.top_lit) return kTopLed + 1;
-  return static_cast<int>(plan.last_lit) + 1;
-}
-
 }  // namespace wendrix

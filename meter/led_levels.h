@@ -41,7 +41,4 @@ struct BarPlan {
 // level exactly on a 5 dB boundary belongs to the quieter side.
 BarPlan PlanBar(Currency level);
 
-// How many LEDs of a bank a level leaves lit (0..13), for levels of 0 dB and below.
-int LitLedCount(Currency level);
-
 }  // namespace wendrix

@@ -6,6 +6,7 @@
 // last one releases the object, without stopping it first.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -51,6 +52,9 @@ class CaptureBuffer {
   virtual void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) = 0;
   // Releases both regions as Lock returned them.
   virtual void Unlock(const LockedRegion& first, const LockedRegion& second) = 0;
+  // The length of the ring the device really made, in bytes: the one its positions wrap at.
+  // A device may make another length than the one asked for.
+  virtual uint32_t RingLength() = 0;
 };
 
 // The opened default recording device.
@@ -67,6 +71,14 @@ class CaptureSystem {
   virtual ~CaptureSystem() = default;
   // Opens the default recording device; fails when there is none.
   virtual std::shared_ptr<CaptureDevice> CreateDefaultDevice() = 0;
+  // A monotonic clock in microseconds, running at the pace at which the devices record: the
+  // recorder tells from it how much audio a running buffer produced between two reads. Never
+  // fails; only differences between two readings mean anything.
+  virtual int64_t NowMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
 };
 
 }  // namespace wendrix

@@ -88,6 +88,9 @@ class Timer {
   virtual int32_t Interval() = 0;
   virtual void SetEnabled(bool enabled) = 0;
   virtual bool Enabled() = 0;
+  // The shortest spacing at which ticks really arrive, in microseconds: a shorter interval
+  // ticks at this spacing (or at a multiple of it). 0 for a timer that keeps any interval.
+  virtual int64_t GranularityMicroseconds() { return 0; }
 };
 
 }  // namespace wendrix

@@ -83,6 +83,9 @@ class FileSystem {
   // Opens a file for binary reading and writing without truncating it (a missing file is
   // created). Throws Error naming the path when it cannot be opened.
   virtual std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) = 0;
+  // Deletes the file; a file that is not there is no failure. Throws Error naming the path
+  // when it exists and cannot be deleted.
+  virtual void Remove(const std::string& path) = 0;
 };
 
 }  // namespace wendrix

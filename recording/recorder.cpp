@@ -5,12 +5,14 @@
 // IsRecording True). A recording always ends through the stop sequence (StopRecording), also
 // when the recorder is released or re-created meanwhile, or the control is destroyed, so that
 // its file is always finished and no recorded byte is left behind.
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <utility>
 
 #include "control/control.h"
 #include "platform/error.h"
+#include "recording/flag_scope.h"
 #include "recording/format.h"
 #include "recording/ring.h"
 
@@ -18,19 +20,6 @@ namespace wendrix {
 namespace {
 
 constexpr uint32_t kBufferDescSize = 20;  // sizeof(DSCBUFFERDESC) as the platform sees it
-
-// Sets a flag for the length of a scope and puts it back after.
-class FlagScope {
- public:
-  FlagScope(Boolean& flag, Boolean value) : flag_(flag), old_(flag) { flag_ = value; }
-  ~FlagScope() { flag_ = old_; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  Boolean& flag_;
-  Boolean old_;
-};
 
 }  // namespace
 
@@ -72,11 +61,23 @@ Boolean Control::Init_DSWendrix() {
   ApplyLayout();
   s_.DeviceFormat = DeriveDeviceFormat(s_.SampleRate, s_.ChannelCount, s_.SampleBits);
   if (s_.AutoBufferSize != False) s_.BufferBytes = s_.DeviceFormat.nAvgBytesPerSec;
+  CheckTimerServesRing();
   s_.RecorderDevice = p_.capture.CreateDefaultDevice();
   s_.BufferDesc = CaptureBufferDesc{kBufferDescSize, 0, static_cast<uint32_t>(s_.BufferBytes), 0,
                                     &s_.DeviceFormat};
   SetTickInterval(s_.BufferBytes, s_.DeviceFormat.nAvgBytesPerSec);
-  s_.RecorderBuffer = s_.RecorderDevice->CreateCaptureBuffer(s_.BufferDesc);
+  auto buffer = s_.RecorderDevice->CreateCaptureBuffer(s_.BufferDesc);
+  // The transfers wrap at the length asked for: a device that made another one would have them
+  // take stale or shifted bytes at every wrap.
+  const uint32_t made = buffer->RingLength();
+  if (made != s_.BufferDesc.dwBufferBytes) {
+    throw Error(errc::InvalidPropertyValue,
+                "Invalid property value: the recording device made a buffer of " +
+                    std::to_string(made) + " bytes for a BufferLength of " +
+                    std::to_string(s_.BufferBytes) + " bytes; set BufferLength to a length it "
+                    "keeps, such as " + std::to_string(made));
+  }
+  s_.RecorderBuffer = std::move(buffer);
   s_.ReinitPending = False;
   s_.DeviceReady = True;
   return True;
@@ -84,14 +85,38 @@ Boolean Control::Init_DSWendrix() {
 
 Boolean Control::UnInit_DSWendrix() {
   // A recording cannot go on without its ring buffer: it is stopped and its file finished
-  // first (with OnStop), instead of failing on every tick from now on.
-  if (s_.IsRecording != False) StopRecording(false);
+  // first (with OnStop), instead of failing on every tick from now on. The recorder is
+  // released whatever the stop met; what it met is raised after.
+  std::exception_ptr stop_failure;
+  if (s_.IsRecording != False) {
+    try {
+      StopRecording(false);
+    } catch (...) {
+      stop_failure = std::current_exception();
+    }
+  }
   // Each member is emptied before the object it held is released, so that re-entry never
   // sees a dying object.
   std::exchange(s_.RecorderBuffer, nullptr).reset();
   std::exchange(s_.RecorderDevice, nullptr).reset();
   s_.DeviceReady = False;
+  if (stop_failure) std::rethrow_exception(stop_failure);
   return True;
+}
+
+void Control::CheckTimerServesRing() const {
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  const int64_t tick_us = p_.timer.GranularityMicroseconds();
+  const int64_t least = MinimumRingBytes(tick_us, rate, s_.DeviceFormat.nBlockAlign);
+  if (s_.BufferBytes >= least) return;
+  char figures[96];
+  std::snprintf(figures, sizeof figures, "%.1f ms; its ticks come at best every %.1f ms",
+                static_cast<double>(s_.BufferBytes) * 1000.0 / rate, tick_us / 1000.0);
+  throw Error(errc::InvalidPropertyValue,
+              "Invalid property value: a BufferLength of " + std::to_string(s_.BufferBytes) +
+                  " bytes is too short for the timer that reads it at " + std::to_string(rate) +
+                  " bytes per second: the buffer lasts " + figures +
+                  ", so BufferLength must be at least " + std::to_string(least) + " bytes");
 }
 
 void Control::SetTickInterval(int32_t ring_bytes, int32_t bytes_per_second) {
@@ -115,8 +140,13 @@ void Control::SetTickInterval(int32_t ring_bytes, int32_t bytes_per_second) {
 
 void Control::ApplyTickInterval() {
   if (s_.DeviceReady == False) return;
-  SetTickInterval(static_cast<int32_t>(s_.BufferDesc.dwBufferBytes),
-                  s_.DeviceFormat.nAvgBytesPerSec);
+  const auto ring = static_cast<int32_t>(s_.BufferDesc.dwBufferBytes);
+  const TickIntervals intervals = TickIntervalsFor(ring, s_.DeviceFormat.nAvgBytesPerSec);
+  const int32_t wanted = s_.MeterVisible != False ? intervals.meter_shown : intervals.meter_hidden;
+  // Setting the interval restarts the timer's period: a put that leaves it as it is (ShowVU
+  // set to its own value, again and again) must not keep the next tick away.
+  if (wanted > 0 && p_.timer.Interval() == wanted) return;
+  SetTickInterval(ring, s_.DeviceFormat.nAvgBytesPerSec);
 }
 
 Boolean Control::Wendrix_Start(const std::string& file_name) {
@@ -136,6 +166,9 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.AppendEnded = False;
     s_.ReportedDrainFault.clear();
     s_.DrainRetry = False;
+    s_.DeviceFlowing = False;
+    s_.LossReported = False;
+    s_.FileCreated = False;
     p_.container.RaiseEvent(Event::OnStart);
     // The host's handler may have stopped this recording, or stopped it and started another.
     if (s_.RecordingSerial != serial || s_.IsRecording == False) return False;
@@ -159,6 +192,7 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.DeviceCursor = device_position;
     s_.ReadCursor = read_position;
     s_.DrainOffset = read_position;
+    s_.LastReadTime = p_.capture.NowMicroseconds();
     return True;
   } catch (const std::exception& e) {
     const Error* error = dynamic_cast<const Error*>(&e);
@@ -180,9 +214,16 @@ void Control::RollBackStart() {
   }
   s_.CaptureRunning = False;
   SetDrainRetry(false);
-  // Closing leaves whatever header was written; the file was never a recording.
+  // The file was never a recording: a header whose sizes are 0 is no file to leave behind.
   s_.FileHandle.reset();
   s_.FileNeedsFinish = False;
+  if (s_.FileCreated != False) {
+    s_.FileCreated = False;
+    try {
+      p_.files.Remove(s_.OutputFileName);
+    } catch (const Error&) {
+    }
+  }
   s_.IsRecording = False;
   s_.TickPhase = 0;
   try {
@@ -203,17 +244,27 @@ void Control::StopRecording(bool reinit_if_pending) {
   if (s_.StopInProgress != False) return;
   FlagScope stopping(s_.StopInProgress, True);
 
+  // A device that fails here (one that was unplugged) does not keep the file from being
+  // finished or the control from stopping: its failure is raised at the end.
+  std::exception_ptr device_failure;
   if (s_.CaptureRunning != False) {
-    if (s_.RecorderBuffer) s_.RecorderBuffer->Stop();
+    if (s_.RecorderBuffer) {
+      try {
+        s_.RecorderBuffer->Stop();
+      } catch (const Error&) {
+        device_failure = std::current_exception();
+      }
+    }
     s_.CaptureRunning = False;
-    // What the device recorded since the last transfer belongs to the recording too. A drain
-    // that is showing its report has finished its work, so this transfer may run beside it.
-    if (s_.DrainBusy == False || s_.DrainReporting != False) TransferNewBytes(true);
+    // What the device recorded since the last transfer belongs to the recording too; after a
+    // failed Stop the raised failure tells what went wrong, without a box.
+    if (s_.DrainBusy == False) TransferNewBytes(!device_failure);
     SetDrainRetry(false);
   }
   if (s_.FileNeedsFinish != False) {
     FinishWaveFile();
     s_.FileNeedsFinish = False;
+    s_.FileCreated = False;
   }
   // OnStop comes while IsRecording is still True and the timer still runs: a handler that
   // starts a new recording from here is refused.
@@ -229,6 +280,7 @@ void Control::StopRecording(bool reinit_if_pending) {
     Init_DSWendrix();
     s_.ReinitPending = False;
   }
+  if (device_failure) std::rethrow_exception(device_failure);
 }
 
 }  // namespace wendrix

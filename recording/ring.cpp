@@ -52,6 +52,27 @@ TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second) {
   return intervals;
 }
 
+int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second) {
+  if (bytes_per_second <= 0) return 0;
+  return ring_bytes * 1000000 / bytes_per_second / 2;
+}
+
+int64_t LostRings(int64_t elapsed_us, int64_t bytes_per_second, int64_t n, int64_t ring_bytes) {
+  if (elapsed_us <= 0 || ring_bytes <= 0) return 0;
+  const int64_t produced = elapsed_us * bytes_per_second / 1000000;
+  const int64_t unseen = produced - n;
+  if (unseen <= 0) return 0;
+  return (unseen + ring_bytes / 2) / ring_bytes;
+}
+
+int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32_t block_align) {
+  if (granularity_us <= 0 || bytes_per_second <= 0) return 0;
+  constexpr int64_t kTicksPerRing = 6;
+  const int64_t bytes = (kTicksPerRing * granularity_us * bytes_per_second + 999999) / 1000000;
+  const int64_t frame = block_align > 0 ? block_align : 1;
+  return (bytes + frame - 1) / frame * frame;
+}
+
 int32_t SampleWordsUpperBound(int64_t n) { return ToLong(Nearest(static_cast<double>(n) / 2 + 1)); }
 
 int32_t SecondRegionWord(uint32_t first_size) {

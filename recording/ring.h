@@ -36,6 +36,21 @@ struct TickIntervals {
 };
 TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second);
 
+// The time a drain period lasts, in microseconds: half the ring's duration.
+int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second);
+
+// Whole rings the device wrote over before they were read: `elapsed_us` of audio at
+// `bytes_per_second` were produced since the last read, and the positions show `n` bytes of it,
+// which is the true amount modulo the ring. The rest, rounded to whole rings, was lost; the
+// rounding absorbs the positions' and the clock's jitter up to half a ring. Never negative.
+int64_t LostRings(int64_t elapsed_us, int64_t bytes_per_second, int64_t n, int64_t ring_bytes);
+
+// The shortest ring a timer whose ticks come at best every `granularity_us` can serve without
+// loss: a transfer may come a tick after its drain period, and the ring must then still hold
+// two more ticks, so the drain period must span three ticks (the ring six). Rounded up to whole
+// frames of `block_align` bytes; 0 when the timer keeps any interval (granularity 0).
+int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32_t block_align);
+
 // The upper bound of SampleWords after a transfer of n bytes: n / 2 + 1 rounded to the
 // nearest integer (ties to even). So n = 8 gives 5 (six words, the last two zero) and n = 5
 // gives 4.

@@ -1,9 +1,19 @@
 // The tick handler of Timer1: the meter's cycle of five slices and the drain at its end.
 #include "control/control.h"
+#include "recording/flag_scope.h"
 
 namespace wendrix {
 
 void Control::Timer1_Timer() {
+  // A tick inside a tick: a level-event handler that pumps messages, or the drain's report box,
+  // let the host deliver one. It keeps the transfers going when they are due and leaves the
+  // meter's cycle, and its events, to the tick it came into.
+  if (s_.TickRunning != False) {
+    if (s_.IsRecording != False && DrainOverdue()) UpdateRecording();
+    return;
+  }
+  FlagScope ticking(s_.TickRunning, True);
+
   if (s_.MeterVisible == False) {
     // Without the meter every tick drains (the interval is five times longer then).
     if (s_.IsRecording != False) UpdateRecording();
@@ -19,9 +29,10 @@ void Control::Timer1_Timer() {
   if (s_.TickPhase == 1.0f) {
     if (s_.IsRecording != False) UpdateRecording();
     s_.TickPhase = 0;
-  } else if (s_.DrainRetry != False && s_.IsRecording != False) {
-    // A failed transfer is tried again at once: waiting for the fifth tick would let the
-    // device write a whole ring meanwhile.
+  } else if (s_.IsRecording != False && (s_.DrainRetry != False || DrainOverdue())) {
+    // A failed transfer is tried again at once, and a transfer the clock says is due runs
+    // whatever the phase: a host that restarts the cycle (a refused Wendrix_Start) or held a
+    // tick up must not let the device write over unread audio.
     UpdateRecording();
   }
 }

@@ -39,6 +39,7 @@ void Control::WriteWaveHeader() {
 
   s_.FileHandle.reset();
   s_.FileHandle = p_.files.CreateMultimediaFile(s_.OutputFileName);
+  s_.FileCreated = True;
   MultimediaFile& file = *s_.FileHandle;
   try {
     const int32_t position = file.Seek(0, kSeekSet);

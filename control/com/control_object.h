@@ -32,7 +32,8 @@ class ControlObject final : public _DSWendrixControl,
                             public IOleInPlaceObject,
                             public IOleInPlaceActiveObject,
                             public IOleControl,
-                            public IViewObject2 {
+                            public IViewObject2,
+                            public IQuickActivate {
  public:
   // Creates a control and returns its interface `riid` (the class factory's CreateInstance).
   static HRESULT Create(REFIID riid, void** out);
@@ -144,7 +145,8 @@ class ControlObject final : public _DSWendrixControl,
   // IOleInPlaceObject (inplace.cpp)
   STDMETHODIMP InPlaceDeactivate() override;
   STDMETHODIMP UIDeactivate() override;
-  // The container proposes a rectangle; the control keeps its own size and tells the site.
+  // The container proposes a rectangle; the control keeps its own size and tells the site. Only
+  // the part of the window inside `clip` shows.
   STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
   STDMETHODIMP ReactivateAndUndo() override;
 
@@ -172,6 +174,12 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
   STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** out) override;
   STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, SIZEL* size) override;
+
+  // IQuickActivate (quick_activate.cpp): the site, the sinks and the extent in one call, with
+  // the same outcome as the separate calls.
+  STDMETHODIMP QuickActivate(QACONTAINER* container, QACONTROL* control) override;
+  STDMETHODIMP SetContentExtent(LPSIZEL size) override;
+  STDMETHODIMP GetContentExtent(LPSIZEL size) override;
 
  private:
   // The container services of the core, answered by this object: events and PropertyChanged
@@ -221,14 +229,20 @@ class ControlObject final : public _DSWendrixControl,
   HRESULT Activate(IOleClientSite* site, HWND parent, LPCRECT position, bool ui);
   // The rectangle the control occupies: the proposed one's top-left with the surface's size.
   RECT HeldRect() const;
-  // Moves the window to the held rectangle and, when the container proposed another one,
-  // tells the site the real one (IOleInPlaceSite::OnPosRectChange).
+  // Moves the window to the held rectangle, clipped to the container's clip rectangle, and,
+  // when the container proposed another one, tells the site the real one
+  // (IOleInPlaceSite::OnPosRectChange).
   void HoldSize();
+  // Takes the window's place in the container as the control's own: a container may have moved
+  // the window itself (MoveWindow) instead of through SetObjectRects.
+  void KeepPlace();
   // The window that owns the control's message boxes: the container's frame, else its window
   // (message_box.cpp).
   HWND OwnerWindow();
   // Tells a container that draws the control itself that the face changed (view.cpp).
   void ViewChanged();
+  // Tells the container's advise sinks that the control's state was saved (ole_object.cpp).
+  void NotifySaved();
 
   LONG refs_ = 1;
   bool initialized_ = false;
@@ -246,10 +260,17 @@ class ControlObject final : public _DSWendrixControl,
   DWORD view_aspects_ = 0;
   DWORD view_flags_ = 0;
   RECT position_{};
+  // The part of the container's window where the control may show, as the container gave it.
+  RECT clip_{};
+  bool clipped_ = false;
   bool ui_active_ = false;
   bool reporting_position_ = false;
   bool report_again_ = false;
+  // FreezeEvents(TRUE) calls not yet balanced by FreezeEvents(FALSE): events are dropped while
+  // there is one.
   LONG frozen_events_ = 0;
+  // IOleObject::Advise's sinks (OnClose, OnSave, OnRename), made on the first Advise.
+  Microsoft::WRL::ComPtr<IOleAdviseHolder> advise_holder_;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;
   Site site_;

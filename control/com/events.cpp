@@ -41,9 +41,12 @@ void ControlObject::Site::PropertyChanged(const std::string& name) {
 }
 
 void ControlObject::Site::RaiseEvent(Event event) {
+  // While the container holds events frozen (it loads the form, or designs it) they are
+  // dropped, not kept for later, as MFC's and ATL's controls do.
+  if (owner_.destroying_ || owner_.frozen_events_ > 0) return;
   // A sink's failure is its own: the other sinks still hear the event, and the operation that
   // raised it goes on.
-  if (!owner_.destroying_) owner_.events_.Fire(static_cast<DISPID>(event));
+  owner_.events_.Fire(static_cast<DISPID>(event));
 }
 
 // ---------------------------------------------------------------------------------------------

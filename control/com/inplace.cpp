@@ -1,5 +1,6 @@
 // Activation in the container's window and the rectangle the control holds there:
-// IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject.
+// IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject. The control is always windowed: a
+// container that could host it windowless (IOleInPlaceSiteEx) is told so and gives it a window.
 #include "control/com/control_object.h"
 // (first: the core headers must see MessageBox as it is)
 
@@ -11,6 +12,22 @@ namespace wendrix::com {
 namespace {
 
 using Microsoft::WRL::ComPtr;
+
+// Tells the site that the control is active in place, in its own window.
+HRESULT ActivatedInPlace(IOleInPlaceSite* site) {
+  ComPtr<IOleInPlaceSiteEx> ex;
+  if (FAILED(site->QueryInterface(IID_PPV_ARGS(&ex)))) return site->OnInPlaceActivate();
+  BOOL no_redraw = FALSE;  // the new window paints itself in full either way
+  return ex->OnInPlaceActivateEx(&no_redraw, 0);
+}
+
+void DeactivatedInPlace(IOleInPlaceSite* site) {
+  ComPtr<IOleInPlaceSiteEx> ex;
+  if (SUCCEEDED(site->QueryInterface(IID_PPV_ARGS(&ex))))
+    ex->OnInPlaceDeactivateEx(TRUE);
+  else
+    site->OnInPlaceDeactivate();
+}
 
 }  // namespace
 
@@ -24,7 +41,7 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     ComPtr<IOleInPlaceSite> inplace;
     if (FAILED(client.As(&inplace))) return E_NOINTERFACE;
     if (inplace->CanInPlaceActivate() != S_OK) return E_FAIL;
-    HRESULT hr = inplace->OnInPlaceActivate();
+    HRESULT hr = ActivatedInPlace(inplace.Get());
     if (FAILED(hr)) return hr;
     HWND container = nullptr;
     if (FAILED(inplace->GetWindow(&container)) || !container) container = parent;
@@ -33,7 +50,9 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     RECT proposed{}, clip{};
     OLEINPLACEFRAMEINFO info{};
     info.cb = sizeof info;
-    if (FAILED(inplace->GetWindowContext(&frame, &document, &proposed, &clip, &info))) {
+    const bool context =
+        SUCCEEDED(inplace->GetWindowContext(&frame, &document, &proposed, &clip, &info));
+    if (!context) {
       frame.Reset();
       document.Reset();
     }
@@ -47,13 +66,15 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     });
     if (SUCCEEDED(created)) created = window->Create(container, proposed);
     if (FAILED(created)) {
-      inplace->OnInPlaceDeactivate();
+      DeactivatedInPlace(inplace.Get());
       return created;
     }
     inplace_site_ = inplace;
     frame_ = frame;
     document_ = document;
     position_ = proposed;
+    clip_ = clip;
+    clipped_ = context;
     window_ = std::move(window);
     // Ticks come through the control's own window while it has one.
     if (timer_) timer_->UseWindow(window_->handle());
@@ -81,6 +102,8 @@ void ControlObject::HoldSize() {
   if (!window_) return;
   RECT held = HeldRect();
   window_->Move(held);
+  // In a scrolling container only the part inside the clip rectangle shows.
+  window_->Clip(clipped_ ? &clip_ : nullptr);
   if (EqualRect(&held, &position_)) return;
   position_ = held;
   if (!inplace_site_) return;
@@ -99,6 +122,12 @@ void ControlObject::HoldSize() {
     if (!report_again_ || !inplace_site_) break;
   }
   reporting_position_ = false;
+}
+
+void ControlObject::KeepPlace() {
+  if (!window_) return;
+  RECT placed = window_->Placement();
+  OffsetRect(&position_, placed.left - position_.left, placed.top - position_.top);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -123,7 +152,7 @@ STDMETHODIMP ControlObject::InPlaceDeactivate() {
   document_.Reset();
   if (timer_) timer_->UseWindow(nullptr);
   window.reset();
-  if (site) site->OnInPlaceDeactivate();
+  if (site) DeactivatedInPlace(site.Get());
   return S_OK;
 }
 
@@ -137,10 +166,12 @@ STDMETHODIMP ControlObject::UIDeactivate() {
   return S_OK;
 }
 
-STDMETHODIMP ControlObject::SetObjectRects(LPCRECT position, LPCRECT) {
+STDMETHODIMP ControlObject::SetObjectRects(LPCRECT position, LPCRECT clip) {
   if (!position) return E_POINTER;
   ComPtr<IUnknown> keep(Identity());
   position_ = *position;
+  clipped_ = clip != nullptr;
+  if (clip) clip_ = *clip;
   HRESULT hr = Call([&] { control_->Resize(); });
   HoldSize();
   return hr;

@@ -31,8 +31,8 @@ STDMETHODIMP ControlObject::OnAmbientPropertyChange(DISPID) {
   return S_OK;
 }
 
-// Counted as containers nest them; events are still raised while frozen, the container decides
-// what to do with them.
+// Counted as containers nest them; the events raised while any freeze is held are dropped
+// (events.cpp). An unfreeze without a freeze leaves the count at zero.
 STDMETHODIMP ControlObject::FreezeEvents(BOOL freeze) {
   if (freeze)
     ++frozen_events_;

@@ -1,4 +1,5 @@
-// IOleObject: the client site, verbs, the extent and what a container asks first.
+// IOleObject: the client site, verbs, the extent, what a container asks first, and the
+// container's advise sinks (OnClose, OnSave, OnRename) kept by OLE's advise holder.
 #include "control/com/control_object.h"
 // (first: the core headers must see MessageBox as it is)
 
@@ -31,14 +32,36 @@ STDMETHODIMP ControlObject::GetClientSite(IOleClientSite** out) {
 }
 
 STDMETHODIMP ControlObject::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
-STDMETHODIMP ControlObject::Close(DWORD) {
+
+// A changed control asked to save on closing is saved by its container (a control has no
+// prompt of its own); then the advise sinks hear that it closed.
+STDMETHODIMP ControlObject::Close(DWORD save_option) {
+  ComPtr<IUnknown> keep(Identity());
   InPlaceDeactivate();
+  if ((save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE) && dirty_ &&
+      client_site_)
+    client_site_->SaveObject();
+  if (advise_holder_) advise_holder_->SendOnClose();
   return S_OK;
 }
-STDMETHODIMP ControlObject::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
-STDMETHODIMP ControlObject::GetMoniker(DWORD, DWORD, IMoniker** out) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
+
+// The sinks hear the control's full moniker, which the container knows best.
+STDMETHODIMP ControlObject::SetMoniker(DWORD which, IMoniker* moniker) {
+  if (!moniker) return E_INVALIDARG;
+  ComPtr<IMoniker> full;
+  if (which == OLEWHICHMK_OBJFULL)
+    full = moniker;
+  else if (client_site_)
+    client_site_->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, &full);
+  if (full && advise_holder_) advise_holder_->SendOnRename(full.Get());
+  return S_OK;
+}
+
+STDMETHODIMP ControlObject::GetMoniker(DWORD assign, DWORD which, IMoniker** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!client_site_) return E_UNEXPECTED;
+  return client_site_->GetMoniker(assign, which, out);
 }
 STDMETHODIMP ControlObject::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
 STDMETHODIMP ControlObject::GetClipboardData(DWORD, IDataObject** out) {
@@ -64,9 +87,11 @@ STDMETHODIMP ControlObject::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG,
   }
 }
 
+// The verbs are the registered ones (registration.cpp): the container reads them there.
 STDMETHODIMP ControlObject::EnumVerbs(IEnumOLEVERB** out) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return OLE_S_USEREG;
 }
 STDMETHODIMP ControlObject::Update() { return S_OK; }
 STDMETHODIMP ControlObject::IsUpToDate() { return S_OK; }
@@ -91,14 +116,32 @@ STDMETHODIMP ControlObject::GetExtent(DWORD aspect, SIZEL* size) {
   return S_OK;
 }
 
-STDMETHODIMP ControlObject::Advise(IAdviseSink*, DWORD* connection) {
-  if (connection) *connection = 0;
-  return OLE_E_ADVISENOTSUPPORTED;
+STDMETHODIMP ControlObject::Advise(IAdviseSink* sink, DWORD* connection) {
+  if (!connection) return E_POINTER;
+  *connection = 0;
+  if (!sink) return E_INVALIDARG;
+  if (!advise_holder_) {
+    HRESULT hr = CreateOleAdviseHolder(&advise_holder_);
+    if (FAILED(hr)) return hr;
+  }
+  return advise_holder_->Advise(sink, connection);
 }
-STDMETHODIMP ControlObject::Unadvise(DWORD) { return OLE_E_NOCONNECTION; }
+
+STDMETHODIMP ControlObject::Unadvise(DWORD connection) {
+  if (!advise_holder_) return OLE_E_NOCONNECTION;
+  return advise_holder_->Unadvise(connection);
+}
+
+// Before the first Advise there is nothing to enumerate: no enumerator, S_FALSE.
 STDMETHODIMP ControlObject::EnumAdvise(IEnumSTATDATA** out) {
-  if (out) *out = nullptr;
-  return OLE_E_ADVISENOTSUPPORTED;
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!advise_holder_) return S_FALSE;
+  return advise_holder_->EnumAdvise(out);
+}
+
+void ControlObject::NotifySaved() {
+  if (advise_holder_) advise_holder_->SendOnSave();
 }
 
 STDMETHODIMP ControlObject::GetMiscStatus(DWORD, DWORD* status) {

@@ -23,7 +23,8 @@ bool Refused(const Control& control, HRESULT& hr) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Persistence: InitNew runs InitProperties, Load ReadProperties, Save WriteProperties.
+// Persistence: InitNew runs InitProperties, Load ReadProperties, Save WriteProperties. A save
+// that leaves the control clean is told to the advise sinks (OnSave).
 
 STDMETHODIMP ControlObject::GetClassID(CLSID* out) {
   if (!out) return E_POINTER;
@@ -58,7 +59,10 @@ STDMETHODIMP ControlObject::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
     HostPropertyBag host(bag, nullptr);
     control_->WriteProperties(host);
   });
-  if (SUCCEEDED(hr) && clear_dirty) dirty_ = false;
+  if (SUCCEEDED(hr) && clear_dirty) {
+    dirty_ = false;
+    NotifySaved();
+  }
   return hr;
 }
 
@@ -83,7 +87,10 @@ STDMETHODIMP ControlObject::Save(IStream* stream, BOOL clear_dirty) {
     control_->WriteProperties(values);
     WriteBag(stream, values);
   });
-  if (SUCCEEDED(hr) && clear_dirty) dirty_ = false;
+  if (SUCCEEDED(hr) && clear_dirty) {
+    dirty_ = false;
+    NotifySaved();
+  }
   return hr;
 }
 

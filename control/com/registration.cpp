@@ -63,6 +63,9 @@ HRESULT Register() {
       {clsid + L"\\MiscStatus", nullptr, kMiscStatus},
       {clsid + L"\\MiscStatus\\1", nullptr, kMiscStatus},
       {clsid + L"\\ToolboxBitmap32", nullptr, module + L", " + kToolboxBitmapId},
+      // The verbs a container lists (EnumVerbs answers OLE_S_USEREG): the primary verb, which
+      // activates the control in place; on the container's menu (2), an ordinary item (0).
+      {clsid + L"\\Verb\\0", nullptr, L"&Edit,0,2"},
       {clsid + L"\\TypeLib", nullptr, GuidText(LIBID_Wendrix)},
       {clsid + L"\\Version", nullptr, L"2.0"},
       {kProgId, nullptr, kClassName},

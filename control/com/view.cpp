@@ -18,6 +18,7 @@ using Microsoft::WRL::ComPtr;
 void ControlObject::Face::SizeChanged() {
   if (owner_.destroying_) return;
   if (owner_.window_) {
+    owner_.KeepPlace();
     owner_.HoldSize();
     owner_.window_->Invalidate(-1);
   } else if (owner_.client_site_) {

@@ -52,6 +52,36 @@ void ControlWindow::Move(const RECT& position) {
                position.bottom - position.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+RECT ControlWindow::Placement() const {
+  RECT placed{};
+  if (!window_) return placed;
+  GetWindowRect(window_, &placed);
+  MapWindowPoints(HWND_DESKTOP, GetParent(window_), reinterpret_cast<POINT*>(&placed), 2);
+  return placed;
+}
+
+void ControlWindow::Clip(const RECT* visible) {
+  if (!window_) return;
+  RECT placed = Placement();
+  RECT shown = placed;
+  if (visible) IntersectRect(&shown, &placed, visible);
+  if (EqualRect(&shown, &placed)) {
+    if (has_region_) SetWindowRgn(window_, nullptr, TRUE);
+    has_region_ = false;
+    return;
+  }
+  // The region is in the window's own coordinates; the window owns it once it is set.
+  OffsetRect(&shown, -placed.left, -placed.top);
+  if (has_region_ && EqualRect(&shown, &region_)) return;
+  HRGN region = CreateRectRgnIndirect(&shown);
+  if (region && SetWindowRgn(window_, region, TRUE)) {
+    has_region_ = true;
+    region_ = shown;
+  } else if (region) {
+    DeleteObject(region);
+  }
+}
+
 void ControlWindow::Show(bool shown) {
   if (window_) ShowWindow(window_, shown ? SW_SHOWNA : SW_HIDE);
 }
@@ -115,6 +145,17 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CAPTURECHANGED:
       pressed_ = -1;
       return 0;
+    case WM_WINDOWPOSCHANGING: {
+      // The control keeps its own size: a container that sizes the window directly moves it,
+      // but the size stays the face's.
+      auto* pos = reinterpret_cast<WINDOWPOS*>(lparam);
+      if (!(pos->flags & SWP_NOSIZE)) {
+        SIZE size = FaceSize(scale_, surface_);
+        pos->cx = size.cx;
+        pos->cy = size.cy;
+      }
+      return DefWindowProcW(window_, message, wparam, lparam);
+    }
     default:
       return DefWindowProcW(window_, message, wparam, lparam);
   }

@@ -30,8 +30,14 @@ class ControlWindow {
   // Twips to the container's pixels (its DPI).
   const FaceScale& scale() const { return scale_; }
 
-  // Moves and sizes the window to `position`.
+  // Moves and sizes the window to `position`. However else the window is moved or sized
+  // (MoveWindow, SetWindowPos), its size stays the face's.
   void Move(const RECT& position);
+  // The window's rectangle in the parent's client coordinates.
+  RECT Placement() const;
+  // Shows only the part of the window inside `visible` (the parent's client coordinates), or
+  // all of it (nullptr).
+  void Clip(const RECT* visible);
   void Show(bool shown);
   // Repaints the element's rectangle, or the whole face (-1), at the next paint.
   void Invalidate(int element);
@@ -50,6 +56,8 @@ class ControlWindow {
   HWND window_ = nullptr;
   FaceScale scale_;
   int pressed_ = -1;
+  bool has_region_ = false;
+  RECT region_{};  // the window's region while it has one, in its own coordinates
 };
 
 }  // namespace wendrix::com

@@ -31,6 +31,11 @@ bool ValidFormat(const WaveFormat& f) {
   return f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign;
 }
 
+uint32_t RoundedRing(uint32_t bytes, uint32_t rounding) {
+  if (rounding == 0) return bytes;
+  return static_cast<uint32_t>((uint64_t{bytes} + rounding - 1) / rounding * rounding);
+}
+
 }  // namespace
 
 // --- Signal ---
@@ -92,7 +97,7 @@ SimCaptureBuffer::SimCaptureBuffer(SimCaptureSystem& system, const CaptureBuffer
     : system_(system),
       desc_(desc),
       format_(*desc.lpwfxFormat),
-      ring_(desc.dwBufferBytes, 0),
+      ring_(RoundedRing(desc.dwBufferBytes, system.ring_rounding), 0),
       block_(static_cast<uint32_t>(format_.nBlockAlign)),
       position_(position) {
   desc_.lpwfxFormat = &format_;  // the caller's record may go away

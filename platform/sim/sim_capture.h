@@ -98,6 +98,7 @@ class SimCaptureBuffer : public CaptureBuffer {
   void GetCurrentPosition(int32_t& device_position, int32_t& read_position) override;
   void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) override;
   void Unlock(const LockedRegion& first, const LockedRegion& second) override;
+  uint32_t RingLength() override { return ring_length(); }
 
   // --- for tests ---
   uint32_t ring_length() const { return static_cast<uint32_t>(ring_.size()); }
@@ -148,6 +149,9 @@ class SimCaptureSystem : public CaptureSystem {
   bool new_buffer_continues = false;
   uint32_t read_lag_frames = 0;
   uint32_t period_frames = 1;
+  // A device that rounds ring lengths up to a multiple of this many bytes; 0 makes them as
+  // asked.
+  uint32_t ring_rounding = 0;
 
   // --- the record ---
   std::vector<std::string> calls;
@@ -157,7 +161,6 @@ class SimCaptureSystem : public CaptureSystem {
   // Moves the virtual clock on; running buffers write what is due.
   void AdvanceMicroseconds(int64_t microseconds);
   void Advance(int32_t milliseconds) { AdvanceMicroseconds(int64_t{milliseconds} * 1000); }
-  int64_t now_us() const { return now_us_; }
   // Moves the clock on just far enough that the buffer started last (while it runs) has
   // written `frames` more frames.
   void AdvanceFrames(uint64_t frames);
@@ -178,6 +181,8 @@ class SimCaptureSystem : public CaptureSystem {
   std::vector<std::string> CallsSince(size_t mark, const std::string& prefix = "") const;
 
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
+  // The virtual clock.
+  int64_t NowMicroseconds() override { return now_us_; }
 
  private:
   friend class SimCaptureBuffer;

@@ -32,7 +32,8 @@ class SimFileSystem : public FileSystem {
  public:
   // --- what the writer did, in order ---
   // "Create <path>", "Seek 0 0", "CreateChunk RIFF 32", "CreateChunk fmt  0", "Write 18",
-  // "Ascend fmt ", "Close"; "OpenBinary <path>", "WriteLongAt 42 100", "CloseBinary".
+  // "Ascend fmt ", "Close"; "OpenBinary <path>", "WriteLongAt 42 100", "CloseBinary";
+  // "Remove <path>".
   // A call that fails by request or by the disk is logged with a "!" prefix.
   std::vector<std::string> calls;
 
@@ -54,6 +55,8 @@ class SimFileSystem : public FileSystem {
 
   std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override;
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override;
+  // Logged as "Remove <path>".
+  void Remove(const std::string& path) override;
 
   // --- helpers for tests ---
   // The whole content of a file, or nullopt when it cannot be read.

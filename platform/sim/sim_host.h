@@ -36,6 +36,8 @@ class SimHost : public Container, public Surface, public Elements, public Timer 
 
   // --- settings of the simulated container ---
   bool user_mode = true;
+  // What GranularityMicroseconds reports: 0 for a timer that keeps any interval.
+  int64_t timer_granularity_us = 0;
   // Called from RaiseEvent after the event is recorded (the host's handler); may throw.
   std::function<void(Event)> on_event;
   // Called from MessageBox after the text is recorded (e.g. to deliver ticks meanwhile).
@@ -93,6 +95,7 @@ class SimHost : public Container, public Surface, public Elements, public Timer 
   // Timer
   void SetInterval(int32_t milliseconds) override;
   int32_t Interval() override;
+  int64_t GranularityMicroseconds() override { return timer_granularity_us; }
   void SetEnabled(bool enabled) override;
   bool Enabled() override;
 

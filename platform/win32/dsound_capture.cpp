@@ -86,12 +86,12 @@ std::shared_ptr<CaptureBuffer> DsCaptureDevice::CreateCaptureBuffer(const Captur
   ComPtr<IDirectSoundCaptureBuffer> buffer;
   const HRESULT hr = device_->CreateCaptureBuffer(&native, &buffer, nullptr);
   if (FAILED(hr)) throw ComError("IDirectSoundCapture::CreateCaptureBuffer", hr);
-  // The ring is as long as DirectSound says, which is what was asked for.
+  // The ring is as long as DirectSound says: the positions wrap there, whatever was asked for.
   DSCBCAPS caps{};
   caps.dwSize = sizeof caps;
-  uint32_t ring = desc.dwBufferBytes;
-  if (SUCCEEDED(buffer->GetCaps(&caps))) ring = caps.dwBufferBytes;
-  return std::make_shared<DsCaptureBuffer>(device_, std::move(buffer), ring);
+  const HRESULT caps_hr = buffer->GetCaps(&caps);
+  if (FAILED(caps_hr)) throw ComError("IDirectSoundCaptureBuffer::GetCaps", caps_hr);
+  return std::make_shared<DsCaptureBuffer>(device_, std::move(buffer), caps.dwBufferBytes);
 }
 
 std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
@@ -99,6 +99,18 @@ std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
   const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
   if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
   return std::make_shared<DsCaptureDevice>(std::move(device));
+}
+
+int64_t DsCaptureSystem::NowMicroseconds() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f{};
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  // Whole seconds and the remainder apart, so that the product cannot overflow.
+  return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
 }
 
 }  // namespace wendrix::win32

@@ -31,6 +31,8 @@ class DsCaptureBuffer : public CaptureBuffer {
   // DSERR_INVALIDPARAM before DirectSound sees them: not every implementation checks them.
   void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) override;
   void Unlock(const LockedRegion& first, const LockedRegion& second) override;
+  // The length DirectSound reported for the buffer it made (IDirectSoundCaptureBuffer::GetCaps).
+  uint32_t RingLength() override { return ring_bytes_; }
 
  private:
   Microsoft::WRL::ComPtr<IDirectSoundCapture> device_;
@@ -51,6 +53,8 @@ class DsCaptureSystem : public CaptureSystem {
  public:
   // DirectSoundCaptureCreate with no device identifier: the default recording device.
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
+  // The performance counter.
+  int64_t NowMicroseconds() override;
 };
 
 }  // namespace wendrix::win32

@@ -2,6 +2,8 @@
 
 #include "platform/win32/binary_file.h"
 #include "platform/win32/mmio_file.h"
+#include "platform/win32/system_error.h"
+#include "platform/win32/text.h"
 
 namespace wendrix::win32 {
 
@@ -11,6 +13,13 @@ std::unique_ptr<MultimediaFile> Win32FileSystem::CreateMultimediaFile(const std:
 
 std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryFile(const std::string& path) {
   return Win32BinaryFile::Open(path);
+}
+
+void Win32FileSystem::Remove(const std::string& path) {
+  if (DeleteFileW(Wide(path).c_str())) return;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+  throw FileError("delete", path, error);
 }
 
 }  // namespace wendrix::win32

@@ -13,6 +13,7 @@ class Win32FileSystem : public FileSystem {
  public:
   std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override;
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override;
+  void Remove(const std::string& path) override;
 };
 
 }  // namespace wendrix::win32

@@ -1,5 +1,6 @@
 #include "platform/win32/window_timer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/error.h"
@@ -48,6 +49,16 @@ void WindowTimer::SetInterval(int32_t milliseconds) {
   if (milliseconds < 0 || milliseconds > 65535) throw Error(errc::InvalidPropertyValue);
   interval_ = milliseconds;
   Apply();
+}
+
+int64_t WindowTimer::GranularityMicroseconds() {
+  DWORD adjustment = 0;
+  DWORD increment = 0;  // in 100 ns units
+  BOOL disabled = FALSE;
+  int64_t clock_us = 15625;
+  if (GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment > 0)
+    clock_us = (int64_t{increment} + 9) / 10;
+  return std::max<int64_t>(int64_t{USER_TIMER_MINIMUM} * 1000, clock_us);
 }
 
 void WindowTimer::SetEnabled(bool enabled) {

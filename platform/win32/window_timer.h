@@ -27,6 +27,9 @@ class WindowTimer : public Timer {
   int32_t Interval() override { return interval_; }
   void SetEnabled(bool enabled) override;
   bool Enabled() override { return enabled_; }
+  // Windows raises an interval below USER_TIMER_MINIMUM (10 ms) to it and delivers ticks on
+  // the system clock's interrupt (usually every 15.625 ms): the larger of the two.
+  int64_t GranularityMicroseconds() override;
 
   // Moves the timer onto `window` (the control's window, of this thread), or back onto its own
   // window with nullptr. A running timer keeps running and starts a new period. The window

@@ -2,7 +2,7 @@
 """Checks what one run of wendrix-host left, with tools and arithmetic that are not the control's.
 
     check_take.py --log HOST.log --wav TAKE.wav --rate R --channels C --bits B [--bmp SHOT.bmp]
-                  [--meter-hidden]
+                  [--meter-hidden] [--silent-gap-ring BYTES]
 
 HOST.log is what the host printed: the recorded time ("recorded_seconds S"), the drain period
 ("drain_period_seconds P"), the levels the control read ("levels dBLeft X dB dBRight Y dB") and
@@ -14,6 +14,11 @@ the device hears is WENDRIX_TONE_LEFT / WENDRIX_TONE_RIGHT ("FREQUENCY:PEAK"); a
 hears their mix, (L + R) / 2. Each channel must hold its tone(s) at the right frequency and
 level, as one continuous signal: no gap, lost or repeated block. dBLeft/dBRight must read the
 channels' peak levels, and the LEDs in the screenshot must be lit as those levels light them.
+
+With --silent-gap-ring (a host that stalled for longer than the ring of BYTES lasts) the take
+must hold exactly one run of digital silence, whole rings long, and the tone on both sides of it
+must be one tone, phase-continuous across the gap: the audio after the gap is where it belongs
+in time.
 """
 import argparse
 import math
@@ -81,6 +86,56 @@ def fit(x, rate, frequencies):
                 m[r] = [a - factor * b for a, b in zip(m[r], m[col])]
     solution = [m[i][k] / m[i][i] for i in range(k)]
     return [math.hypot(solution[1 + 2 * i], solution[2 + 2 * i]) for i in range(len(frequencies))]
+
+
+def sines_through(x, rate, frequencies, indices):
+    """The offset and sines at the given frequencies that fit x at the given sample indices
+    best (least squares), as a function of the sample index."""
+    k = 2 * len(frequencies) + 1
+    steps = [2 * math.pi * f / rate for f in frequencies]
+
+    def row(n):
+        r = [1.0]
+        for w in steps:
+            r.append(math.cos(w * n))
+            r.append(math.sin(w * n))
+        return r
+    ata = [[0.0] * k for _ in range(k)]
+    atb = [0.0] * k
+    for n in indices:
+        r, v = row(n), x[n]
+        for i in range(k):
+            atb[i] += r[i] * v
+            for j in range(i, k):
+                ata[i][j] += r[i] * r[j]
+    for i in range(k):
+        for j in range(i):
+            ata[i][j] = ata[j][i]
+    m = [ata[i] + [atb[i]] for i in range(k)]
+    for col in range(k):
+        pivot = max(range(col, k), key=lambda r: abs(m[r][col]))
+        m[col], m[pivot] = m[pivot], m[col]
+        for r in range(k):
+            if r != col:
+                factor = m[r][col] / m[col][col]
+                m[r] = [a - factor * b for a, b in zip(m[r], m[col])]
+    c = [m[i][k] / m[i][i] for i in range(k)]
+    return lambda n: sum(a * b for a, b in zip(c, row(n)))
+
+
+def silent_runs(channels_x, shortest):
+    """(start, length) of every run of at least `shortest` frames in which every channel is 0."""
+    runs, start = [], None
+    count = len(channels_x[0])
+    for n in range(count + 1):
+        silent = n < count and all(x[n] == 0.0 for x in channels_x)
+        if silent and start is None:
+            start = n
+        elif not silent and start is not None:
+            if n - start >= shortest:
+                runs.append((start, n - start))
+            start = None
+    return runs
 
 
 def residue(x, rate, frequencies):
@@ -187,6 +242,7 @@ def main():
     parser.add_argument("--bits", type=int, required=True)
     parser.add_argument("--bmp")
     parser.add_argument("--meter-hidden", action="store_true")
+    parser.add_argument("--silent-gap-ring", type=int, default=0)
     args = parser.parse_args()
 
     with open(args.log, encoding="utf-8", errors="replace") as f:
@@ -238,10 +294,31 @@ def main():
     quantum = 1.0 / (128 if width == 1 else 32768)
     # The first half second may hold the device's start; the rest is the steady tone.
     skip = rate // 2
+    xs = samples_of(data, channels, width)
+    if args.silent_gap_ring:
+        ring_frames = args.silent_gap_ring // (channels * width)
+        runs = silent_runs(xs, ring_frames // 2)
+        check(len(runs) == 1, "one silent gap (runs of silence: %s)" % runs)
+        if runs:
+            start, length = runs[0]
+            rings, extra = divmod(length, ring_frames)
+            # A sample of the tone next to the gap may happen to be 0 in every channel too.
+            check(rings >= 1 and extra <= 2,
+                  "the gap is whole rings long: %d frames at frame %d, %d rings of %d frames" %
+                  (length, start, rings, ring_frames))
+            # The gap is filled with the one tone that fits both sides; should the audio after
+            # the gap have moved in time, no tone fits both and the residue below finds it.
+            gap = range(start, start + rings * ring_frames)
+            for channel, tones in enumerate(heard):
+                x = xs[channel]
+                kept = [n for n in range(skip, len(x)) if n not in gap]
+                tone_at = sines_through(x, rate, [f for f, _ in tones], kept)
+                for n in gap:
+                    x[n] = tone_at(n)
     peaks = []
     for channel, tones in enumerate(heard):
         name = ("left", "right")[channel] if channels == 2 else "mono"
-        x = samples_of(data, channels, width)[channel]
+        x = xs[channel]
         steady = x[skip:]
         peak = max(abs(v) for v in steady) if steady else 0
         peaks.append(20 * math.log10(peak) if peak else -200)

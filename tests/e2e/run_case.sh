@@ -5,7 +5,10 @@
 # Cases: 44100_2_16, 22050_1_16, 11025_2_8 (a format each: rate_channels_bits), hidden_meter,
 # atl (Wine's own ATL container hosts the control), error_box (an unwritable path: the box is
 # found by its caption, read and closed; the start fails), form (the form file keeps the
-# settings from one run to the next).
+# settings from one run to the next), pumping_host (every level-event handler pumps messages
+# for 150 ms, so ticks come inside ticks), stalled_host (the message loop stops for 2.6 s with a
+# one-second ring: one report and one silent gap of whole rings in a phase-continuous take),
+# released_recording (the form lets the recording control go without stopping it).
 # Needs the test tone (scripts/audio-env) and a display; skipped (77) without them.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -22,6 +25,7 @@ mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 windows_path() { echo "Z:${1//\//\\}"; }
 seconds=3
+check_options=()  # more options for check_take.py
 
 # Runs the host, keeps what it printed in $out/host.log (and shows it), returns its status.
 run_host() {
@@ -40,8 +44,8 @@ record_and_check() {
   run_host --record "$(windows_path "$out/take.wav")" --seconds "$seconds" \
     --rate "$rate" --channels "$channels" --bits "$bits" \
     --screenshot "$(windows_path "$out/shot.bmp")" "$@" || return 1
-  local -a extra=()
-  [[ " $* " == *" --hide-meter "* ]] && extra=(--meter-hidden)
+  local -a extra=("${check_options[@]}")
+  [[ " $* " == *" --hide-meter "* ]] && extra+=(--meter-hidden)
   grep -q '^event OnStart$' "$out/host.txt" && grep -q '^event OnStop$' "$out/host.txt" ||
     { echo "FAIL  OnStart and OnStop were not both heard"; return 1; }
   python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate "$rate" \
@@ -73,6 +77,26 @@ case "$case_name" in
       { echo "FAIL  the start did not return False"; fails=1; }
     [[ ! -e "$out/no such folder" ]] || { echo "FAIL  the folder was created"; fails=1; }
     exit "$fails"
+    ;;
+  pumping_host)
+    seconds=5
+    record_and_check 44100 2 16 --pump-in-level-events 150 --close-message-boxes || exit 1
+    ! grep -q '^message box:' "$out/host.txt" || { echo "FAIL  a message box was shown"; exit 1; }
+    ;;
+  stalled_host)
+    seconds=6
+    check_options=(--silent-gap-ring 176400)
+    record_and_check 44100 2 16 --block-ms 2600 --block-at 1.5 --close-message-boxes || exit 1
+    reports=$(grep -c '^message box: private update wendrix Error: [0-9.]* seconds of audio were lost' "$out/host.txt")
+    ((reports == 1)) || { echo "FAIL  $reports reports of lost audio, not 1"; exit 1; }
+    (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; exit 1; }
+    ;;
+  released_recording)
+    run_host --record "$(windows_path "$out/take.wav")" --seconds "$seconds" \
+      --release-while-recording || exit 1
+    grep -q '^released the control while it recorded$' "$out/host.txt" || exit 1
+    python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate 44100 \
+      --channels 2 --bits 16
     ;;
   form)
     # The first run saves the form with the settings it was given; the second, given none,

@@ -36,6 +36,8 @@ class StillBuffer : public CaptureBuffer {
     second = {};
   }
   void Unlock(const LockedRegion&, const LockedRegion&) override {}
+  uint32_t RingLength() override { return ring; }
+  uint32_t ring = 0;
 };
 
 // A device that keeps the description and format of every buffer it creates.
@@ -47,7 +49,9 @@ class ScriptedDevice : public CaptureDevice {
   std::shared_ptr<CaptureBuffer> CreateCaptureBuffer(const CaptureBufferDesc& desc) override {
     descs.push_back(desc);
     formats.push_back(desc.lpwfxFormat ? *desc.lpwfxFormat : WaveFormat{});
-    return std::make_shared<StillBuffer>();
+    auto buffer = std::make_shared<StillBuffer>();
+    buffer->ring = desc.dwBufferBytes;
+    return buffer;
   }
 };
 
@@ -72,6 +76,7 @@ class NoFiles : public FileSystem {
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override {
     throw Error(75, "cannot open " + path);
   }
+  void Remove(const std::string&) override {}
 };
 
 struct ControlFixture {

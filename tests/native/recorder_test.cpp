@@ -311,7 +311,10 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
     EXPECT_FALSE(rig.host.timer_enabled());
     EXPECT_EQ(rig.s.FileHandle, nullptr);
     EXPECT_FALSE(rig.capture.buffer()->running());
-    EXPECT_EQ(sim::SimFileSystem::ReadAll(rig.Path()).has_value(), c.file_created);
+    // A file the start created is removed again: a header whose sizes are 0 is no file.
+    EXPECT_FALSE(sim::SimFileSystem::ReadAll(rig.Path()).has_value());
+    EXPECT_EQ(std::count(rig.files.calls.begin(), rig.files.calls.end(), "Remove " + rig.Path()),
+              c.file_created ? 1 : 0);
     EXPECT_EQ(rig.control.Wendrix_Stop(), False);
     EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 0);
 

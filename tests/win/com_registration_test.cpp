@@ -62,6 +62,7 @@ std::vector<Expected> ExpectedKeys() {
       {clsid + L"\\MiscStatus", nullptr, L"131473"},
       {clsid + L"\\MiscStatus\\1", nullptr, L"131473"},
       {clsid + L"\\ToolboxBitmap32", nullptr, module + L", 30000"},
+      {clsid + L"\\Verb\\0", nullptr, L"&Edit,0,2"},
       {clsid + L"\\TypeLib", nullptr, GuidText(LIBID_Wendrix)},
       {clsid + L"\\Version", nullptr, L"2.0"},
       {L"Wendrix.DSWendrixControl", nullptr, L"DSWendrixControl"},
@@ -92,6 +93,22 @@ TEST(ComRegistration, Regsvr32RegistersEveryKeyAndRemovesThemAgain) {
   ComPtr<IDispatch> control;
   ASSERT_HRESULT_SUCCEEDED(
       CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control)));
+  // The control sends its container to the registry for its verbs, and finds the primary one.
+  ComPtr<IOleObject> object;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&object));
+  ComPtr<IEnumOLEVERB> verbs;
+  EXPECT_EQ(object->EnumVerbs(&verbs), OLE_S_USEREG);
+  EXPECT_FALSE(verbs);
+  object.Reset();
+  ASSERT_HRESULT_SUCCEEDED(OleRegEnumVerbs(clsid, &verbs));
+  OLEVERB verb{};
+  ASSERT_EQ(verbs->Next(1, &verb, nullptr), S_OK);
+  EXPECT_EQ(verb.lVerb, OLEIVERB_PRIMARY);
+  EXPECT_STREQ(verb.lpszVerbName, L"&Edit");
+  EXPECT_EQ(verb.grfAttribs, static_cast<DWORD>(OLEVERBATTRIB_ONCONTAINERMENU));
+  CoTaskMemFree(verb.lpszVerbName);
+  EXPECT_EQ(verbs->Next(1, &verb, nullptr), S_FALSE);
+  verbs.Reset();
   EXPECT_EQ(ReleaseLast(control), 0u);
   library.Reset();
 

@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Checks what a release zip holds and unpacks it:
+
+    check_package.py Wendrix-2.0.0-win32.zip OUT_DIR
+
+- every file a user is promised is there (the control, the form host, INSTALL.txt, the guide
+  with its picture, the samples with the built C++ recorder), and nothing of the build tree;
+- every program and the control are Windows modules of the zip's bitness;
+- the control's file version (its VERSIONINFO resource) is the version in the zip's name;
+- the text files a Windows user opens have CRLF line ends and no unfilled @VARIABLE@.
+Prints one line per fault and exits 1 when there is any; unpacks into OUT_DIR/<zip name>.
+"""
+import re
+import struct
+import sys
+import zipfile
+
+REQUIRED = [
+    "Wendrix.ocx",
+    "wendrix-host.exe",
+    "INSTALL.txt",
+    "docs/README.md",
+    "docs/install.md",
+    "docs/hosts.md",
+    "docs/reference.md",
+    "docs/recording.md",
+    "docs/behaviour.md",
+    "docs/wendrix-control.png",
+    "samples/README.txt",
+    "samples/cpp/record.cpp",
+    "samples/cpp/wendrix-record.exe",
+    "samples/vbscript/record.vbs",
+    "samples/vb6/Recorder.vbp",
+    "samples/vb6/Recorder.frm",
+    "samples/vba/WendrixRecorder.bas",
+    "samples/csharp/RecorderForm.cs",
+    "samples/delphi/RecorderMain.pas",
+]
+MODULES = ["Wendrix.ocx", "wendrix-host.exe", "samples/cpp/wendrix-record.exe"]
+MACHINE = {"win32": 0x014C, "win64": 0x8664}
+CRLF_SUFFIXES = (".txt", ".vbs", ".vbp", ".frm", ".bas", ".cs", ".pas")
+
+
+def pe_machine(data):
+    if data[:2] != b"MZ":
+        return None
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        return None
+    return struct.unpack_from("<H", data, pe + 4)[0]
+
+
+def file_version(data):
+    """The four numbers of VS_FIXEDFILEINFO's file version, or None."""
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit("usage: check_package.py Wendrix-VERSION-win32|win64.zip OUT_DIR")
+    path, out = sys.argv[1], sys.argv[2]
+    match = re.search(r"Wendrix-(\d+)\.(\d+)\.(\d+)-(win32|win64)\.zip$", path)
+    if not match:
+        sys.exit(f"{path}: not a Wendrix-<version>-win32|win64.zip")
+    version = tuple(int(match.group(i)) for i in (1, 2, 3)) + (0,)
+    arch = match.group(4)
+    top = f"Wendrix-{'.'.join(map(str, version[:3]))}-{arch}/"
+    faults = []
+
+    with zipfile.ZipFile(path) as z:
+        names = [n for n in z.namelist() if not n.endswith("/")]
+        outside = [n for n in names if not n.startswith(top)]
+        faults += [f"{n}: outside the folder {top}" for n in outside]
+        inside = {n[len(top):] for n in names if n.startswith(top)}
+        faults += [f"{n}: missing" for n in REQUIRED if n not in inside]
+        faults += [f"{n}: a build file in the package" for n in inside
+                   if n.endswith((".a", ".lib", ".obj", "CMakeLists.txt"))]
+        for name in MODULES:
+            if name not in inside:
+                continue
+            data = z.read(top + name)
+            machine = pe_machine(data)
+            if machine != MACHINE[arch]:
+                faults.append(f"{name}: machine {machine!r}, not the {arch} one")
+        if "Wendrix.ocx" in inside:
+            found = file_version(z.read(top + "Wendrix.ocx"))
+            if found != version:
+                faults.append(f"Wendrix.ocx: file version {found}, package version {version}")
+        for name in sorted(inside):
+            if not name.endswith(CRLF_SUFFIXES):
+                continue
+            text = z.read(top + name)
+            if b"\n" in text.replace(b"\r\n", b""):
+                faults.append(f"{name}: a line without CRLF")
+            if re.search(rb"@[A-Z_]+@", text):
+                faults.append(f"{name}: an unfilled @VARIABLE@")
+        z.extractall(out)
+
+    for fault in faults:
+        print(f"{path}: {fault}")
+    print(f"{path}: {len(inside)} files, {len(faults)} faults")
+    sys.exit(1 if faults else 0)
+
+
+if __name__ == "__main__":
+    main()

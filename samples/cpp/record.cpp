@@ -1,0 +1,404 @@
+// Wendrix sample: a console recorder in plain C++ and COM (no ATL, MFC or #import).
+// Written for Visual C++ 2017 or later and MinGW-w64, on Windows 7 or later, 32- or 64-bit:
+// build it with the bitness of the Wendrix.ocx you registered.
+//
+//   wendrix-record [TAKE.wav] [--seconds N] [--expect-signal]
+//
+// Creates the registered control by its ProgID, listens to its events, opens the default
+// recording device at 44100 Hz, stereo, 16 bits, records N seconds (2 by default) while this
+// thread pumps messages (the control's timer ticks on the thread that created it), stops, and
+// checks the WAVE file it wrote. --expect-signal also fails a take that is digital silence.
+// Exit code 0 when the take is a valid recording, 1 when something failed.
+//
+// Build: cl /EHsc /W4 record.cpp ole32.lib oleaut32.lib user32.lib
+//        x86_64-w64-mingw32-g++ -municode -O2 record.cpp -o wendrix-record.exe -lole32
+//            -loleaut32 -luuid -static
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// After windows.h:
+#include <ocidl.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// --- small COM helpers ----------------------------------------------------------------------
+
+// Releases a COM pointer when it goes out of scope.
+template <class T>
+class Ptr {
+ public:
+  Ptr() = default;
+  ~Ptr() { Reset(); }
+  Ptr(const Ptr&) = delete;
+  Ptr& operator=(const Ptr&) = delete;
+  T* operator->() const { return p_; }
+  T* Get() const { return p_; }
+  T** Put() {
+    Reset();
+    return &p_;
+  }
+  void Reset() {
+    if (p_) std::exchange(p_, nullptr)->Release();
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// A VARIANT that clears itself.
+struct Var : VARIANT {
+  Var() { VariantInit(this); }
+  ~Var() { VariantClear(this); }
+  Var(const Var&) = delete;
+  Var& operator=(const Var&) = delete;
+};
+
+// What a failed call said: the control's run-time error number and description, as a host
+// would show them (a run-time error n travels as the HRESULT 0x800A0000 + n).
+std::wstring Describe(HRESULT hr, const EXCEPINFO& info) {
+  HRESULT code = info.scode != 0 ? info.scode : hr;
+  wchar_t number[32];
+  if (HRESULT_FACILITY(code) == FACILITY_CONTROL)
+    swprintf(number, 32, L"error %d", HRESULT_CODE(code));
+  else
+    swprintf(number, 32, L"HRESULT 0x%08lX", static_cast<unsigned long>(code));
+  std::wstring text = number;
+  if (info.bstrDescription) text += std::wstring(L": ") + info.bstrDescription;
+  return text;
+}
+
+// Calls a member of the control by name, as a late-bound host does. Arguments are given in
+// their natural order. On failure prints what the control said and returns false.
+bool Invoke(IDispatch* control, const wchar_t* name, WORD kind, std::vector<VARIANT*> args,
+            VARIANT* result) {
+  DISPID id = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  HRESULT hr = control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) {
+    fwprintf(stderr, L"%ls: no such member (0x%08lX)\n", name, static_cast<unsigned long>(hr));
+    return false;
+  }
+  // IDispatch takes its arguments last to first.
+  std::vector<VARIANT> reversed;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(**it);
+  DISPID named_put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  if (kind == DISPATCH_PROPERTYPUT) {
+    params.rgdispidNamedArgs = &named_put;
+    params.cNamedArgs = 1;
+  }
+  EXCEPINFO info{};
+  hr = control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, &info, nullptr);
+  if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+  const bool ok = SUCCEEDED(hr);
+  if (!ok) fwprintf(stderr, L"%ls failed: %ls\n", name, Describe(hr, info).c_str());
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrHelpFile);
+  return ok;
+}
+
+bool Put(IDispatch* control, const wchar_t* name, VARIANT value) {
+  return Invoke(control, name, DISPATCH_PROPERTYPUT, {&value}, nullptr);
+}
+
+VARIANT Bool(bool value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BOOL;
+  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
+
+VARIANT Long(long value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = value;
+  return v;
+}
+
+// Calls one of the four methods; they all answer True or False.
+bool CallMethod(IDispatch* control, const wchar_t* name, std::vector<VARIANT*> args = {}) {
+  Var result;
+  if (!Invoke(control, name, DISPATCH_METHOD, std::move(args), &result)) return false;
+  return result.vt == VT_BOOL && result.boolVal != VARIANT_FALSE;
+}
+
+// dBLeft and dBRight hold "No Sound" until the meter has measured, then a number in dB.
+std::wstring ReadLevel(IDispatch* control, const wchar_t* name) {
+  Var value;
+  if (!Invoke(control, name, DISPATCH_PROPERTYGET, {}, &value)) return L"?";
+  if (FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) return L"?";
+  return value.bstrVal ? value.bstrVal : L"";
+}
+
+// --- the event sink -------------------------------------------------------------------------
+
+// Receives the control's four events. They carry no arguments: a handler reads what it needs
+// (dBLeft, dBRight) from the control.
+class EventSink : public IDispatch {
+ public:
+  explicit EventSink(const IID& events) : events_(events) {}
+
+  int starts = 0, stops = 0, left_levels = 0, right_levels = 0;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != events_) return E_NOINTERFACE;
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  // The sink lives on Record's stack and outlives its connection: no reference counting needed.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    switch (id) {
+      case 1:
+        ++left_levels;
+        break;  // dBOnChangeLeft: a new left level
+      case 2:
+        ++right_levels;
+        break;  // dBOnChangeRight: a new right level (stereo only)
+      case 3:
+        ++stops;
+        wprintf(L"event OnStop\n");
+        break;
+      case 4:
+        ++starts;
+        wprintf(L"event OnStart\n");
+        break;
+      default:
+        break;
+    }
+    return S_OK;
+  }
+
+ private:
+  IID events_;
+};
+
+// --- the take -------------------------------------------------------------------------------
+
+uint32_t Le32(const std::vector<unsigned char>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+uint16_t Le16(const std::vector<unsigned char>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+}
+
+// Checks a finished take: the control's 46-byte header ("RIFF", "WAVE", an 18-byte "fmt "
+// chunk, "data") with both sizes written at stop, the format asked for, and a length that
+// fits the time recorded.
+bool CheckTake(const std::wstring& path, double seconds, bool expect_signal) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+  auto fail = [](const wchar_t* what) {
+    fwprintf(stderr, L"take: %ls\n", what);
+    return false;
+  };
+  if (b.size() < 46) return fail(L"shorter than a WAVE header");
+  if (std::memcmp(&b[0], "RIFF", 4) || std::memcmp(&b[8], "WAVE", 4) ||
+      std::memcmp(&b[12], "fmt ", 4) || std::memcmp(&b[38], "data", 4))
+    return fail(L"not the control's RIFF/WAVE layout");
+  if (Le32(b, 16) != 18 || Le16(b, 20) != 1) return fail(L"not an 18-byte PCM format chunk");
+  if (Le16(b, 22) != 2 || Le32(b, 24) != 44100 || Le16(b, 34) != 16 || Le16(b, 32) != 4 ||
+      Le32(b, 28) != 176400)
+    return fail(L"not 44100 Hz, stereo, 16 bits");
+  const uint32_t data = Le32(b, 42);
+  if (data != b.size() - 46 || Le32(b, 4) != b.size() - 8)
+    return fail(L"the header's sizes do not match the file");
+  if (data % 4 != 0) return fail(L"the data is not whole frames");
+  const double recorded = data / 176400.0;
+  wprintf(L"take: %u bytes of audio, %.2f s\n", static_cast<unsigned>(data), recorded);
+  // The device delivers its first bytes a little after the start, so a take is somewhat
+  // shorter than the time between Wendrix_Start and Wendrix_Stop; never longer.
+  if (recorded < seconds * 0.4 || recorded > seconds + 0.5)
+    return fail(L"its length does not fit the time recorded");
+  int peak = 0;
+  for (size_t i = 46; i + 1 < b.size(); i += 2) {
+    const int sample = static_cast<int16_t>(Le16(b, i));
+    peak = std::max(peak, sample < 0 ? -sample : sample);
+  }
+  wprintf(L"take: peak sample %d of 32767\n", peak);
+  if (expect_signal && peak < 1000) return fail(L"it holds no signal");
+  return true;
+}
+
+// Lets the control's timer run: pumps this thread's messages for a while.
+void PumpMessages(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+struct Options {
+  std::wstring take = L"wendrix-sample.wav";
+  double seconds = 2;
+  bool expect_signal = false;
+};
+
+bool ParseOptions(int argc, wchar_t** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring a = argv[i];
+    if (a == L"--seconds" && i + 1 < argc) {
+      o.seconds = _wtof(argv[++i]);
+      if (!(o.seconds > 0 && o.seconds <= 3600)) return false;
+    } else if (a == L"--expect-signal") {
+      o.expect_signal = true;
+    } else if (!a.empty() && a[0] != L'-') {
+      o.take = a;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+int Record(const Options& o) {
+  // The control is apartment-threaded: create it on a thread that pumps messages.
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid);
+  if (FAILED(hr)) {
+    fwprintf(stderr,
+             L"Wendrix.DSWendrixControl is not registered (0x%08lX): run "
+             L"regsvr32 Wendrix.ocx of this program's bitness first\n",
+             static_cast<unsigned long>(hr));
+    return 1;
+  }
+  Ptr<IDispatch> control;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                        reinterpret_cast<void**>(control.Put()));
+  if (FAILED(hr)) {
+    fwprintf(stderr, L"cannot create the control (0x%08lX)\n", static_cast<unsigned long>(hr));
+    return 1;
+  }
+
+  // The event interface's IID comes from the control itself.
+  Ptr<IProvideClassInfo2> class_info;
+  IID events{};
+  hr = control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(class_info.Put()));
+  if (SUCCEEDED(hr)) hr = class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events);
+  Ptr<IConnectionPointContainer> container;
+  Ptr<IConnectionPoint> point;
+  if (SUCCEEDED(hr))
+    hr = control->QueryInterface(IID_IConnectionPointContainer,
+                                 reinterpret_cast<void**>(container.Put()));
+  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(events, point.Put());
+  EventSink sink(events);
+  DWORD cookie = 0;
+  if (SUCCEEDED(hr)) hr = point->Advise(&sink, &cookie);
+  if (FAILED(hr)) {
+    fwprintf(stderr, L"cannot connect to the control's events (0x%08lX)\n",
+             static_cast<unsigned long>(hr));
+    return 1;
+  }
+
+  // A control created in code starts with Enabled False: Wendrix_Start and Wendrix_Stop act
+  // only while it is True.
+  bool ok = Put(control.Get(), L"Enabled", Bool(true)) &&
+            Put(control.Get(), L"SamplesPerSecond", Long(44100)) &&
+            Put(control.Get(), L"NumChannels", Long(2)) &&
+            Put(control.Get(), L"BitsPerSample", Long(16)) &&
+            Put(control.Get(), L"AutoCalculateBuff", Bool(true));
+  // Init_DSWendrix opens the default recording device; it raises an error when there is none.
+  ok = ok && CallMethod(control.Get(), L"Init_DSWendrix");
+
+  // Wendrix_Start takes the file name by reference (a BSTR variable) and returns False when
+  // it cannot start; it has then shown its reason in a message box.
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(o.take.c_str(), MAX_PATH, full, nullptr);
+  bool recorded = false;
+  if (ok && length > 0 && length < MAX_PATH) {
+    BSTR name = SysAllocString(full);
+    VARIANT by_ref;
+    VariantInit(&by_ref);
+    by_ref.vt = VT_BYREF | VT_BSTR;
+    by_ref.pbstrVal = &name;
+    if (CallMethod(control.Get(), L"Wendrix_Start", {&by_ref})) {
+      wprintf(L"recording %.1f s into %ls\n", o.seconds, full);
+      const DWORD total = static_cast<DWORD>(o.seconds * 1000);
+      for (DWORD done = 0; done < total; done += 500) {
+        PumpMessages(std::min<DWORD>(500, total - done));
+        wprintf(L"  level left %ls dB, right %ls dB\n", ReadLevel(control.Get(), L"dBLeft").c_str(),
+                ReadLevel(control.Get(), L"dBRight").c_str());
+      }
+      // Wendrix_Stop transfers what is left, finishes the file and raises OnStop.
+      recorded = CallMethod(control.Get(), L"Wendrix_Stop");
+      if (!recorded) fwprintf(stderr, L"Wendrix_Stop did not stop a recording\n");
+    } else {
+      fwprintf(stderr, L"Wendrix_Start returned False\n");
+    }
+    SysFreeString(name);
+  }
+  ok = recorded && CallMethod(control.Get(), L"UnInit_DSWendrix");
+  point->Unadvise(cookie);
+
+  wprintf(L"events: OnStart %d, OnStop %d, dBOnChangeLeft %d, dBOnChangeRight %d\n", sink.starts,
+          sink.stops, sink.left_levels, sink.right_levels);
+  if (ok && (sink.starts != 1 || sink.stops != 1)) {
+    fwprintf(stderr, L"expected one OnStart and one OnStop\n");
+    ok = false;
+  }
+  // With the meter shown the control measures five times per half ring, from the second
+  // half-second of a recording on.
+  if (ok && o.seconds >= 2 && (sink.left_levels == 0 || sink.right_levels == 0)) {
+    fwprintf(stderr, L"no level events in a stereo recording\n");
+    ok = false;
+  }
+  if (ok) ok = CheckTake(full, o.seconds, o.expect_signal);
+  wprintf(ok ? L"OK\n" : L"FAILED\n");
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    fwprintf(stderr, L"usage: wendrix-record [TAKE.wav] [--seconds N] [--expect-signal]\n");
+    return 2;
+  }
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  const int rc = Record(options);
+  CoUninitialize();
+  return rc;
+}

@@ -1,0 +1,517 @@
+// The control in a strict container that drives it the way VB6 and .NET's ActiveX wrapper do:
+// IQuickActivate instead of the separate calls, events frozen while the form loads, in-place
+// activation by a site that could host windowless controls, rectangles and clip rectangles from a
+// scrolling form, a direct MoveWindow, the container's modeless windows disabled around the
+// control's message box, and the advise sinks told of saving and closing. Each step checks what
+// it leaves behind.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/win/com_fixture.h"
+
+namespace wendrix::com_test {
+namespace {
+
+constexpr DWORD kMiscStatus = 131473;
+constexpr DISPID kLevelLeft = 1, kLevelRight = 2, kOnStop = 3, kOnStart = 4;
+
+// A twips distance at 96 DPI, and in HIMETRIC.
+int Px(int twips) { return twips / 15; }
+LONG Himetric(int twips) { return MulDiv(twips, 2540, 1440); }
+
+void Pump(int milliseconds) {
+  const ULONGLONG until = GetTickCount64() + milliseconds;
+  do {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  } while (GetTickCount64() < until);
+}
+
+// The form and everything a form gives its control: client site, in-place site (of the kind
+// that could host windowless controls), frame, ambient properties, the event sink, the property
+// notification sink and the advise sink. It takes the rectangles its control asks for and logs
+// what the control tells it.
+class Container final : public IOleClientSite,
+                        public IOleInPlaceSiteEx,
+                        public IOleInPlaceFrame,
+                        public IDispatch,
+                        public IPropertyNotifySink,
+                        public IAdviseSinkEx {
+ public:
+  Container() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"WendrixContainerForm";
+    RegisterClassW(&wc);
+    form = CreateWindowExW(0, wc.lpszClassName, L"Form", WS_POPUP | WS_CLIPCHILDREN, 50, 50, 400,
+                           300, nullptr, nullptr, wc.hInstance, nullptr);
+    ShowWindow(form, SW_SHOWNOACTIVATE);
+  }
+  ~Container() { DestroyWindow(form); }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+      *out = static_cast<IOleClientSite*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite || riid == IID_IOleInPlaceSiteEx)
+      *out = static_cast<IOleInPlaceSiteEx*>(this);
+    else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
+      *out = static_cast<IOleInPlaceFrame*>(this);
+    else if (riid == IID_IDispatch || riid == DIID___DSWendrixControl)
+      *out = static_cast<IDispatch*>(this);
+    else if (riid == IID_IPropertyNotifySink)
+      *out = static_cast<IPropertyNotifySink*>(this);
+    else if (riid == IID_IAdviseSink || riid == IID_IAdviseSinkEx)
+      *out = static_cast<IAdviseSinkEx*>(this);
+    else
+      return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }  // lives on the test's stack
+
+  // IOleClientSite: SaveObject saves the control as a form saves its controls.
+  STDMETHODIMP SaveObject() override {
+    log.push_back("SaveObject");
+    ComPtr<IPersistStreamInit> persist;
+    ComPtr<IStream> stream;
+    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&persist))) ||
+        FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
+      return E_FAIL;
+    return persist->Save(stream.Get(), TRUE);
+  }
+  STDMETHODIMP GetMoniker(DWORD, DWORD which, IMoniker** out) override {
+    *out = nullptr;
+    if (which != OLEWHICHMK_OBJFULL) return E_FAIL;
+    return CreateFileMoniker(L"C:\\forms\\Form1.frm", out);
+  }
+  STDMETHODIMP GetContainer(IOleContainer** out) override { return *out = nullptr, E_NOINTERFACE; }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return S_OK; }
+
+  // IOleWindow
+  STDMETHODIMP GetWindow(HWND* out) override { return *out = form, S_OK; }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite, IOleInPlaceSiteEx
+  STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnInPlaceActivate() override { return log.push_back("OnInPlaceActivate"), S_OK; }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
+                                LPRECT position, LPRECT clip, OLEINPLACEFRAMEINFO* info) override {
+    *frame = this;
+    AddRef();
+    *document = nullptr;
+    *position = proposed;
+    *clip = visible;
+    info->fMDIApp = FALSE;
+    info->hwndFrame = form;
+    info->haccel = nullptr;
+    info->cAccelEntries = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnInPlaceDeactivate() override { return log.push_back("OnInPlaceDeactivate"), S_OK; }
+  STDMETHODIMP DiscardUndoState() override { return S_OK; }
+  STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+  STDMETHODIMP OnPosRectChange(LPCRECT position) override {
+    told.push_back(*position);
+    if (object) object->SetObjectRects(position, &visible);
+    return S_OK;
+  }
+  STDMETHODIMP OnInPlaceActivateEx(BOOL* no_redraw, DWORD flags) override {
+    log.push_back(flags & ACTIVATE_WINDOWLESS ? "OnInPlaceActivateEx(windowless)"
+                                              : "OnInPlaceActivateEx(windowed)");
+    return no_redraw ? S_OK : E_POINTER;
+  }
+  STDMETHODIMP OnInPlaceDeactivateEx(BOOL) override {
+    return log.push_back("OnInPlaceDeactivateEx"), S_OK;
+  }
+  STDMETHODIMP RequestUIActivate() override { return S_OK; }
+
+  // IOleInPlaceUIWindow, IOleInPlaceFrame
+  STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL enable) override {
+    log.push_back(enable ? "EnableModeless(TRUE)" : "EnableModeless(FALSE)");
+    modeless = enable != FALSE;
+    return S_OK;
+  }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+  // IDispatch: the ambient properties of a running form (negative DISPIDs), and the control's
+  // events (1 to 4) as they arrive.
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
+    if (id > 0) return events.push_back(id), S_OK;
+    if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
+    V_VT(result) = VT_BOOL;
+    V_BOOL(result) = VARIANT_TRUE;
+    return S_OK;
+  }
+
+  // IPropertyNotifySink
+  STDMETHODIMP OnChanged(DISPID id) override { return changed.push_back(id), S_OK; }
+  STDMETHODIMP OnRequestEdit(DISPID) override { return S_OK; }
+
+  // IAdviseSink: the view's (OnViewChange) and the object's (OnSave, OnClose, OnRename).
+  STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override { ++view_changes; }
+  STDMETHODIMP_(void) OnRename(IMoniker*) override { log.push_back("OnRename"); }
+  STDMETHODIMP_(void) OnSave() override { log.push_back("OnSave"); }
+  STDMETHODIMP_(void) OnClose() override { log.push_back("OnClose"); }
+  STDMETHODIMP_(void) OnViewStatusChange(DWORD) override {}
+
+  ULONG refs = 1;
+  HWND form = nullptr;
+  RECT proposed{10, 20, 10 + Px(3000), 20 + Px(2000)};
+  RECT visible{0, 0, 400, 300};
+  IOleInPlaceObject* object = nullptr;
+  std::vector<std::string> log;
+  std::vector<RECT> told;
+  std::vector<DISPID> changed, events;
+  int view_changes = 0;
+  std::atomic<bool> modeless{true};
+};
+
+class ContainerTest : public ::testing::Test {
+ protected:
+  // What VB6 and the .NET wrapper do first: one IQuickActivate call hands over the site and
+  // the sinks (the control asks for its site first); the form loads the control after it.
+  void SetUp() override {
+    control = CreateControl();
+    ASSERT_TRUE(control);
+    ASSERT_HRESULT_SUCCEEDED(control.As(&ole));
+    ASSERT_HRESULT_SUCCEEDED(control.As(&inplace));
+    ComPtr<IQuickActivate> quick;
+    ASSERT_HRESULT_SUCCEEDED(control.As(&quick));
+    QACONTAINER given{};
+    given.cbSize = sizeof given;
+    given.pClientSite = &container;
+    given.pAdviseSink = &container;
+    given.pPropertyNotifySink = &container;
+    given.pUnkEventSink = static_cast<IDispatch*>(&container);
+    given.dwAmbientFlags = QACONTAINER_USERMODE;
+    QACONTROL got{};
+    got.cbSize = sizeof got;
+    got.dwEventCookie = got.dwMiscStatus = 0xDEAD;
+    ASSERT_EQ(quick->QuickActivate(&given, &got), S_OK);
+    quick_result = got;
+  }
+
+  void TearDown() override {
+    container.object = nullptr;
+    inplace.Reset();
+    if (ole) ole->SetClientSite(nullptr);
+    ole.Reset();
+    if (control) {
+      EXPECT_EQ(ReleaseLast(control), 0u);
+    }
+    // Nothing of the container is held any more: site, sinks and frame all let go.
+    EXPECT_EQ(container.refs, 1u);
+  }
+
+  void Activate() {
+    container.object = inplace.Get();
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &container, 0, container.form,
+                          &container.proposed),
+              S_OK);
+    ASSERT_HRESULT_SUCCEEDED(inplace->GetWindow(&window));
+  }
+
+  void Put(const wchar_t* name, Var value) {
+    Outcome out;
+    InvokeByName(control.Get(), name, DISPATCH_PROPERTYPUT, {&value}, out);
+    ASSERT_HRESULT_SUCCEEDED(out.hr) << "put " << std::string(name, name + wcslen(name));
+  }
+  bool Call(const wchar_t* name, std::vector<VARIANT*> args = {}) {
+    Outcome out;
+    InvokeByName(control.Get(), name, DISPATCH_METHOD, std::move(args), out);
+    EXPECT_HRESULT_SUCCEEDED(out.hr) << std::string(name, name + wcslen(name));
+    return V_VT(&out.result.v) == VT_BOOL && V_BOOL(&out.result.v) != VARIANT_FALSE;
+  }
+
+  // Records while the form pumps messages until the meter has shown the tone (the tick that
+  // reads a slice lights the LEDs, which the view's sink hears, and raises the level events)
+  // and a little longer, and returns the events that came.
+  std::vector<DISPID> RecordAMoment(const std::wstring& file) {
+    container.events.clear();
+    Var path = Var::Str(file.c_str());
+    EXPECT_TRUE(Call(L"Wendrix_Start", {&path}));
+    const int shown = container.view_changes;
+    const ULONGLONG until = GetTickCount64() + 4000;
+    while (container.view_changes == shown && GetTickCount64() < until) Pump(50);
+    EXPECT_GT(container.view_changes, shown) << "no tick reached the meter";
+    Pump(300);
+    EXPECT_TRUE(Call(L"Wendrix_Stop"));
+    return container.events;
+  }
+
+  RECT Placed() const {
+    RECT r{};
+    GetWindowRect(window, &r);
+    MapWindowPoints(HWND_DESKTOP, container.form, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+
+  Container container;
+  ComPtr<IDispatch> control;
+  ComPtr<IOleObject> ole;
+  ComPtr<IOleInPlaceObject> inplace;
+  QACONTROL quick_result{};
+  HWND window = nullptr;
+};
+
+TEST_F(ContainerTest, QuickActivationConnectsEverythingAndActivationFallsBackToAWindow) {
+  EXPECT_EQ(quick_result.cbSize, sizeof(QACONTROL));
+  EXPECT_EQ(quick_result.dwMiscStatus, kMiscStatus);
+  EXPECT_NE(quick_result.dwEventCookie, 0u);
+  EXPECT_NE(quick_result.dwPropNotifyCookie, 0u);
+  EXPECT_EQ(quick_result.dwViewStatus, 0u);
+  // A new control on the form; the extent asked for gives way to its own, as SetExtent's does.
+  ComPtr<IPersistStreamInit> persist;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
+  ASSERT_EQ(persist->InitNew(), S_OK);
+  ComPtr<IQuickActivate> quick;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&quick));
+  SIZEL big{Himetric(3000), Himetric(2000)}, extent{};
+  ASSERT_EQ(quick->SetContentExtent(&big), S_OK);
+  ASSERT_EQ(quick->GetContentExtent(&extent), S_OK);
+  EXPECT_EQ(extent.cx, Himetric(1830));
+  EXPECT_EQ(extent.cy, Himetric(510));
+  ComPtr<IOleClientSite> site;
+  ASSERT_HRESULT_SUCCEEDED(ole->GetClientSite(&site));
+  EXPECT_EQ(site.Get(), static_cast<IOleClientSite*>(&container));
+  site.Reset();
+
+  // The sinks QuickActivate connected hear a change: the property's DISPID, a new view.
+  Put(L"BackStyle", Var::I4(1));
+  EXPECT_EQ(container.changed, (std::vector<DISPID>{0x68030005}));
+  EXPECT_GT(container.view_changes, 0);
+
+  // A site that could host it windowless is told the control is windowed, and it is.
+  Activate();
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnInPlaceActivateEx(windowed)"}));
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_EQ(GetParent(window), container.form);
+  EXPECT_TRUE(IsWindowVisible(window));
+
+  // The form drops the control: the sinks are disconnected by their cookies.
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> events, notify;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&points));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___DSWendrixControl, &events));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(IID_IPropertyNotifySink, &notify));
+  EXPECT_EQ(events->Unadvise(quick_result.dwEventCookie), S_OK);
+  EXPECT_EQ(notify->Unadvise(quick_result.dwPropNotifyCookie), S_OK);
+  EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(container.log.back(), "OnInPlaceDeactivateEx");
+}
+
+TEST_F(ContainerTest, KeepsItsSizeAndShowsOnlyTheClippedPart) {
+  Activate();
+  const int width = Px(1830), height = Px(510);
+  RECT placed = Placed();
+  EXPECT_EQ(placed.right - placed.left, width);
+  EXPECT_EQ(placed.bottom - placed.top, height);
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  RECT box{};
+  // The whole control is visible: no region.
+  EXPECT_EQ(GetWindowRgn(window, region), ERROR);
+
+  // The form scrolled: the control's top 10 pixels lie above the visible part.
+  container.visible = RECT{0, 30, 400, 300};
+  RECT position{10, 20, 10 + width, 20 + height};
+  ASSERT_EQ(inplace->SetObjectRects(&position, &container.visible), S_OK);
+  EXPECT_EQ(GetWindowRgn(window, region), SIMPLEREGION);
+  GetRgnBox(region, &box);
+  EXPECT_EQ(box.left, 0);
+  EXPECT_EQ(box.top, 10);
+  EXPECT_EQ(box.right, width);
+  EXPECT_EQ(box.bottom, height);
+  placed = Placed();
+  EXPECT_EQ(placed.right - placed.left, width);
+  EXPECT_EQ(placed.bottom - placed.top, height);
+  SIZEL extent{};
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
+  EXPECT_EQ(extent.cx, Himetric(1830));
+  EXPECT_EQ(extent.cy, Himetric(510));
+
+  // The form sizes the window itself: it moves, its size stays.
+  MoveWindow(window, 40, 50, 100, 20, TRUE);
+  placed = Placed();
+  EXPECT_EQ(placed.left, 40);
+  EXPECT_EQ(placed.top, 50);
+  EXPECT_EQ(placed.right - placed.left, width);
+  EXPECT_EQ(placed.bottom - placed.top, height);
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
+  EXPECT_EQ(extent.cy, Himetric(510));
+
+  // Scrolled back into view: the region goes. Then a size of its own is told from where the
+  // form put it last.
+  container.visible = RECT{0, 0, 400, 300};
+  position = RECT{40, 50, 40 + width, 50 + height};
+  container.told.clear();
+  ASSERT_EQ(inplace->SetObjectRects(&position, &container.visible), S_OK);
+  EXPECT_EQ(GetWindowRgn(window, region), ERROR);
+  EXPECT_TRUE(container.told.empty());
+  MoveWindow(window, 60, 70, width, height, TRUE);
+  Put(L"NumChannels", Var::I4(1));
+  ASSERT_EQ(container.told.size(), 1u);
+  EXPECT_EQ(container.told[0].left, 60);
+  EXPECT_EQ(container.told[0].top, 70);
+  EXPECT_EQ(container.told[0].bottom - container.told[0].top, Px(255));
+  DeleteObject(region);
+}
+
+TEST_F(ContainerTest, AdviseSinksHearRenameSaveAndClose) {
+  Activate();
+  DWORD cookie = 0;
+  ASSERT_EQ(ole->Advise(&container, &cookie), S_OK);
+  EXPECT_NE(cookie, 0u);
+  ComPtr<IEnumSTATDATA> advised;
+  ASSERT_EQ(ole->EnumAdvise(&advised), S_OK);
+  STATDATA data{};
+  ASSERT_EQ(advised->Next(1, &data, nullptr), S_OK);
+  EXPECT_EQ(data.dwConnection, cookie);
+  EXPECT_EQ(data.pAdvSink, static_cast<IAdviseSink*>(&container));
+  if (data.pAdvSink) data.pAdvSink->Release();
+  EXPECT_EQ(advised->Next(1, &data, nullptr), S_FALSE);
+  advised.Reset();
+
+  container.log.clear();
+  ComPtr<IMoniker> folder;
+  ASSERT_HRESULT_SUCCEEDED(CreateFileMoniker(L"C:\\forms", &folder));
+  EXPECT_EQ(ole->SetMoniker(OLEWHICHMK_CONTAINER, folder.Get()), S_OK);
+  folder.Reset();
+  // A changed control closed with "save if dirty" is saved by its form, then closes.
+  Put(L"BorderStyle", Var::I4(0));
+  EXPECT_EQ(ole->Close(OLECLOSE_SAVEIFDIRTY), S_OK);
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnRename", "OnInPlaceDeactivateEx",
+                                                     "SaveObject", "OnSave", "OnClose"}));
+  EXPECT_FALSE(IsWindow(window));
+
+  // Saved: closing again saves nothing. Unadvised: nothing is heard.
+  container.log.clear();
+  EXPECT_EQ(ole->Close(OLECLOSE_SAVEIFDIRTY), S_OK);
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnClose"}));
+  EXPECT_EQ(ole->Unadvise(cookie), S_OK);
+  EXPECT_EQ(ole->Unadvise(cookie), OLE_E_NOCONNECTION);
+  container.log.clear();
+  EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_TRUE(container.log.empty());
+}
+
+TEST_F(ContainerTest, EventsFrozenWhileTheFormLoadsAreDroppedAndFlowWhenReleased) {
+  // The saved form: a control that records.
+  ComPtr<IStream> saved;
+  {
+    ComPtr<IDispatch> designed = CreateControl();
+    ASSERT_TRUE(designed);
+    Outcome put;
+    Var on = Var::Bool(true);
+    InvokeByName(designed.Get(), L"Enabled", DISPATCH_PROPERTYPUT, {&on}, put);
+    ASSERT_HRESULT_SUCCEEDED(put.hr);
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_HRESULT_SUCCEEDED(designed.As(&persist));
+    ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &saved));
+    ASSERT_HRESULT_SUCCEEDED(persist->Save(saved.Get(), TRUE));
+    ASSERT_HRESULT_SUCCEEDED(saved->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
+  }
+  ComPtr<IOleControl> ole_control;
+  ComPtr<IPersistStreamInit> persist;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&ole_control));
+  ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
+  // Frozen twice (the form, and a nested load), released once: still frozen.
+  ASSERT_EQ(ole_control->FreezeEvents(TRUE), S_OK);
+  ASSERT_EQ(ole_control->FreezeEvents(TRUE), S_OK);
+  ASSERT_EQ(persist->Load(saved.Get()), S_OK);
+  Activate();
+  ASSERT_EQ(ole_control->FreezeEvents(FALSE), S_OK);
+  if (!Call(L"Init_DSWendrix")) GTEST_SKIP() << "no recording device";
+  wchar_t folder[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  const std::wstring file = std::wstring(folder) + L"wendrix-container-test.wav";
+  EXPECT_EQ(RecordAMoment(file), std::vector<DISPID>{}) << "while frozen";
+
+  // Released: OnStart, the level events of the ticks, OnStop.
+  ASSERT_EQ(ole_control->FreezeEvents(FALSE), S_OK);
+  std::vector<DISPID> events = RecordAMoment(file);
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events.front(), kOnStart);
+  EXPECT_EQ(events.back(), kOnStop);
+  EXPECT_TRUE(std::all_of(events.begin() + 1, events.end() - 1,
+                          [](DISPID id) { return id == kLevelLeft || id == kLevelRight; }));
+  EXPECT_GT(std::count(events.begin(), events.end(), kLevelLeft), 0);
+
+  // An unfreeze too many does not count ahead: the next freeze holds.
+  ASSERT_EQ(ole_control->FreezeEvents(FALSE), S_OK);
+  ASSERT_EQ(ole_control->FreezeEvents(TRUE), S_OK);
+  EXPECT_EQ(RecordAMoment(file), std::vector<DISPID>{}) << "frozen again";
+  ASSERT_EQ(ole_control->FreezeEvents(FALSE), S_OK);
+  Call(L"UnInit_DSWendrix");
+  DeleteFileW(file.c_str());
+}
+
+// Presses OK on this process's "Wendrix" box, noting whether the form's modeless windows were
+// disabled while it showed.
+void PressOkWhenTheBoxShows(const Container& container, std::atomic<int>& seen,
+                            std::atomic<bool>& stop) {
+  while (!stop) {
+    HWND box = FindWindowW(L"#32770", L"Wendrix");
+    DWORD process = 0;
+    if (box) GetWindowThreadProcessId(box, &process);
+    if (box && process == GetCurrentProcessId()) {
+      seen = container.modeless ? 1 : 2;
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+TEST_F(ContainerTest, TheFormsModelessWindowsAreDisabledWhileTheBoxIsUp) {
+  Activate();
+  if (!Call(L"Init_DSWendrix")) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  container.log.clear();
+  std::atomic<int> seen{0};  // 1: box seen with modeless windows live, 2: disabled
+  std::atomic<bool> stop{false};
+  std::thread watchdog(PressOkWhenTheBoxShows, std::cref(container), std::ref(seen),
+                       std::ref(stop));
+  // A file in a folder that does not exist cannot be created: the start reports it in a box.
+  Var path = Var::Str(L"Z:\\nonexistent-wendrix-folder\\take.wav");
+  const bool started = Call(L"Wendrix_Start", {&path});
+  stop = true;
+  watchdog.join();
+  EXPECT_FALSE(started);
+  EXPECT_EQ(seen, 2) << (seen == 0 ? "no message box" : "modeless windows live under the box");
+  EXPECT_EQ(container.log,
+            (std::vector<std::string>{"EnableModeless(FALSE)", "EnableModeless(TRUE)"}));
+  EXPECT_TRUE(container.modeless);
+  Call(L"UnInit_DSWendrix");
+}
+
+}  // namespace
+}  // namespace wendrix::com_test
