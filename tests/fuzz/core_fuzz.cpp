@@ -5,7 +5,7 @@
 //
 // Besides not crashing, each input must keep these promises (a broken one aborts):
 //   - a coercion to Integer that succeeds gives the same value as the one to Long (text in
-//     "&H" or "&O" aside, which is a bit pattern of the target's width), and a
+//     "&H" or "&O" and unsigned values aside, which may be bit patterns of the target), and a
 //     coercion to Long lies within one half of the Double the value converts to;
 //   - Init_DSWendrix succeeds only for one of the twelve supported formats and, with
 //     AutoCalculateBuff off, a ring the device takes;
@@ -167,10 +167,13 @@ void Coercions(const Variant& v) {
     have_long = true;
   } catch (const Error&) {
   }
+  // "&HFFFF" and the unsigned types of the target's width convert as bit patterns (a UShort
+  // 65535 is -1 as an Integer, 65535 as a Long), not by value.
+  const bool pattern = v.type() == VarType::String || v.type() == VarType::UShort ||
+                       v.type() == VarType::ULong || v.type() == VarType::UInt;
   try {
     const int16_t i = v.ToInteger();
-    // "&HFFFF" is a bit pattern: -1 as an Integer, 65535 as a Long.
-    PROMISE(have_long && (i == l || v.type() == VarType::String));
+    PROMISE(have_long && (i == l || pattern));
   } catch (const Error&) {
   }
   try {
@@ -178,7 +181,7 @@ void Coercions(const Variant& v) {
   } catch (const Error&) {
   }
   (void)NumericEquals(v, -200);
-  if (have_long && have_double && std::isfinite(d))
+  if (have_long && have_double && std::isfinite(d) && !pattern)
     PROMISE(std::fabs(d - l) <= 0.5 + 1e-9 * std::fabs(d));
 }
 

@@ -290,34 +290,17 @@ VARIANT RandomVariant(Random& r, Arena& arena, int depth = 0) {
   auto clamp = [](double x, double lo, double hi) {
     return x != x ? 0 : x < lo ? lo : x > hi ? hi : x;
   };
+  // clang-format off
   switch (vt) {
-    case VT_I2:
-      V_I2(&v) = static_cast<SHORT>(clamp(n, -32768, 32767));
-      break;
-    case VT_I4:
-      V_I4(&v) = static_cast<LONG>(clamp(n, -2147483648.0, 2147483647.0));
-      break;
-    case VT_R4:
-      V_R4(&v) = static_cast<float>(clamp(n, -3e38, 3e38));
-      break;
-    case VT_R8:
-      V_R8(&v) = n;
-      break;
-    case VT_CY:
-      V_CY(&v).int64 = static_cast<LONGLONG>(r.Next());
-      break;
-    case VT_DATE:
-      V_DATE(&v) = clamp(n, -657434, 2958465);
-      break;
-    case VT_BSTR:
-      V_BSTR(&v) = arena.Bstr(r.Text());
-      break;
-    case VT_ERROR:
-      V_ERROR(&v) = static_cast<SCODE>(r.Next());
-      break;
-    case VT_BOOL:
-      V_BOOL(&v) = static_cast<VARIANT_BOOL>(r.Chance(50) ? r.Next() : -1);
-      break;
+    case VT_I2: V_I2(&v) = static_cast<SHORT>(clamp(n, -32768, 32767)); break;
+    case VT_I4: V_I4(&v) = static_cast<LONG>(clamp(n, -2147483648.0, 2147483647.0)); break;
+    case VT_R4: V_R4(&v) = static_cast<float>(clamp(n, -3e38, 3e38)); break;
+    case VT_R8: V_R8(&v) = n; break;
+    case VT_DATE: V_DATE(&v) = clamp(n, -657434, 2958465); break;
+    case VT_BSTR: V_BSTR(&v) = arena.Bstr(r.Text()); break;
+    case VT_BOOL: V_BOOL(&v) = static_cast<VARIANT_BOOL>(r.Chance(50) ? r.Next() : -1); break;
+    case VT_ARRAY | VT_I4: V_ARRAY(&v) = arena.Array(); break;
+    case VT_EMPTY: case VT_NULL: case VT_DISPATCH: case VT_UNKNOWN: break;  // null objects
     case VT_DECIMAL: {
       DECIMAL& d = V_DECIMAL(&v);
       d.scale = static_cast<BYTE>(r.Below(30));
@@ -326,42 +309,9 @@ VARIANT RandomVariant(Random& r, Arena& arena, int depth = 0) {
       d.Lo64 = r.Chance(50) ? static_cast<ULONGLONG>(clamp(std::abs(n), 0, 1e18)) : r.Next();
       break;
     }
-    case VT_I1:
-      V_I1(&v) = static_cast<CHAR>(r.Next());
-      break;
-    case VT_UI1:
-      V_UI1(&v) = static_cast<BYTE>(r.Next());
-      break;
-    case VT_UI2:
-      V_UI2(&v) = static_cast<USHORT>(r.Next());
-      break;
-    case VT_UI4:
-      V_UI4(&v) = static_cast<ULONG>(r.Next());
-      break;
-    case VT_I8:
-      V_I8(&v) = static_cast<LONGLONG>(r.Next());
-      break;
-    case VT_UI8:
-      V_UI8(&v) = r.Next();
-      break;
-    case VT_INT:
-      V_INT(&v) = static_cast<INT>(r.Next());
-      break;
-    case VT_UINT:
-      V_UINT(&v) = static_cast<UINT>(r.Next());
-      break;
-    case VT_DISPATCH:
-      V_DISPATCH(&v) = nullptr;
-      break;
-    case VT_UNKNOWN:
-      V_UNKNOWN(&v) = nullptr;
-      break;
-    case VT_ARRAY | VT_I4:
-      V_ARRAY(&v) = arena.Array();
-      break;
-    default:
-      break;
+    default: V_I8(&v) = static_cast<LONGLONG>(r.Next()); break;  // integers, Currency, Error
   }
+  // clang-format on
   if (vt == VT_DECIMAL) {
     V_VT(&v) = VT_DECIMAL;  // written after the value, which overlays the type word
   } else {
