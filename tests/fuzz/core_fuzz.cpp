@@ -1,7 +1,7 @@
 // The core's readers and coercions fed with arbitrary bytes: number text, Variant coercions, a
 // restore from any property bag followed by Init_DSWendrix, the saved-state stream reader and
-// the UTF-16 file-name conversions. Built as a libFuzzer target with clang, otherwise driven by
-// fuzz_driver.cpp; either way under AddressSanitizer and UndefinedBehaviorSanitizer.
+// the UTF-16 file-name conversions, under libFuzzer, AddressSanitizer and
+// UndefinedBehaviorSanitizer (the `fuzz` preset).
 //
 // Besides not crashing, each input must keep these promises (a broken one aborts):
 //   - a coercion to Integer that succeeds gives the same value as the one to Long (text in
