@@ -23,6 +23,10 @@ Variant DefaultShowVU() { return Variant::Bool(True); }
 Variant DefaultShowVUScale() { return Variant::Bool(True); }
 Variant DefaultLevel() { return Variant::Integer(-200); }  // no level measured yet
 
+// A Boolean read from a bag is True or False whatever the bag held (a stored 1 reads as True,
+// -1), so that every later test of the flag, exact or not, sees the same thing.
+Boolean BooleanOf(const Variant& value) { return value.ToBoolean() != False ? True : False; }
+
 constexpr int16_t kControlWidth = 1830;
 constexpr int16_t kOneRowHeight = 255;
 constexpr int16_t kTwoRowHeight = 510;
@@ -53,21 +57,23 @@ void Control::InitProperties() {
 
 // Members are assigned directly, without setters: nothing is validated or recalculated and
 // the container hears no PropertyChanged. A failing read or conversion ends the restore there,
-// leaving later members as they were and the layout of creation in place.
+// leaving later members as they were and the layout of creation in place. The three values kept
+// as read keep their Variant type too (a Date stays a Date); a Null, like any other value the
+// coercion refuses, is a type mismatch.
 void Control::ReadProperties(PropertyBag& bag) {
-  s_.IsEnabled = bag.ReadProperty("Enabled", DefaultEnabled()).ToBoolean();
+  s_.IsEnabled = BooleanOf(bag.ReadProperty("Enabled", DefaultEnabled()));
   s_.BufferBytes = bag.ReadProperty("BufferLength", DefaultBufferLength()).ToLong();
   s_.SampleRate = bag.ReadProperty("SamplesPerSecond", DefaultSamplesPerSecond()).ToLong();
   s_.ChannelCount = bag.ReadProperty("NumChannels", DefaultNumChannels()).ToLong();
   s_.SampleBits = bag.ReadProperty("BitsPerSample", DefaultBitsPerSample()).ToLong();
-  s_.AutoBufferSize = bag.ReadProperty("AutoCalculateBuff", DefaultAutoCalculateBuff()).ToBoolean();
+  s_.AutoBufferSize = BooleanOf(bag.ReadProperty("AutoCalculateBuff", DefaultAutoCalculateBuff()));
   s_.PositionValue = bag.ReadProperty("BufferPosition", DefaultBufferPosition());
   p_.surface.SetBackColor(
       static_cast<uint32_t>(bag.ReadProperty("BackColor", DefaultBackColor()).ToLong()));
   p_.surface.SetBackStyle(bag.ReadProperty("BackStyle", DefaultBackStyle()).ToInteger());
   p_.surface.SetBorderStyle(bag.ReadProperty("BorderStyle", DefaultBorderStyle()).ToInteger());
-  s_.MeterVisible = bag.ReadProperty("ShowVU", DefaultShowVU()).ToBoolean();
-  s_.ScaleVisible = bag.ReadProperty("ShowVUScale", DefaultShowVUScale()).ToBoolean();
+  s_.MeterVisible = BooleanOf(bag.ReadProperty("ShowVU", DefaultShowVU()));
+  s_.ScaleVisible = BooleanOf(bag.ReadProperty("ShowVUScale", DefaultShowVUScale()));
   ApplyLayout();
   s_.LevelLeftDb = bag.ReadProperty("dBLeft", DefaultLevel());
   s_.LevelRightDb = bag.ReadProperty("dBRight", DefaultLevel());

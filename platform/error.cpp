@@ -12,6 +12,8 @@ std::string StandardDescription(int32_t number) {
       return "Overflow";
     case errc::TypeMismatch:
       return "Type mismatch";
+    case errc::BadFileName:
+      return "Bad file name or number";
     case errc::DiskFull:
       return "Disk full";
     case errc::PermissionDenied:

@@ -39,6 +39,7 @@ namespace errc {
 inline constexpr int32_t InvalidProcedureCall = 5;  // "Invalid procedure call or argument"
 inline constexpr int32_t Overflow = 6;              // "Overflow"
 inline constexpr int32_t TypeMismatch = 13;         // "Type mismatch"
+inline constexpr int32_t BadFileName = 52;          // "Bad file name or number"
 inline constexpr int32_t DiskFull = 61;             // "Disk full"
 inline constexpr int32_t PermissionDenied = 70;     // "Permission denied"
 inline constexpr int32_t PathFileAccess = 75;       // "Path/File access error"

@@ -30,15 +30,62 @@ Variant Variant::Cy(Currency v) { return Make(VarType::Currency, v.ten_thousandt
 Variant Variant::String(std::string utf8) { return Make(VarType::String, 0, 0, std::move(utf8)); }
 Variant Variant::ErrorCode(int32_t scode) { return Make(VarType::Error, scode); }
 Variant Variant::Bool(Boolean v) { return Make(VarType::Boolean, v); }
+Variant Variant::Null() { return Make(VarType::Null, 0); }
+Variant Variant::Date(double days) { return Make(VarType::Date, 0, days); }
+Variant Variant::Dec(const Decimal& v) {
+  Variant r = Make(VarType::Decimal, 0);
+  r.dec_ = v;
+  return r;
+}
+Variant Variant::OtherInteger(VarType type, int64_t v) { return Make(type, v); }
+
+bool IsOtherIntegerType(VarType type) {
+  const auto t = static_cast<uint16_t>(type);
+  return t >= static_cast<uint16_t>(VarType::SByte) && t <= static_cast<uint16_t>(VarType::UInt);
+}
+
+// As oleaut32 computes it: each part divided by the power of ten (built by repeated
+// multiplication), the high part then scaled by 2^64; in a 32-bit x86 process, where it
+// computes in the x87's extended precision, that is the whole mantissa divided at once.
+double DecimalToDouble(const Decimal& value) {
+  double result = 0;
+#if defined(__i386__) || defined(_M_IX86)
+  {
+    long double divisor = 1;
+    for (int i = 0; i < value.scale; ++i) divisor *= 10;
+    const long double mantissa = static_cast<long double>(value.hi32) * 18446744073709551616.0L +
+                                 static_cast<long double>(value.lo64);
+    result = static_cast<double>(mantissa / divisor);
+    return (value.sign & 0x80) ? -result : result;
+  }
+#else
+  {
+    double divisor = 1.0;
+    for (int i = 0; i < value.scale; ++i) divisor *= 10.0;
+    if (value.sign & 0x80) divisor = -divisor;
+    double high = 0.0;
+    if (value.hi32 != 0) {
+      high = static_cast<double>(value.hi32) / divisor;
+      high *= 4294967296.0;
+      high *= 4294967296.0;
+    }
+    result = static_cast<double>(value.lo64) / divisor + high;
+  }
+#endif
+  return result;
+}
 
 bool operator==(const Variant& a, const Variant& b) {
   if (a.type_ != b.type_) return false;
   switch (a.type_) {
     case VarType::Single:
     case VarType::Double:
+    case VarType::Date:
       return a.d_ == b.d_;
     case VarType::String:
       return a.s_ == b.s_;
+    case VarType::Decimal:
+      return a.dec_ == b.dec_;
     default:
       return a.i_ == b.i_;
   }
@@ -130,6 +177,28 @@ int32_t Variant::ToIntegerOfBits(int bits) const {
       return IntegerFromCurrency(i_, bits);
     case VarType::String:
       return IntegerFromText(s_, bits);
+    case VarType::Date:
+      return IntegerFromDouble(d_, bits);
+    case VarType::Decimal:
+      return IntegerFromDouble(DecimalToDouble(dec_), bits);
+    case VarType::ULongLong:
+      if (i_ < 0) throw Error(errc::Overflow);  // above the signed 64-bit range
+      return IntegerFromInteger(i_, bits);
+    case VarType::SByte:
+    case VarType::Byte:
+    case VarType::UShort:
+    case VarType::ULong:
+    case VarType::UInt:
+      // An unsigned value of the target's own width converts as its bit pattern (65535 is -1
+      // as an Integer), as the platform's coercion does.
+      if (bits == (type_ == VarType::UShort ? 16 : 32)) {
+        return bits == 16 ? static_cast<int16_t>(i_) : static_cast<int32_t>(i_);
+      }
+      return IntegerFromInteger(i_, bits);
+    case VarType::LongLong:
+    case VarType::Int:
+      return IntegerFromInteger(i_, bits);
+    case VarType::Null:
     case VarType::Error:
       break;
   }
@@ -151,6 +220,20 @@ Boolean Variant::ToBoolean() const {
       return d_ != 0 ? True : False;  // NaN is not zero
     case VarType::String:
       return BooleanFromText(s_);
+    case VarType::Date:
+      return d_ != 0 ? True : False;
+    case VarType::Decimal:
+      return dec_.hi32 != 0 || dec_.lo64 != 0 ? True : False;
+    case VarType::SByte:
+    case VarType::Byte:
+    case VarType::UShort:
+    case VarType::ULong:
+    case VarType::LongLong:
+    case VarType::ULongLong:
+    case VarType::Int:
+    case VarType::UInt:
+      return i_ != 0 ? True : False;
+    case VarType::Null:
     case VarType::Error:
       break;
   }
@@ -176,6 +259,21 @@ double Variant::ToDouble() const {
       return CurrencyToDouble(currency());
     case VarType::String:
       return DoubleFromText(s_);
+    case VarType::Date:
+      return d_;
+    case VarType::Decimal:
+      return DecimalToDouble(dec_);
+    case VarType::ULongLong:
+      return static_cast<double>(static_cast<uint64_t>(i_));
+    case VarType::SByte:
+    case VarType::Byte:
+    case VarType::UShort:
+    case VarType::ULong:
+    case VarType::LongLong:
+    case VarType::Int:
+    case VarType::UInt:
+      return static_cast<double>(i_);
+    case VarType::Null:
     case VarType::Error:
       break;
   }
@@ -202,6 +300,18 @@ bool NumericEquals(const Variant& v, double number) {
       double value = 0;
       return ParseNumber(v.string(), value) && value == number;
     }
+    case VarType::Date:
+    case VarType::Decimal:
+    case VarType::SByte:
+    case VarType::Byte:
+    case VarType::UShort:
+    case VarType::ULong:
+    case VarType::LongLong:
+    case VarType::ULongLong:
+    case VarType::Int:
+    case VarType::UInt:
+      return v.ToDouble() == number;  // never throws for these types
+    case VarType::Null:
     case VarType::Error:
       break;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "platform/error.h"
 #include "platform/variant.h"
@@ -29,6 +30,28 @@ bool IsAcceptedSampleRate(int32_t value) {
 bool IsAcceptedChannelCount(int32_t value) { return value == 1 || value == 2; }
 
 bool IsAcceptedSampleBits(int32_t value) { return value == 8 || value == 16; }
+
+void CheckDeviceFormat(int32_t sample_rate, int32_t channel_count, int32_t sample_bits,
+                       bool auto_buffer_size, int32_t buffer_bytes) {
+  auto refuse = [](const std::string& what, const std::string& takes) {
+    throw Error(errc::InvalidPropertyValue, "Invalid property value: a " + what +
+                                                " is not one the recorder takes (" + takes + ")");
+  };
+  if (!IsAcceptedSampleRate(sample_rate))
+    refuse("SamplesPerSecond of " + std::to_string(sample_rate), "11025, 22050 or 44100");
+  if (!IsAcceptedChannelCount(channel_count))
+    refuse("NumChannels of " + std::to_string(channel_count), "1 or 2");
+  if (!IsAcceptedSampleBits(sample_bits))
+    refuse("BitsPerSample of " + std::to_string(sample_bits), "8 or 16");
+  // With AutoCalculateBuff the ring becomes one second of the format, always a valid length.
+  if (auto_buffer_size) return;
+  const int32_t frame = sample_bits / 8 * channel_count;
+  if (buffer_bytes < frame || buffer_bytes > kLargestRing) {
+    refuse("BufferLength of " + std::to_string(buffer_bytes) + " bytes",
+           "one sample frame of " + std::to_string(frame) + " bytes up to " +
+               std::to_string(kLargestRing) + " bytes");
+  }
+}
 
 int32_t OneSecondBytes(int32_t sample_rate, int32_t channel_count, int32_t sample_bits) {
   // channels x rate is a 32-bit product and overflows as one; only the width factor is

@@ -53,6 +53,9 @@ Control::~Control() {
 }
 
 Boolean Control::Init_DSWendrix() {
+  // A restored form may hold any format; only the supported ones may reach the device.
+  CheckDeviceFormat(s_.SampleRate, s_.ChannelCount, s_.SampleBits, s_.AutoBufferSize != False,
+                    s_.BufferBytes);
   // Releasing the recorder first also stops and finishes a running recording.
   if (s_.DeviceReady != False) UnInit_DSWendrix();
   ApplyLayout();

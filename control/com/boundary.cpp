@@ -1,6 +1,7 @@
 #include "control/com/boundary.h"
 
 #include "Wendrix_h.h"
+#include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 
 namespace wendrix::com {
@@ -37,6 +38,46 @@ void ToVariant(const Variant& value, VARIANT* out) {
     case VarType::Boolean:
       V_VT(out) = VT_BOOL, V_BOOL(out) = value.boolean();
       break;
+    case VarType::Null:
+      V_VT(out) = VT_NULL;
+      break;
+    case VarType::Date:
+      V_VT(out) = VT_DATE, V_DATE(out) = value.date();
+      break;
+    case VarType::Decimal: {
+      const Decimal& d = value.decimal();
+      DECIMAL& dec = V_DECIMAL(out);  // overlays the whole VARIANT, its type word included
+      dec.scale = d.scale;
+      dec.sign = d.sign;
+      dec.Hi32 = d.hi32;
+      dec.Lo64 = d.lo64;
+      V_VT(out) = VT_DECIMAL;
+      break;
+    }
+    case VarType::SByte:
+      V_VT(out) = VT_I1, V_I1(out) = static_cast<CHAR>(value.other_integer());
+      break;
+    case VarType::Byte:
+      V_VT(out) = VT_UI1, V_UI1(out) = static_cast<BYTE>(value.other_integer());
+      break;
+    case VarType::UShort:
+      V_VT(out) = VT_UI2, V_UI2(out) = static_cast<USHORT>(value.other_integer());
+      break;
+    case VarType::ULong:
+      V_VT(out) = VT_UI4, V_UI4(out) = static_cast<ULONG>(value.other_integer());
+      break;
+    case VarType::LongLong:
+      V_VT(out) = VT_I8, V_I8(out) = value.other_integer();
+      break;
+    case VarType::ULongLong:
+      V_VT(out) = VT_UI8, V_UI8(out) = static_cast<ULONGLONG>(value.other_integer());
+      break;
+    case VarType::Int:
+      V_VT(out) = VT_INT, V_INT(out) = static_cast<INT>(value.other_integer());
+      break;
+    case VarType::UInt:
+      V_VT(out) = VT_UINT, V_UINT(out) = static_cast<UINT>(value.other_integer());
+      break;
   }
 }
 
@@ -56,8 +97,9 @@ Variant FromVariant(const VARIANT& in) {
 
   switch (V_VT(&value)) {
     case VT_EMPTY:
-    case VT_NULL:
       return Variant();
+    case VT_NULL:
+      return Variant::Null();
     case VT_I2:
       return Variant::Integer(V_I2(&value));
     case VT_I4:
@@ -74,25 +116,30 @@ Variant FromVariant(const VARIANT& in) {
       return Variant::ErrorCode(V_ERROR(&value));
     case VT_BOOL:
       return Variant::Bool(V_BOOL(&value));
-    case VT_I1:
-      return Variant::Integer(V_I1(&value));
-    case VT_UI1:
-      return Variant::Integer(V_UI1(&value));
-    case VT_UI2:
-      return Variant::Long(V_UI2(&value));
-    case VT_INT:
-      return Variant::Long(V_INT(&value));
-    case VT_UI4:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
     case VT_DATE:
+      return Variant::Date(V_DATE(&value));
     case VT_DECIMAL: {
-      VARIANT d;
-      VariantInit(&d);
-      if (FAILED(VariantChangeType(&d, &value, 0, VT_R8))) throw Error(errc::TypeMismatch);
-      return Variant::Double(V_R8(&d));
+      const DECIMAL& d = V_DECIMAL(&value);
+      // A scale beyond 28 is no Decimal at all: the coercions refuse it.
+      if (d.scale > 28) throw Error(errc::TypeMismatch);
+      return Variant::Dec(Decimal{d.scale, static_cast<uint8_t>(d.sign & 0x80), d.Hi32, d.Lo64});
     }
+    case VT_I1:
+      return Variant::OtherInteger(VarType::SByte, V_I1(&value));
+    case VT_UI1:
+      return Variant::OtherInteger(VarType::Byte, V_UI1(&value));
+    case VT_UI2:
+      return Variant::OtherInteger(VarType::UShort, V_UI2(&value));
+    case VT_UI4:
+      return Variant::OtherInteger(VarType::ULong, V_UI4(&value));
+    case VT_I8:
+      return Variant::OtherInteger(VarType::LongLong, V_I8(&value));
+    case VT_UI8:
+      return Variant::OtherInteger(VarType::ULongLong, static_cast<int64_t>(V_UI8(&value)));
+    case VT_INT:
+      return Variant::OtherInteger(VarType::Int, V_INT(&value));
+    case VT_UINT:
+      return Variant::OtherInteger(VarType::UInt, V_UINT(&value));
     default:
       throw Error(errc::TypeMismatch);
   }
@@ -100,15 +147,28 @@ Variant FromVariant(const VARIANT& in) {
 
 HRESULT ReportError(const Error& error) {
   ComPtr<ICreateErrorInfo> create;
+  ComPtr<IErrorInfo> info;
   if (SUCCEEDED(CreateErrorInfo(&create))) {
     std::wstring description = win32::Wide(error.description());
     create->SetGUID(IID__DSWendrixControl);
     create->SetSource(const_cast<LPOLESTR>(kErrorSource));
     create->SetDescription(description.data());
-    ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
+    create.As(&info);
   }
-  return static_cast<HRESULT>(error.hresult());
+  // Without a description of its own the failure at least leaves no older one behind.
+  SetErrorInfo(0, info.Get());
+  // A failure never travels as a success code, whatever the platform reported.
+  const auto hr = static_cast<HRESULT>(error.hresult());
+  return FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT Refuse(HRESULT hr) noexcept {
+  try {
+    ReportError(Error::Platform(static_cast<uint32_t>(hr), win32::HResultText(hr)));
+  } catch (...) {
+    SetErrorInfo(0, nullptr);
+  }
+  return hr;
 }
 
 }  // namespace wendrix::com

@@ -19,14 +19,18 @@ inline constexpr wchar_t kErrorSource[] = L"Wendrix.DSWendrixControl";
 // Copies a core value into an uninitialised VARIANT. Throws std::bad_alloc.
 void ToVariant(const Variant& value, VARIANT* out);
 
-// The core value of a VARIANT (by reference or not). Empty and Null read as Empty; integer
-// types become Integer or Long when they fit, other numbers Double; dates and decimals are
-// coerced as the platform does. Objects and arrays fail with run-time error 13.
+// The core value of a VARIANT (by reference or not), of the same type: a Null stays Null, a
+// Date a Date, a UI4 a ULong. Objects, arrays and records fail with run-time error 13.
 Variant FromVariant(const VARIANT& value);
 
 // Sets the thread's error information for `error` and returns its HRESULT (0x800A0000 + number
 // for a run-time error, the platform's own HRESULT for a platform error).
 HRESULT ReportError(const Error& error);
+
+// For a call that fails without a run-time error of its own (E_POINTER, E_OUTOFMEMORY, ...):
+// sets the thread's error information to the system's text for `hr`, or clears it when none
+// can be made, so that no earlier, unrelated description is taken for this failure. Returns hr.
+HRESULT Refuse(HRESULT hr) noexcept;
 
 // Runs `body` and returns S_OK, or the HRESULT of what it threw, with the error information set.
 template <typename Body>
@@ -37,9 +41,9 @@ HRESULT Guard(Body&& body) noexcept {
   } catch (const Error& e) {
     return ReportError(e);
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return Refuse(E_OUTOFMEMORY);
   } catch (...) {
-    return E_UNEXPECTED;
+    return Refuse(E_UNEXPECTED);
   }
 }
 

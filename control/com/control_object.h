@@ -296,7 +296,7 @@ HRESULT ControlObject::Call(Body&& body) {
 
 template <typename T, typename Get>
 HRESULT ControlObject::Read(T* out, Get&& get) {
-  if (!out) return E_POINTER;
+  if (!out) return Refuse(E_POINTER);
   return Call([&] { *out = static_cast<T>(get()); });
 }
 

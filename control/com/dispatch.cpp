@@ -15,15 +15,15 @@ constexpr DISPID kWendrixStartId = 0x6003001C;
 // IDispatch
 
 STDMETHODIMP ControlObject::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
+  if (!count) return Refuse(E_POINTER);
   *count = 1;
   return S_OK;
 }
 
 STDMETHODIMP ControlObject::GetTypeInfo(UINT index, LCID, ITypeInfo** out) {
-  if (!out) return E_POINTER;
+  if (!out) return Refuse(E_POINTER);
   *out = nullptr;
-  if (index != 0) return DISP_E_BADINDEX;
+  if (index != 0) return Refuse(DISP_E_BADINDEX);
   *out = dispatch_info_.Get();
   (*out)->AddRef();
   return S_OK;
@@ -31,13 +31,14 @@ STDMETHODIMP ControlObject::GetTypeInfo(UINT index, LCID, ITypeInfo** out) {
 
 STDMETHODIMP ControlObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) {
-  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return vtable_info_->GetIDsOfNames(names, count, ids);
+  if (riid != IID_NULL) return Refuse(DISP_E_UNKNOWNINTERFACE);
+  const HRESULT hr = vtable_info_->GetIDsOfNames(names, count, ids);
+  return FAILED(hr) ? Refuse(hr) : hr;
 }
 
 STDMETHODIMP ControlObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT* arg_error) {
-  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  if (riid != IID_NULL) return Refuse(DISP_E_UNKNOWNINTERFACE);
   ComPtr<IUnknown> keep(Identity());
   // A script engine passes a variable by reference as a Variant; Wendrix_Start takes the String
   // it holds (by reference, and leaves it as it is) instead of failing with a type mismatch.
@@ -57,6 +58,9 @@ STDMETHODIMP ControlObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DIS
                                     result, exception, arg_error);
   // A failed call hands back no value (the type library's Invoke copies the unset result).
   if (FAILED(hr) && result) VariantClear(result);
+  // A call refused before it reached the control (an unknown member, a wrong argument) leaves
+  // its own description, not an older one; DISP_E_EXCEPTION carries the control's in EXCEPINFO.
+  if (FAILED(hr) && hr != DISP_E_EXCEPTION) Refuse(hr);
   // An OLE_COLOR comes back as a Long, as hosts expect colours (script engines cannot use an
   // unsigned Long; system colours are the negative Longs &H80000000 + index).
   if (SUCCEEDED(hr) && result && V_VT(result) == VT_UI4) {

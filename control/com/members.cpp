@@ -64,7 +64,7 @@ STDMETHODIMP ControlObject::put_BufferLength(LONG value) {
 }
 // The caller's string is read, never written: it keeps its text whatever happens.
 STDMETHODIMP ControlObject::Wendrix_Start(BSTR* file_name, VARIANT_BOOL* result) {
-  if (!file_name || !result) return E_POINTER;
+  if (!file_name || !result) return Refuse(E_POINTER);
   return Call([&] { *result = control_->Wendrix_Start(win32::NarrowBstr(*file_name)); });
 }
 STDMETHODIMP ControlObject::get_AutoCalculateBuff(VARIANT_BOOL* value) {
@@ -74,7 +74,7 @@ STDMETHODIMP ControlObject::put_AutoCalculateBuff(VARIANT_BOOL value) {
   return Call([&] { control_->put_AutoCalculateBuff(value); });
 }
 STDMETHODIMP ControlObject::get_BufferPosition(VARIANT* value) {
-  if (!value) return E_POINTER;
+  if (!value) return Refuse(E_POINTER);
   VariantInit(value);
   return Call([&] { ToVariant(control_->get_BufferPosition(), value); });
 }
@@ -112,7 +112,7 @@ STDMETHODIMP ControlObject::put_ShowVUScale(VARIANT_BOOL value) {
   return Call([&] { control_->put_ShowVUScale(value); });
 }
 STDMETHODIMP ControlObject::get_dBLeft(VARIANT* value) {
-  if (!value) return E_POINTER;
+  if (!value) return Refuse(E_POINTER);
   VariantInit(value);
   return Call([&] { ToVariant(control_->get_dBLeft(), value); });
 }
@@ -120,7 +120,7 @@ STDMETHODIMP ControlObject::put_dBLeft(VARIANT value) {
   return Call([&] { control_->put_dBLeft(LenientValue(value)); });
 }
 STDMETHODIMP ControlObject::get_dBRight(VARIANT* value) {
-  if (!value) return E_POINTER;
+  if (!value) return Refuse(E_POINTER);
   VariantInit(value);
   return Call([&] { ToVariant(control_->get_dBRight(), value); });
 }

@@ -10,6 +10,16 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
+// Defaults or a saved form loaded under a running recording would change its format members
+// beneath it: refused, and nothing changes.
+bool Refused(const Control& control, HRESULT& hr) {
+  if (control.state().IsRecording == False) return false;
+  hr = ReportError(Error::Platform(static_cast<uint32_t>(E_UNEXPECTED),
+                                   "The control cannot take new properties while it records; "
+                                   "call Wendrix_Stop first"));
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -24,14 +34,16 @@ STDMETHODIMP ControlObject::GetClassID(CLSID* out) {
 
 STDMETHODIMP ControlObject::InitNew() {
   ComPtr<IUnknown> keep(Identity());
+  if (HRESULT hr; Refused(*control_, hr)) return hr;
   initialized_ = true;
   dirty_ = false;
   return Guard([&] { control_->InitProperties(); });
 }
 
 STDMETHODIMP ControlObject::Load(IPropertyBag* bag, IErrorLog* log) {
-  if (!bag) return E_POINTER;
+  if (!bag) return Refuse(E_POINTER);
   ComPtr<IUnknown> keep(Identity());
+  if (HRESULT hr; Refused(*control_, hr)) return hr;
   // A failed restore keeps what was read before the failure, as the core leaves it.
   initialized_ = true;
   dirty_ = false;
@@ -42,7 +54,7 @@ STDMETHODIMP ControlObject::Load(IPropertyBag* bag, IErrorLog* log) {
 }
 
 STDMETHODIMP ControlObject::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
-  if (!bag) return E_POINTER;
+  if (!bag) return Refuse(E_POINTER);
   HRESULT hr = Call([&] {
     HostPropertyBag host(bag, nullptr);
     control_->WriteProperties(host);
@@ -57,8 +69,9 @@ STDMETHODIMP ControlObject::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
 STDMETHODIMP ControlObject::IsDirty() { return dirty_ ? S_OK : S_FALSE; }
 
 STDMETHODIMP ControlObject::Load(IStream* stream) {
-  if (!stream) return E_POINTER;
+  if (!stream) return Refuse(E_POINTER);
   ComPtr<IUnknown> keep(Identity());
+  if (HRESULT hr; Refused(*control_, hr)) return hr;
   initialized_ = true;
   dirty_ = false;
   return Guard([&] {
@@ -68,7 +81,7 @@ STDMETHODIMP ControlObject::Load(IStream* stream) {
 }
 
 STDMETHODIMP ControlObject::Save(IStream* stream, BOOL clear_dirty) {
-  if (!stream) return E_POINTER;
+  if (!stream) return Refuse(E_POINTER);
   HRESULT hr = Call([&] {
     MemoryBag values;
     control_->WriteProperties(values);
@@ -82,7 +95,7 @@ STDMETHODIMP ControlObject::Save(IStream* stream, BOOL clear_dirty) {
 }
 
 STDMETHODIMP ControlObject::GetSizeMax(ULARGE_INTEGER* size) {
-  if (!size) return E_POINTER;
+  if (!size) return Refuse(E_POINTER);
   return Call([&] {
     MemoryBag values;
     control_->WriteProperties(values);
@@ -91,25 +104,25 @@ STDMETHODIMP ControlObject::GetSizeMax(ULARGE_INTEGER* size) {
 }
 
 STDMETHODIMP ControlObject::InitNew(IStorage* storage) {
-  if (!storage) return E_POINTER;
+  if (!storage) return Refuse(E_POINTER);
   return InitNew();
 }
 
 STDMETHODIMP ControlObject::Load(IStorage* storage) {
-  if (!storage) return E_POINTER;
+  if (!storage) return Refuse(E_POINTER);
   ComPtr<IStream> stream;
   HRESULT hr =
       storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return Refuse(hr);
   return Load(stream.Get());
 }
 
 STDMETHODIMP ControlObject::Save(IStorage* storage, BOOL) {
-  if (!storage) return E_POINTER;
+  if (!storage) return Refuse(E_POINTER);
   ComPtr<IStream> stream;
   HRESULT hr = storage->CreateStream(
       kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return Refuse(hr);
   return Save(stream.Get(), TRUE);
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "control/saved_state.h"
 #include "platform/container.h"
 
 namespace wendrix::com {
@@ -29,26 +30,7 @@ class HostPropertyBag : public PropertyBag {
   IErrorLog* log_;
 };
 
-// The values in memory, in the order written; the form the stream format reads and writes.
-class MemoryBag : public PropertyBag {
- public:
-  Variant ReadProperty(const std::string& key, const Variant& default_value) override;
-  void WriteProperty(const std::string& key, const Variant& value,
-                     const Variant& default_value) override;
-  const std::vector<std::pair<std::string, Variant>>& entries() const { return entries_; }
-
- private:
-  std::vector<std::pair<std::string, Variant>> entries_;
-};
-
-// The stream format, version 1, little-endian:
-//   "WDXP"  u16 version  u16 count  u32 body bytes
-//   count entries: u8 key length, key (ASCII), u16 variant type, value
-//     (Integer/Boolean 2 bytes, Long/Error/Single 4, Double/Currency 8, Empty none,
-//      String u32 length + UTF-8 bytes).
-// A reader of a later version keeps reading keys by name; a version-1 reader refuses a
-// later version (STG_E_OLDDLL) and anything malformed (STG_E_DOCFILECORRUPT).
-std::vector<uint8_t> SerializeBag(const MemoryBag& bag);
+// The byte form of control/saved_state.h on a stream.
 // Reads one saved state from the stream's position and leaves the position after it.
 MemoryBag ReadBag(IStream* stream);
 void WriteBag(IStream* stream, const MemoryBag& bag);

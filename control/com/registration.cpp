@@ -7,6 +7,7 @@
 
 #include "Wendrix_h.h"
 #include "control/com/module.h"
+#include "platform/win32/system_error.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ SYSKIND OwnSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
 
 HRESULT Register() {
   const std::wstring module = wendrix::com::ModulePath();
-  if (module.empty()) return HRESULT_FROM_WIN32(GetLastError());
+  if (module.empty()) return wendrix::win32::LastErrorHResult();
   const std::wstring clsid = L"CLSID\\" + GuidText(CLSID_DSWendrixControl);
   const struct {
     std::wstring path;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "control/com/module.h"
+#include "platform/win32/system_error.h"
 
 namespace wendrix::com {
 namespace {
@@ -38,7 +39,7 @@ HRESULT ControlWindow::Create(HWND parent, const RECT& position) {
   window_ = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left,
                             position.top, position.right - position.left,
                             position.bottom - position.top, parent, nullptr, ModuleHandle(), this);
-  if (!window_) return HRESULT_FROM_WIN32(GetLastError());
+  if (!window_) return win32::LastErrorHResult();
   HDC dc = GetDC(window_);
   scale_ = ScaleOf(dc);
   ReleaseDC(window_, dc);

@@ -12,7 +12,7 @@ Win32BinaryFile::Win32BinaryFile(UniqueFile file, std::string path)
     : file_(std::move(file)), path_(std::move(path)) {}
 
 std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path) {
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = FileNameWide("open", path);
   // Readers may look at the file meanwhile; no one else may write it.
   UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

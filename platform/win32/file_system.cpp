@@ -1,5 +1,6 @@
 #include "platform/win32/file_system.h"
 
+#include "platform/utf16.h"
 #include "platform/win32/binary_file.h"
 #include "platform/win32/mmio_file.h"
 #include "platform/win32/system_error.h"
@@ -16,6 +17,9 @@ std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryFile(const std::string& p
 }
 
 void Win32FileSystem::Remove(const std::string& path) {
+  // A name that cannot be passed exactly was never created, and another file must not go in
+  // its place (an unpaired surrogate would read as U+FFFD).
+  if (!FileNameProblem(path).empty()) return;
   if (DeleteFileW(Wide(path).c_str())) return;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;

@@ -1,6 +1,7 @@
 #include "platform/win32/message_box.h"
 
 #include "platform/error.h"
+#include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 
 namespace wendrix::win32 {
@@ -9,7 +10,7 @@ void ShowMessageBox(const std::string& text, HWND owner) {
   std::wstring wide = Wide(text);
   if (!owner) owner = GetActiveWindow();
   if (MessageBoxW(owner, wide.c_str(), L"Wendrix", MB_OK) == 0)
-    throw Error::Platform(HRESULT_FROM_WIN32(GetLastError()), "MessageBox");
+    throw Error::Platform(LastErrorHResult(), "MessageBox");
 }
 
 }  // namespace wendrix::win32

@@ -35,7 +35,7 @@ std::unique_ptr<MultimediaFile> MmioFile::Create(const std::string& path) {
   // which loses every character outside it. So the file is created here with its wide name,
   // and mmio works on that handle: a null name with the handle in adwInfo[0] makes the
   // standard DOS I/O procedure take the open file, and mmioClose closes it.
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = FileNameWide("create", path);
   UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) throw FileError("create", path, GetLastError());

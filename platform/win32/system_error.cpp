@@ -66,6 +66,11 @@ std::string HResultText(HRESULT hr) {
   return text + " (" + Hex(code) + ")";
 }
 
+HRESULT LastErrorHResult() {
+  const DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
 Error ComError(const char* api, HRESULT hr) {
   return Error::Platform(static_cast<uint32_t>(hr), std::string(api) + ": " + HResultText(hr));
 }

@@ -14,6 +14,10 @@ namespace wendrix::win32 {
 // the system describes it, always with the code in hex ("DSERR_NODRIVER (0x88780078): ...").
 std::string HResultText(HRESULT hr);
 
+// The HRESULT of a Win32 call that has just failed: its last error as an HRESULT, or E_FAIL
+// when it set none (HRESULT_FROM_WIN32(0) would be S_OK, a failure read as success).
+HRESULT LastErrorHResult();
+
 // The platform error for a failing COM call: Error::Platform(hr, "<api>: <text>").
 Error ComError(const char* api, HRESULT hr);
 

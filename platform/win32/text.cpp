@@ -2,6 +2,9 @@
 
 #include <new>
 
+#include "platform/error.h"
+#include "platform/utf16.h"
+
 namespace wendrix::win32 {
 
 std::wstring Wide(const std::string& utf8) {
@@ -13,17 +16,25 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 std::string Narrow(const wchar_t* utf16, size_t length) {
-  if (!utf16 || length == 0) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, utf16, static_cast<int>(length), nullptr, 0, nullptr,
-                              nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, utf16, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-  return out;
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return Utf8FromUtf16(reinterpret_cast<const char16_t*>(utf16), utf16 ? length : 0);
 }
 
 std::string Narrow(const std::wstring& utf16) { return Narrow(utf16.data(), utf16.size()); }
 
 std::string NarrowBstr(BSTR text) { return Narrow(text, text ? SysStringLen(text) : 0); }
+
+std::wstring FileNameWide(const char* verb, const std::string& path) {
+  const std::string problem = FileNameProblem(path);
+  if (!problem.empty()) {
+    std::string shown = path;
+    for (char& c : shown)
+      if (c == '\0') c = '?';
+    throw Error(errc::BadFileName,
+                std::string("Cannot ") + verb + " \"" + shown + "\": " + problem);
+  }
+  return Wide(path);
+}
 
 BSTR AllocBstr(const std::string& utf8) {
   std::wstring w = Wide(utf8);

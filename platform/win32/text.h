@@ -11,8 +11,12 @@ namespace wendrix::win32 {
 std::wstring Wide(const std::string& utf8);
 std::string Narrow(const wchar_t* utf16, size_t length);
 std::string Narrow(const std::wstring& utf16);
+// Unpaired surrogates keep their code unit (platform/utf16.h), so a name can be checked.
 // A null BSTR reads as the empty string.
 std::string NarrowBstr(BSTR text);
+// A path exactly as the file system must see it; throws Error 52 "Bad file name or number",
+// `Cannot <verb> "<path>": <why>`, when it cannot be passed exactly (FileNameProblem).
+std::wstring FileNameWide(const char* verb, const std::string& path);
 // A new BSTR (the caller frees it); throws std::bad_alloc when there is no memory.
 BSTR AllocBstr(const std::string& utf8);
 

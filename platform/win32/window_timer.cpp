@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/win32/system_error.h"
 
 namespace wendrix::win32 {
 namespace {
@@ -31,8 +32,7 @@ WindowTimer::WindowTimer(std::function<void()> on_tick) : on_tick_(std::move(on_
   RegisterClassExW(&wc);  // fails harmlessly when the class exists already
   window_ =
       CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
-  if (!window_)
-    throw Error::Platform(HRESULT_FROM_WIN32(GetLastError()), "CreateWindowEx: timer window");
+  if (!window_) throw Error::Platform(LastErrorHResult(), "CreateWindowEx: timer window");
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -95,7 +95,7 @@ void WindowTimer::Apply() {
     // Setting the timer again restarts its period, as changing a running timer's interval does.
     if (!SetTimer(Target(), TargetId(), static_cast<UINT>(interval_),
                   host_window_ ? &WindowTimer::TimerProc : nullptr))
-      throw Error::Platform(HRESULT_FROM_WIN32(GetLastError()), "SetTimer");
+      throw Error::Platform(LastErrorHResult(), "SetTimer");
   } else if (running_) {
     KillTimer(Target(), TargetId());
   }
