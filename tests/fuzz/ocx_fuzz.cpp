@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "Wendrix_h.h"
+#include "tests/win/memory_bag.h"
 
 namespace {
 
@@ -341,31 +342,7 @@ VARIANT RandomVariant(Random& r, Arena& arena, int depth = 0) {
 }
 
 // --- a host's property bag -----------------------------------------------------------------
-class Bag final : public IPropertyBag {
- public:
-  ~Bag() {
-    for (auto& [key, value] : values) VariantClear(&value);
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (riid != IID_IUnknown && riid != IID_IPropertyBag) return *out = nullptr, E_NOINTERFACE;
-    *out = this;
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    if (!value) return E_POINTER;
-    auto it = values.find(name);
-    if (it == values.end()) return E_INVALIDARG;
-    return VariantCopyInd(value, &it->second);
-  }
-  STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
-    VARIANT& slot = values[name];
-    VariantClear(&slot);
-    return VariantCopy(&slot, value);
-  }
-  std::map<std::wstring, VARIANT> values;
-};
+using Bag = wendrix::test::MemoryBag;
 
 const wchar_t* const kKeys[] = {L"Enabled",        L"BufferLength",  L"SamplesPerSecond",
                                 L"NumChannels",    L"BitsPerSample", L"AutoCalculateBuff",

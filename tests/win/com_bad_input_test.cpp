@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/win/com_fixture.h"
+#include "tests/win/memory_bag.h"
 
 namespace wendrix::com_test {
 namespace {
@@ -14,31 +15,7 @@ namespace {
 constexpr DISPID kInit = 0x6003001A, kUnInit = 0x6003001B, kStart = 0x6003001C, kStop = 0x60030014,
                  kEnabled = 0x6803000D, kSamples = 0x6803000C, kDbLeft = 0x68030001;
 
-// A host's property bag holding the values it was given.
-class Bag final : public IPropertyBag {
- public:
-  ~Bag() {
-    for (auto& [key, value] : values) VariantClear(&value);
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (riid != IID_IUnknown && riid != IID_IPropertyBag) return *out = nullptr, E_NOINTERFACE;
-    *out = this;
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    auto it = values.find(name);
-    return it == values.end() ? E_INVALIDARG : VariantCopy(value, &it->second);
-  }
-  STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
-    VARIANT& slot = values[name];
-    VariantClear(&slot);
-    return VariantCopy(&slot, value);
-  }
-  void Put(const wchar_t* name, Var value) { Write(name, &value.v); }
-  std::map<std::wstring, VARIANT> values;
-};
+using Bag = test::MemoryBag;
 
 Var Typed(VARTYPE vt, double value) {
   Var v = Var::R8(value);
@@ -57,7 +34,7 @@ TEST(ComBadInput, ARestoredRateOutsideTheTwelveFailsInitWith380) {
     SCOPED_TRACE(rate);
     ComPtr<IDispatch> control = CreateControl();
     Bag bag;
-    bag.Put(L"SamplesPerSecond", Var::I4(rate));
+    bag.Write(L"SamplesPerSecond", &Var::I4(rate));
     ASSERT_EQ(Load(control.Get(), bag), S_OK);
     Outcome init;
     Invoke(control.Get(), kInit, DISPATCH_METHOD, {}, init);
@@ -77,13 +54,13 @@ TEST(ComBadInput, BagValuesKeepTheirTypeAndANullIsATypeMismatch) {
   Bag bag;
   Var null;
   V_VT(&null.v) = VT_NULL;
-  bag.Put(L"NumChannels", std::move(null));
+  bag.Write(L"NumChannels", &null);
   EXPECT_EQ(static_cast<ULONG>(Load(control.Get(), bag)), 0x800A000Du);
 
   Bag typed;
-  typed.Put(L"dBLeft", Typed(VT_DATE, 45000.5));
-  typed.Put(L"dBRight", Typed(VT_DECIMAL, -12.25));
-  typed.Put(L"BufferPosition", Typed(VT_UI4, 4000000000.0));
+  typed.Write(L"dBLeft", &Typed(VT_DATE, 45000.5));
+  typed.Write(L"dBRight", &Typed(VT_DECIMAL, -12.25));
+  typed.Write(L"BufferPosition", &Typed(VT_UI4, 4000000000.0));
   ASSERT_EQ(Load(control.Get(), typed), S_OK);
   Outcome level;
   Invoke(control.Get(), kDbLeft, DISPATCH_PROPERTYGET, {}, level);
@@ -188,7 +165,7 @@ TEST(ComBadInput, NoReloadWhileRecordingAndNoFileUnderAnotherName) {
   ASSERT_EQ(start.hr, S_OK);
   ASSERT_EQ(V_BOOL(&start.result.v), VARIANT_TRUE);
   Bag bag;
-  bag.Put(L"SamplesPerSecond", Var::I4(11025));
+  bag.Write(L"SamplesPerSecond", &Var::I4(11025));
   EXPECT_EQ(Load(control.Get(), bag), E_UNEXPECTED);
   EXPECT_FALSE(TakeErrorInfo().description.empty());
   ComPtr<IPersistStreamInit> fresh;

@@ -7,46 +7,12 @@
 #include <random>
 
 #include "tests/win/com_fixture.h"
+#include "tests/win/memory_bag.h"
 
 namespace wendrix::com_test {
 namespace {
 
-// A host's property bag: keeps what is written, in order, and reads it back.
-class Bag final : public IPropertyBag {
- public:
-  ~Bag() {
-    for (auto& [key, value] : values) VariantClear(&value);
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (riid != IID_IUnknown && riid != IID_IPropertyBag) return *out = nullptr, E_NOINTERFACE;
-    *out = this;
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    if (fail_reads) return fail_reads;
-    auto it = values.find(name);
-    if (it == values.end()) return E_INVALIDARG;
-    return VariantCopy(value, &it->second);
-  }
-  STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
-    order.push_back(name);
-    VARIANT& slot = values[name];
-    VariantClear(&slot);
-    return VariantCopy(&slot, value);
-  }
-  void Put(const wchar_t* name, Var value) {
-    VARIANT& slot = values[name];
-    VariantClear(&slot);
-    slot = value.v;
-    VariantInit(&value.v);
-  }
-
-  std::map<std::wstring, VARIANT> values;
-  std::vector<std::wstring> order;
-  HRESULT fail_reads = S_OK;
-};
+using Bag = test::MemoryBag;
 
 LONG Get(IDispatch* control, DISPID id) {
   Outcome out;
@@ -192,7 +158,7 @@ TEST(ComPersistence, ValuesARestoreCannotTakeFailWithTheirErrorNumbers) {
     ComPtr<IPersistPropertyBag> persist;
     ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
     Bag bag;
-    bag.Put(L"Enabled", Var::Bool(true));
+    bag.Write(L"Enabled", &Var::Bool(true));
     VARIANT copy;
     VariantInit(&copy);
     VariantCopy(&copy, const_cast<VARIANT*>(&row.value.v));
