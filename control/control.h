@@ -134,8 +134,9 @@ class Control {
   std::string AppendSilence(int64_t count, int64_t transfer_bytes);
   // A drain period or more has passed on the capture clock since the ring was last read.
   bool DrainOverdue();
-  // Refuses a ring that Timer1 cannot read often enough (380 naming BufferLength).
-  void CheckTimerServesRing() const;
+  // Refuses a ring of `ring_bytes` in `format` that Timer1 cannot read often enough (380
+  // naming BufferLength).
+  void CheckTimerServesRing(int32_t ring_bytes, const WaveFormat& format) const;
   // After a failed transfer the drain runs on every tick, at a fifth of the interval while
   // the meter is hidden, until a transfer succeeds; `on` false ends that.
   void SetDrainRetry(bool on);

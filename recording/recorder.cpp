@@ -56,12 +56,14 @@ Boolean Control::Init_DSWendrix() {
   // A restored form may hold any format; only the supported ones may reach the device.
   CheckDeviceFormat(s_.SampleRate, s_.ChannelCount, s_.SampleBits, s_.AutoBufferSize != False,
                     s_.BufferBytes);
+  const WaveFormat format = DeriveDeviceFormat(s_.SampleRate, s_.ChannelCount, s_.SampleBits);
+  CheckTimerServesRing(s_.AutoBufferSize != False ? format.nAvgBytesPerSec : s_.BufferBytes,
+                       format);
   // Releasing the recorder first also stops and finishes a running recording.
   if (s_.DeviceReady != False) UnInit_DSWendrix();
   ApplyLayout();
-  s_.DeviceFormat = DeriveDeviceFormat(s_.SampleRate, s_.ChannelCount, s_.SampleBits);
+  s_.DeviceFormat = format;
   if (s_.AutoBufferSize != False) s_.BufferBytes = s_.DeviceFormat.nAvgBytesPerSec;
-  CheckTimerServesRing();
   s_.RecorderDevice = p_.capture.CreateDefaultDevice();
   s_.BufferDesc = CaptureBufferDesc{kBufferDescSize, 0, static_cast<uint32_t>(s_.BufferBytes), 0,
                                     &s_.DeviceFormat};
@@ -104,16 +106,16 @@ Boolean Control::UnInit_DSWendrix() {
   return True;
 }
 
-void Control::CheckTimerServesRing() const {
-  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+void Control::CheckTimerServesRing(int32_t ring_bytes, const WaveFormat& format) const {
+  const int32_t rate = format.nAvgBytesPerSec;
   const int64_t tick_us = p_.timer.GranularityMicroseconds();
-  const int64_t least = MinimumRingBytes(tick_us, rate, s_.DeviceFormat.nBlockAlign);
-  if (s_.BufferBytes >= least) return;
+  const int64_t least = MinimumRingBytes(tick_us, rate, format.nBlockAlign);
+  if (ring_bytes >= least) return;
   char figures[96];
   std::snprintf(figures, sizeof figures, "%.1f ms; its ticks come at best every %.1f ms",
-                static_cast<double>(s_.BufferBytes) * 1000.0 / rate, tick_us / 1000.0);
+                static_cast<double>(ring_bytes) * 1000.0 / rate, tick_us / 1000.0);
   throw Error(errc::InvalidPropertyValue,
-              "Invalid property value: a BufferLength of " + std::to_string(s_.BufferBytes) +
+              "Invalid property value: a BufferLength of " + std::to_string(ring_bytes) +
                   " bytes is too short for the timer that reads it at " + std::to_string(rate) +
                   " bytes per second: the buffer lasts " + figures +
                   ", so BufferLength must be at least " + std::to_string(least) + " bytes");
