@@ -11,7 +11,8 @@
 //
 // The last three make the host misbehave as real form code does: a level-event handler that
 // pumps messages for MS milliseconds (DoEvents, a modal form), a user interface thread that
-// stops delivering messages for MS milliseconds S seconds into the recording, and a form that
+// stops delivering messages for MS milliseconds, S seconds after the device first delivered
+// (1.5 unless given), and a form that
 // lets the recording control go without stopping it.
 //
 // Exit status: 0 done; 1 bad command line; 2 the control could not be created or driven;
@@ -683,7 +684,8 @@ int Record(Form& f) {
   Print("recording \"%s\" for %.1f s\n", Utf8(take).c_str(), o.seconds);
   const double capture_began = WaitForCapture(f, started + o.seconds);
   if (o.block_ms > 0) {
-    PumpUntil(started + o.block_at, f, true);
+    // Counted from the device's first bytes, so that the stall always falls into audio.
+    PumpUntil(capture_began + o.block_at, f, true);
     Print("blocking the message loop for %ld ms\n", o.block_ms);
     Sleep(static_cast<DWORD>(o.block_ms));
   }
