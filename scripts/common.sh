@@ -47,6 +47,16 @@ wendrix_wine_prefix() {
   ) 9>"$WINEPREFIX.lock"
 }
 
+# Keeps the prefix's server, and Wine's own services with it, running until wendrix_wine_stop.
+# Without it the server ends a moment after each program and a program started in that moment
+# can be killed by the server's shutdown while it starts ("ShellExecuteEx failed: Internal
+# error"). The services are started here, with no terminal or pipe of the caller's to inherit.
+wendrix_wine_keep() {
+  wendrix_wine_prefix
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
 # Stops the prefix's server and every Windows process in it, and waits until they are gone.
 wendrix_wine_stop() {
   wendrix_wine_env
