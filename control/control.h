@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "control/state.h"
@@ -15,6 +16,9 @@
 #include "platform/variant.h"
 
 namespace wendrix {
+
+struct RingRead;
+struct RingReadFacts;
 
 // The services a control instance uses; they must outlive it.
 struct Platform {
@@ -123,6 +127,8 @@ class Control {
   // The stop sequence, OnStop included. `reinit_if_pending`: re-create the recorder when a
   // setting changed during the recording (not when the recorder is being released anyway).
   void StopRecording(bool reinit_if_pending);
+  // Raises a device's failure at the end of a stop; a device that is gone is named as such.
+  [[noreturn]] void RaiseDeviceFailure(const std::exception_ptr& failure);
   // Puts a failed start back to the ready state: no capture, no open file, no timer.
   void RollBackStart();
   // Steps 2 to 16 of the drain; `report` false keeps failures silent (destruction).
@@ -132,6 +138,30 @@ class Control {
   // limit), naming `transfer_bytes`.
   std::string AppendToFile(const uint8_t* data, int64_t count, int64_t transfer_bytes);
   std::string AppendSilence(int64_t count, int64_t transfer_bytes);
+  // Bytes of the recording's format in `microseconds` (0 for less than nothing).
+  int64_t BytesIn(int64_t microseconds) const;
+  // How far the device's delivery lies behind the clock at `time`, in bytes.
+  int64_t LatenessAt(int64_t time) const;
+  // At the last read the device's position had stood still for longer than any period.
+  bool DeviceWasFrozen() const;
+  // What a read at `now` may take, from the positions (`shown` new bytes, the capture
+  // position `gap` bytes ahead) and the clock.
+  RingReadFacts ReadFacts(int64_t shown, int64_t gap, int64_t now) const;
+  // Whether the newest bytes of the last transfer, still before the read position, were
+  // written over since (the read position is `gap` bytes behind the capture position).
+  bool RingChangedSinceLastRead(int64_t gap);
+  // Counts audio lost in one read (`silence_written` of it reached the file as silence) and
+  // returns the report of the recording's first loss, when `report` lets it be shown.
+  std::string AccountLoss(const RingRead& got, int64_t silence_written, int64_t n, bool report);
+  // What the file holds for `lost` bytes of which `silence` were written as silence.
+  std::string SilenceClause(int64_t lost, int64_t silence) const;
+  // At the end of a recording: the total of the losses no report has told yet, or "".
+  std::string LossTotalReport();
+  // The one report of a recording whose device stopped or was removed (`why`), or "" when it
+  // was given already.
+  std::string DeviceGoneReport(const std::string& why, int64_t n);
+  // Shows a report box; a container that cannot show one is not told again.
+  void ShowReport(const std::string& text);
   // A drain period or more has passed on the capture clock since the ring was last read.
   bool DrainOverdue();
   // Refuses a ring of `ring_bytes` in `format` that Timer1 cannot read often enough (380

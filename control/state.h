@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/variant.h"
 #include "platform/wave_format.h"
+#include "recording/ring.h"
 
 namespace wendrix {
 
@@ -62,8 +63,24 @@ struct ControlState {
   Boolean FileCreated = False;      // this start created (or truncated) the output file
   Boolean TickRunning = False;      // a tick runs: a tick inside it (a pumping handler) only drains
   Boolean DeviceFlowing = False;    // the read position has moved since the recording started
-  Boolean LossReported = False;     // this recording has reported audio lost to a stalled host
+  Boolean DeviceLostReported = False;  // this recording has reported a stopped or removed device
+  int64_t CaptureStartTime = 0;     // capture clock (us) when RecorderBuffer was started
   int64_t LastReadTime = 0;         // capture clock (us) when the ring was read up to DrainOffset
+  int64_t LastMoveTime = 0;         // capture clock (us) when the read position last moved
+  int64_t DeliveredBytes = 0;       // what the device delivered up to DrainOffset, losses included
+  // How far the device's delivery lies behind the clock, in bytes: its recent least (which
+  // follows a device clock that drifts), and its least since Start (0 or less).
+  WindowMinimum LatenessFloor{5000000};
+  int64_t LatenessLeast = 0;
+  int64_t LastGap = 0;              // bytes the capture position ran ahead of the read position
+  // Audio the device produced that this recording could not read: how often, how much, how much
+  // of it the file holds as silence, how much the first report told, and whether any amount was
+  // only the least the clock makes certain.
+  int32_t LossCount = 0;
+  int64_t LostBytes = 0;
+  int64_t SilenceBytes = 0;
+  int64_t LostBytesReported = 0;
+  Boolean LossAtLeast = False;
   uint32_t RecordingSerial = 0;     // counts started recordings
   std::string ReportedDrainFault;   // the drain failure last reported in this recording
 };

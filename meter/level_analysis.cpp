@@ -98,9 +98,16 @@ void Control::MeterSlice(float p) {
   Try([&] { PaintBar(Bank::Left, left); });
   if (stereo) Try([&] { PaintBar(Bank::Right, right); });
 
+  // A handler that stops the recording (or releases the recorder) has had the meter cleared:
+  // nothing of this slice may light it again or come after OnStop.
+  const uint32_t serial = s_.RecordingSerial;
+  const Boolean recording = s_.IsRecording;
+  const auto ended = [&] { return s_.RecordingSerial != serial || s_.IsRecording != recording; };
   Try([&] { p_.container.RaiseEvent(Event::dBOnChangeLeft); });
+  if (ended()) return;
   if (s_.ChannelCount == 2) {
     Try([&] { p_.container.RaiseEvent(Event::dBOnChangeRight); });
+    if (ended()) return;
     s_.LevelRightDb = Variant::Cy(right);
     if (right > kLampThreshold) Try([&] { LightLamp(Bank::Right); });
   }

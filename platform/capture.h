@@ -71,6 +71,11 @@ class CaptureSystem {
   virtual ~CaptureSystem() = default;
   // Opens the default recording device; fails when there is none.
   virtual std::shared_ptr<CaptureDevice> CreateDefaultDevice() = 0;
+  // The longest a ring buffer may take after Start to deliver its first bytes. Under Wine with
+  // PulseAudio a new stream delivers after 0.2 to 0.9 s; on Windows, DirectSound capture runs
+  // on a shared-mode audio stream that delivers within a few device periods (tens of
+  // milliseconds), longer for some wireless headsets: one second covers both.
+  virtual int64_t MaxStartDelayMicroseconds() { return 1000000; }
   // A monotonic clock in microseconds, running at the pace at which the devices record: the
   // recorder tells from it how much audio a running buffer produced between two reads. Never
   // fails; only differences between two readings mean anything.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/control.h"
+#include "platform/device_errors.h"
 #include "platform/error.h"
 #include "recording/flag_scope.h"
 #include "recording/ring.h"
@@ -19,6 +20,13 @@ static_assert(std::endian::native == std::endian::little,
               "SampleWords is filled byte for byte as little-endian words");
 
 constexpr const char* kReportPrefix = "private update wendrix Error: ";
+
+// A gap gets at most this much silence: filling a machine's sleep or a debugger's pause whole
+// would hold the host's thread for seconds and the file for gigabytes.
+constexpr int64_t kMaxSilenceSeconds = 10;
+// The shortest stand-still of a flowing device's position that counts as a stopped device,
+// however short its ring: devices deliver in periods of up to about half a second.
+constexpr int64_t kLeastFreezeMicroseconds = 700000;
 
 // "3.000": seconds with three decimals, whatever the host's locale.
 std::string Seconds(int64_t bytes, int32_t bytes_per_second) {
@@ -91,6 +99,119 @@ std::string Control::AppendSilence(int64_t count, int64_t transfer_bytes) {
   return text;
 }
 
+int64_t Control::BytesIn(int64_t microseconds) const {
+  return microseconds > 0 ? microseconds * s_.DeviceFormat.nAvgBytesPerSec / 1000000 : 0;
+}
+
+int64_t Control::LatenessAt(int64_t time) const {
+  return BytesIn(time - s_.CaptureStartTime) - s_.DeliveredBytes;
+}
+
+bool Control::DeviceWasFrozen() const {
+  return s_.LastReadTime - s_.LastMoveTime > kLeastFreezeMicroseconds;
+}
+
+RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const {
+  RingReadFacts f;
+  f.shown = shown;
+  f.gap = gap;
+  f.ring = s_.BufferDesc.dwBufferBytes;
+  f.frame = s_.DeviceFormat.nBlockAlign;
+  // Positions move in whole frames and the clock is read a little after them. The capture
+  // position is what cannot run ahead of real time; the read position may also catch up on
+  // what lay between the two at the last read.
+  const int64_t slack = 2 * int64_t{f.frame} + BytesIn(2000) + s_.LastGap;
+  const int64_t elapsed = BytesIn(now - s_.LastReadTime);
+  if (s_.DeviceFlowing == False) {
+    // Before its first bytes the device may have waited up to its start delay.
+    f.possible = BytesIn(now - s_.CaptureStartTime) + slack;
+    f.likely = f.possible;
+    f.certain = std::max<int64_t>(
+        BytesIn(now - s_.CaptureStartTime - p_.capture.MaxStartDelayMicroseconds()) - gap -
+            slack,
+        0);
+    return f;
+  }
+  // Since Start the device cannot have delivered more than real time (give or take a device
+  // clock that runs a little fast).
+  const int64_t lateness = LatenessAt(s_.LastReadTime);
+  f.possible = elapsed + lateness - s_.LatenessLeast + slack;
+  // Beyond what the clock says came since the last read, a read finds what the device held
+  // back then: how much later it was than it has lately been at best (a device that delivers
+  // in periods is up to a period late). A device that had stood still for longer than any
+  // period was frozen: what it missed meanwhile never comes.
+  const int64_t floor = s_.LatenessFloor.Least();
+  const int64_t backlog = DeviceWasFrozen() || floor == WindowMinimum::kNone
+                              ? 0
+                              : std::max<int64_t>(lateness - floor, 0);
+  f.likely = elapsed + backlog + slack;
+  f.certain = f.likely;
+  return f;
+}
+
+std::string Control::AccountLoss(const RingRead& got, int64_t silence_written, int64_t n,
+                                  bool report) {
+  ++s_.LossCount;
+  s_.LostBytes += got.lost;
+  s_.SilenceBytes += silence_written;
+  if (got.at_least) s_.LossAtLeast = True;
+  if (s_.LossCount != 1 || !report) return {};
+  s_.LostBytesReported = got.lost;
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  return kReportPrefix + std::string(got.at_least ? "at least " : "") + Seconds(got.lost, rate) +
+         " seconds of audio were lost: the recording was not read for longer than its buffer "
+         "lasts (the host held up the control's timer), and " +
+         s_.OutputFileName + SilenceClause(got.lost, silence_written) +
+         ". Bytes in this transfer: " + std::to_string(n);
+}
+
+std::string Control::SilenceClause(int64_t lost, int64_t silence) const {
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  if (silence == lost) return " holds silence in their place";
+  if (silence == 0) return " takes no more audio, so they are not in it";
+  return " holds " + Seconds(silence, rate) + " seconds of silence for them" +
+         (s_.AppendEnded != False ? " and takes no more audio"
+                                  : " (a gap is filled with at most " +
+                                        std::to_string(kMaxSilenceSeconds) + " seconds)");
+}
+
+std::string Control::LossTotalReport() {
+  if (s_.LostBytes <= s_.LostBytesReported) return {};
+  s_.LostBytesReported = s_.LostBytes;
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  const std::string times =
+      s_.LossCount == 1 ? "once" : std::to_string(s_.LossCount) + " times";
+  return std::string(kReportPrefix) + "audio was lost " + times + " in this recording, " +
+         (s_.LossAtLeast != False ? "at least " : "") + Seconds(s_.LostBytes, rate) +
+         " seconds in all; " + s_.OutputFileName + SilenceClause(s_.LostBytes, s_.SilenceBytes) +
+         ".";
+}
+
+std::string Control::DeviceGoneReport(const std::string& why, int64_t n) {
+  if (s_.DeviceLostReported != False) return {};
+  s_.DeviceLostReported = True;
+  return std::string(kReportPrefix) + why + "; " + s_.OutputFileName +
+         " keeps what was recorded before. Bytes in this transfer: " + std::to_string(n);
+}
+
+bool Control::RingChangedSinceLastRead(int64_t gap) {
+  // The last transfer's bytes ended where the read position stands; compare its newest ones
+  // with what the ring holds there now.
+  const int64_t ring = s_.BufferDesc.dwBufferBytes;
+  const int64_t taken = static_cast<int64_t>(s_.SampleBytes.size()) - 1;
+  const int64_t length = std::min<int64_t>({taken, ring - gap, 4096});
+  if (length <= 0) return false;
+  const auto from = static_cast<uint32_t>((s_.DrainOffset - length + ring) % ring);
+  LockedRegion first;
+  LockedRegion second;
+  s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(length), first, second);
+  const uint8_t* kept = s_.SampleBytes.data() + (taken - length);
+  const bool changed = std::memcmp(kept, first.data, first.size) != 0 ||
+                       (second.size != 0 && std::memcmp(kept + first.size, second.data, second.size) != 0);
+  s_.RecorderBuffer->Unlock(first, second);
+  return changed;
+}
+
 void Control::TransferNewBytes(bool report) {
   int64_t n = 0;
   std::string text;   // the report, when there is one
@@ -108,28 +229,45 @@ void Control::TransferNewBytes(bool report) {
 
       // The ring length is the one the buffer was created with, not today's BufferLength.
       const int64_t ring = s_.BufferDesc.dwBufferBytes;
-      const int64_t read = s_.DrainOffset + RingDistance(s_.DrainOffset, read_position, ring);
-      if (read > INT32_MAX) throw Error(errc::Overflow);
-      s_.ReadCursor = static_cast<int32_t>(read);
-      n = read - s_.DrainOffset;
-      // Positions repeat every ring: when the host held the ticks up for longer than the ring
-      // lasts, the clock tells how many whole rings the device wrote over unread. LastReadTime
-      // is when the device stood at DrainOffset. A new capture stream may take most of a
-      // second to deliver its first bytes, so until it has, that time is taken from its
-      // first move, counted back, and not from the start.
-      const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-      if (s_.DeviceFlowing == False && n > 0) {
-        s_.DeviceFlowing = True;
-        s_.LastReadTime = now - n * 1000000 / rate;
+      if (read_position < 0 || read_position >= ring || device_position < 0 ||
+          device_position >= ring) {
+        throw Error(errc::InvalidProcedureCall,
+                    "IDirectSoundCaptureBuffer::GetCurrentPosition reported " +
+                        std::to_string(device_position) + " and " +
+                        std::to_string(read_position) + ", outside the ring buffer; ");
       }
-      const int64_t lost =
-          s_.DeviceFlowing != False ? LostRings(now - s_.LastReadTime, rate, n, ring) : 0;
+      const int64_t shown = RingDistance(s_.DrainOffset, read_position, ring);
+      const int64_t gap = RingDistance(read_position, device_position, ring);
+      if (s_.DrainOffset + shown > INT32_MAX) throw Error(errc::Overflow);
+      s_.ReadCursor = static_cast<int32_t>(s_.DrainOffset + shown);
+      RingReadFacts facts = ReadFacts(shown, gap, now);
+      // A position that stands where it stood after the clock says a ring or more passed is a
+      // stopped device or one exactly whole rings on: the ring's bytes tell which.
+      if (shown == 0 && facts.likely >= ring) facts.wrapped = RingChangedSinceLastRead(gap);
+      const RingRead got = AccountRingRead(facts);
+      n = got.kept;
 
-      if (n > 0) {
+      if (got.delivered == 0 && !got.behind) {
+        // A position that stands still for longer than the ring lasts while the ticks come on
+        // time is a device that stopped delivering.
+        const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+        const int64_t ring_us = ring * 1000000 / rate;
+        const int64_t limit = s_.DeviceFlowing != False
+                                  ? std::max<int64_t>(ring_us, kLeastFreezeMicroseconds)
+                                  : ring_us + p_.capture.MaxStartDelayMicroseconds();
+        if (now - s_.LastMoveTime > limit && now - s_.LastReadTime <= ring_us) {
+          text = DeviceGoneReport("the recording device has delivered no sound for " +
+                                      Seconds(now - s_.LastMoveTime, 1000000) +
+                                      " seconds: it stopped or was removed",
+                                  0);
+        }
+      }
+      if (got.kept > 0) {
+        // The newest `kept` bytes end at the read position; anything older was written over.
+        const auto from = static_cast<uint32_t>((read_position - got.kept + ring) % ring);
         LockedRegion first;
         LockedRegion second;
-        s_.RecorderBuffer->Lock(static_cast<uint32_t>(s_.DrainOffset), static_cast<uint32_t>(n),
-                                first, second);
+        s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(n), first, second);
         if (int64_t{first.size} + second.size != n) {
           try {
             s_.RecorderBuffer->Unlock(first, second);
@@ -160,26 +298,44 @@ void Control::TransferNewBytes(bool report) {
         s_.RecorderBuffer->Unlock(first, second);
       }
 
-      // The lost rings go into the file as silence before the bytes that follow them, so
-      // that everything after the gap keeps its place in time.
-      if (lost > 0) text = AppendSilence(lost * ring, n);
-      if (n > 0 && text.empty()) text = AppendToFile(s_.SampleBytes.data(), n, n);
-      if (lost > 0 && text.empty() && s_.LossReported == False) {
-        s_.LossReported = True;
-        text = kReportPrefix + Seconds(lost * ring, rate) +
-               " seconds of audio were lost: the recording was not read for longer than its "
-               "buffer lasts (the host held up the control's timer), and " +
-               s_.OutputFileName + " holds silence in their place. Bytes in this transfer: " +
-               std::to_string(n);
+      // What was written over goes into the file as silence before the bytes that follow it,
+      // so that everything after the gap keeps its place in time. A long gap (a machine that
+      // slept, a debugger) gets a bounded span, so that no tick writes for long.
+      std::string file_text;
+      if (got.lost > 0) {
+        const int64_t recorded = s_.BytesRecorded;
+        const int64_t frame = std::max<int64_t>(s_.FileFormat.nBlockAlign, 1);
+        const int64_t most = int64_t{s_.DeviceFormat.nAvgBytesPerSec} * kMaxSilenceSeconds;
+        file_text = AppendSilence(std::min(got.lost, most / frame * frame), n);
+        text = AccountLoss(got, s_.BytesRecorded - recorded, n, report);
       }
-      s_.DrainOffset = static_cast<int32_t>(AdvanceRingOffset(s_.DrainOffset, n, ring));
+      if (n > 0 && file_text.empty()) file_text = AppendToFile(s_.SampleBytes.data(), n, n);
+      if (!file_text.empty()) text = text.empty() ? file_text : text + "\n\n" + file_text;
+
+      if (got.delivered > 0) {
+        // After a freeze the device is later for good: its lateness is measured afresh.
+        if (DeviceWasFrozen()) s_.LatenessFloor.Reset();
+        s_.DeviceFlowing = True;
+        s_.LastMoveTime = now;
+        s_.DeliveredBytes += got.delivered;
+        s_.LatenessFloor.Add(now, LatenessAt(now));
+        s_.LatenessLeast = std::min(s_.LatenessLeast, LatenessAt(now));
+        s_.DrainOffset = read_position;
+      }
+      if (!got.behind) s_.LastGap = gap;
       s_.LastReadTime = now;
       s_.ReportedDrainFault.clear();
       SetDrainRetry(false);
     } catch (const Error& e) {
       // The offset stays: the next transfer asks for the same bytes again.
       cause = std::to_string(e.number()) + " " + e.description();
-      text = kReportPrefix + e.description() + std::to_string(n);
+      if (IsDeviceGone(e.hresult())) {
+        text = DeviceGoneReport("the recording device stopped or was removed (" +
+                                    e.description() + ")",
+                                n);
+      } else {
+        text = kReportPrefix + e.description() + std::to_string(n);
+      }
     } catch (const std::exception& e) {
       cause = e.what();
       text = kReportPrefix + std::string(e.what()) + std::to_string(n);
@@ -193,6 +349,10 @@ void Control::TransferNewBytes(bool report) {
     if (cause == s_.ReportedDrainFault) return;
     s_.ReportedDrainFault = cause;
   }
+  ShowReport(text);
+}
+
+void Control::ShowReport(const std::string& text) {
   // The report comes last, with the transfer over: while it is open the host may deliver
   // ticks, whose transfers go on, or stop the recording; nothing here runs after it.
   try {

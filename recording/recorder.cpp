@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "control/control.h"
+#include "platform/device_errors.h"
 #include "platform/error.h"
 #include "recording/flag_scope.h"
 #include "recording/format.h"
@@ -168,8 +169,6 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.AppendEnded = False;
     s_.ReportedDrainFault.clear();
     s_.DrainRetry = False;
-    s_.DeviceFlowing = False;
-    s_.LossReported = False;
     s_.FileCreated = False;
     p_.container.RaiseEvent(Event::OnStart);
     // The host's handler may have stopped this recording, or stopped it and started another.
@@ -178,6 +177,8 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     WriteWaveHeader();
     CreateDataChunk();
     s_.FileNeedsFinish = True;
+    // The device cannot deliver anything recorded before this moment.
+    s_.CaptureStartTime = p_.capture.NowMicroseconds();
     s_.RecorderBuffer->Start(kCaptureStartLooping);
     s_.CaptureRunning = True;
     // The recording reads from where this run of the buffer begins: a buffer started again, or
@@ -195,6 +196,18 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.ReadCursor = read_position;
     s_.DrainOffset = read_position;
     s_.LastReadTime = p_.capture.NowMicroseconds();
+    s_.LastMoveTime = s_.LastReadTime;
+    s_.DeviceFlowing = False;
+    s_.DeliveredBytes = 0;
+    s_.LatenessFloor.Reset();
+    s_.LatenessLeast = 0;
+    s_.LastGap = RingDistance(read_position, device_position, s_.BufferDesc.dwBufferBytes);
+    s_.LossCount = 0;
+    s_.LostBytes = 0;
+    s_.SilenceBytes = 0;
+    s_.LostBytesReported = 0;
+    s_.LossAtLeast = False;
+    s_.DeviceLostReported = False;
     return True;
   } catch (const std::exception& e) {
     const Error* error = dynamic_cast<const Error*>(&e);
@@ -268,6 +281,10 @@ void Control::StopRecording(bool reinit_if_pending) {
     s_.FileNeedsFinish = False;
     s_.FileCreated = False;
   }
+  // Losses after the first report (or one that could not be shown) are told once, in total.
+  if (const std::string total = LossTotalReport(); !total.empty() && !device_failure) {
+    ShowReport(total);
+  }
   // OnStop comes while IsRecording is still True and the timer still runs: a handler that
   // starts a new recording from here is refused.
   p_.container.RaiseEvent(Event::OnStop);
@@ -276,13 +293,26 @@ void Control::StopRecording(bool reinit_if_pending) {
   s_.TickPhase = 0;
   ClearLeftMeter();
   ClearRightMeter();
-  if (reinit_if_pending && s_.ReinitPending != False) {
+  // A host that released the recorder in its OnStop handler keeps it released.
+  if (reinit_if_pending && s_.ReinitPending != False && s_.DeviceReady != False) {
     // A format or meter setting changed during the recording: the recorder takes it now.
     UnInit_DSWendrix();
     Init_DSWendrix();
     s_.ReinitPending = False;
   }
-  if (device_failure) std::rethrow_exception(device_failure);
+  if (device_failure) RaiseDeviceFailure(device_failure);
+}
+
+void Control::RaiseDeviceFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    if (!IsDeviceGone(e.hresult())) throw;
+    // The number stays the device's, for hosts that test it; the words say what happened.
+    throw Error::Platform(e.hresult(), "The recording device stopped or was removed (" +
+                                           e.description() + "); " + s_.OutputFileName +
+                                           " was finished with what was recorded before.");
+  }
 }
 
 }  // namespace wendrix

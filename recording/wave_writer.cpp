@@ -10,14 +10,12 @@
 #include <string>
 
 #include "control/control.h"
+#include "recording/ring.h"
 #include "platform/error.h"
 #include "platform/wave_format.h"
 
 namespace wendrix {
 namespace {
-
-// The largest data size whose RIFF size (data size + 38) still fits a signed 32-bit field.
-constexpr int32_t kMaxDataBytes = INT32_MAX - 38;
 
 [[noreturn]] void HeaderFailure(const std::string& path, const std::string& what) {
   throw Error(errc::PathFileAccess, "Cannot write the header of \"" + path + "\": " + what);

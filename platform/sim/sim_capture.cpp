@@ -136,8 +136,8 @@ void SimCaptureBuffer::WriteFrame() {
 }
 
 void SimCaptureBuffer::CatchUp() {
-  if (!running_) return;
-  const int64_t elapsed = system_.now_us_ - start_time_us_;
+  if (!running_ || system_.frozen_since_us_ >= 0) return;
+  const int64_t elapsed = std::max<int64_t>(system_.now_us_ - start_time_us_ - paused_us_, 0);
   uint64_t due =
       static_cast<uint64_t>(elapsed) * static_cast<uint64_t>(format_.nSamplesPerSec) / 1000000u;
   const uint64_t period = std::max<uint32_t>(system_.period_frames, 1);
@@ -154,8 +154,10 @@ void SimCaptureBuffer::Start(uint32_t flags) {
   start_position_ = position_;
   start_time_us_ = system_.now_us_;
   frames_since_start_ = 0;
+  paused_us_ = system_.start_delay_us;
   system_.recording_buffer_ = this;
   system_.recorded_.clear();
+  system_.readable_.clear();
 }
 
 void SimCaptureBuffer::Stop() {
@@ -171,6 +173,13 @@ void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& rea
                "GetCurrentPosition " + std::to_string(device) + " " + std::to_string(read));
   device_position = static_cast<int32_t>(device);
   read_position = static_cast<int32_t>(read);
+  if (system_.recording_buffer_ == this) {
+    const uint64_t produced = frames_since_start_ * block_;
+    const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, frames_since_start_) : 0;
+    const uint64_t complete = produced - lag * block_;
+    const uint64_t oldest = produced > ring_.size() ? produced - ring_.size() : 0;
+    if (complete > oldest) system_.readable_.emplace_back(oldest, complete);
+  }
 }
 
 void SimCaptureBuffer::Lock(uint32_t offset, uint32_t bytes, LockedRegion& first,
@@ -248,13 +257,27 @@ void SimCaptureSystem::AdvanceMicroseconds(int64_t microseconds) {
   }
 }
 
+void SimCaptureSystem::Freeze() {
+  if (frozen_since_us_ < 0) frozen_since_us_ = now_us_;
+}
+
+void SimCaptureSystem::Resume() {
+  if (frozen_since_us_ < 0) return;
+  for (const auto& weak : buffers_) {
+    auto b = weak.lock();
+    if (b && b->running_) b->paused_us_ += now_us_ - std::max(frozen_since_us_, b->start_time_us_);
+  }
+  frozen_since_us_ = -1;
+}
+
 void SimCaptureSystem::AdvanceFrames(uint64_t frames) {
   const auto last = last_buffer_.lock();
   if (!last || !last->running_) return;
   const uint64_t target = last->frames_since_start_ + frames;
   const uint64_t rate = static_cast<uint64_t>(last->format_.nSamplesPerSec);
   const int64_t at =
-      last->start_time_us_ + static_cast<int64_t>((target * 1000000u + rate - 1) / rate);
+      last->start_time_us_ + last->paused_us_ +
+      static_cast<int64_t>((target * 1000000u + rate - 1) / rate);
   AdvanceMicroseconds(std::max<int64_t>(at - now_us_, 0));
 }
 
@@ -267,6 +290,19 @@ void SimCaptureSystem::FailAlways(CaptureCall call, Error error) {
 }
 
 void SimCaptureSystem::ClearFailures() { faults_.Clear(); }
+
+std::vector<std::pair<size_t, size_t>> SimCaptureSystem::unrecoverable() const {
+  auto spans = readable_;
+  std::sort(spans.begin(), spans.end());
+  std::vector<std::pair<size_t, size_t>> gaps;
+  size_t covered = 0;
+  for (const auto& [begin, end] : spans) {
+    if (begin > covered) gaps.emplace_back(covered, begin);
+    covered = std::max(covered, end);
+  }
+  if (covered < recorded_.size()) gaps.emplace_back(covered, recorded_.size());
+  return gaps;
+}
 
 SimCaptureBuffer* SimCaptureSystem::buffer() const { return last_buffer_.lock().get(); }
 

@@ -7,6 +7,12 @@
 // periods of `period_frames` frames), counted from the buffer's Start so that no rounding
 // drifts.
 //
+// Habits of real devices. `period_frames` makes the device deliver in whole periods (10 to
+// 600 ms are seen), the read position lags the device position by `read_lag_frames` (the
+// capture-read gap), `start_delay_us` keeps a started buffer silent before its first frame,
+// and Freeze/Resume stop and restart delivery (what would have come meanwhile never exists,
+// as with a driver that drops it); a freeze that ends in errors is a Freeze with FailAlways.
+//
 // Positions. A running buffer's device position is where its next frame goes; its read
 // position lags it by `read_lag_frames` frames (never further back than the position at which
 // it was started), like hardware that completes its data a little behind the write head.
@@ -37,9 +43,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/device_errors.h"
 #include "platform/error.h"
 #include "platform/sim/fault_list.h"
 
@@ -49,8 +57,9 @@ namespace wendrix::sim {
 inline constexpr uint32_t kDsErrGeneric = 0x80004005u;       // DSERR_GENERIC
 inline constexpr uint32_t kDsErrInvalidParam = 0x80070057u;  // DSERR_INVALIDPARAM
 inline constexpr uint32_t kDsErrBadFormat = 0x88780064u;     // DSERR_BADFORMAT
-inline constexpr uint32_t kDsErrNoDriver = 0x88780078u;      // DSERR_NODRIVER
-inline constexpr uint32_t kDsErrBufferLost = 0x88780096u;    // DSERR_BUFFERLOST
+using wendrix::kAudclntDeviceInvalidated;
+using wendrix::kDsErrBufferLost;
+using wendrix::kDsErrNoDriver;
 
 // The calls a fault can be injected into.
 enum class CaptureCall { CreateDevice, CreateBuffer, Start, Stop, Position, Lock, Unlock };
@@ -128,6 +137,7 @@ class SimCaptureBuffer : public CaptureBuffer {
   uint32_t start_position_ = 0;
   int64_t start_time_us_ = 0;
   uint64_t frames_since_start_ = 0;
+  int64_t paused_us_ = 0;  // time since Start in which the device delivered nothing
   int outstanding_locks_ = 0;
 };
 
@@ -152,11 +162,18 @@ class SimCaptureSystem : public CaptureSystem {
   // A device that rounds ring lengths up to a multiple of this many bytes; 0 makes them as
   // asked.
   uint32_t ring_rounding = 0;
+  int64_t start_delay_us = 0;
+  // What the device tells the recorder its start delay may be at most.
+  int64_t max_start_delay_us = 1000000;
 
   // --- the record ---
   std::vector<std::string> calls;
   // Every byte the buffer started last produced since that Start.
   const std::vector<uint8_t>& recorded() const { return recorded_; }
+  // The spans of recorded() (begin, end) that a reader could not have taken: at none of the
+  // GetCurrentPosition calls since that Start were they both complete (before the read
+  // position) and not yet written over (within the ring behind the device position).
+  std::vector<std::pair<size_t, size_t>> unrecoverable() const;
 
   // Moves the virtual clock on; running buffers write what is due.
   void AdvanceMicroseconds(int64_t microseconds);
@@ -164,6 +181,10 @@ class SimCaptureSystem : public CaptureSystem {
   // Moves the clock on just far enough that the buffer started last (while it runs) has
   // written `frames` more frames.
   void AdvanceFrames(uint64_t frames);
+
+  // Stops every running buffer's delivery until Resume: positions stand still, calls succeed.
+  void Freeze();
+  void Resume();
 
   // Makes the next matching call fail with `error` (after `after` successful ones).
   void FailNext(CaptureCall call, Error error, int after = 0);
@@ -183,6 +204,7 @@ class SimCaptureSystem : public CaptureSystem {
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
   // The virtual clock.
   int64_t NowMicroseconds() override { return now_us_; }
+  int64_t MaxStartDelayMicroseconds() override { return max_start_delay_us; }
 
  private:
   friend class SimCaptureBuffer;
@@ -195,9 +217,11 @@ class SimCaptureSystem : public CaptureSystem {
   std::weak_ptr<SimCaptureBuffer> last_buffer_;
   const SimCaptureBuffer* recording_buffer_ = nullptr;  // owner of recorded_
   std::vector<uint8_t> recorded_;
+  std::vector<std::pair<size_t, size_t>> readable_;  // what each position call left readable
   uint64_t next_frame_ = 0;     // frame number of the signal
   uint32_t last_position_ = 0;  // device position of the last buffer created
   int64_t now_us_ = 0;
+  int64_t frozen_since_us_ = -1;  // -1: not frozen
   int live_buffers_ = 0;
   int live_devices_ = 0;
   int buffers_created_ = 0;

@@ -71,49 +71,122 @@ TEST(MisbehavingHost, RefusedStartsAndRepeatedShowVUPutsDoNotStarveTheDrain) {
   }
 }
 
-// A user interface thread that stalls for longer than the ring lasts: the rings the device
-// wrote over become silence where they belong, so the take lasts as long as the recording,
-// and the loss is reported once.
-TEST(MisbehavingHost, AStalledHostGetsSilenceForTheLostRingsAndOneReport) {
-  struct Case {
-    Boolean show_vu;
-    int stalls_ms[2];
-    size_t lost_rings[2];
-  };
-  // Counted from the last read, a tick after the stall: with the meter shown (a tick every
-  // 100 ms) 1.6 rings leave one whole ring unread and 3.3 rings three; hidden (500 ms), 2.1
-  // rings two and 3.7 rings three.
-  const Case cases[] = {{True, {1500, 3200}, {1, 3}}, {False, {1600, 3200}, {2, 3}}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "ShowVU " << c.show_vu);
-    RecorderRig rig;
-    rig.control.put_ShowVU(c.show_vu);
-    rig.control.Init_DSWendrix();
-    rig.capture.signal = Signal::Noise(33);
-    rig.capture.read_lag_frames = 16;
-    rig.control.Wendrix_Start(rig.Path());
-    std::vector<std::pair<size_t, size_t>> gaps;  // where and how long, in bytes
-    rig.Drains(2);
-    for (int i = 0; i < 2; ++i) {
-      const size_t at = rig.capture.recorded().size() - 16 * 4;
-      rig.capture.Advance(c.stalls_ms[i]);
-      rig.Drains(3);
-      gaps.emplace_back(at, c.lost_rings[i] * 176400u);
-    }
-    EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+// "1.234": seconds with three decimals, as the reports give them.
+std::string SecondsText(size_t bytes, size_t rate) {
+  const size_t ms = bytes * 1000 / rate;
+  std::string fraction = std::to_string(ms % 1000);
+  return std::to_string(ms / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
+}
 
-    std::vector<uint8_t> expected = rig.capture.recorded();
-    for (const auto& [at, length] : gaps) std::fill_n(expected.begin() + at, length, uint8_t{0});
-    EXPECT_EQ(rig.Data(), expected);
-    const auto file = rig.File();
-    EXPECT_EQ(U32At(file, 42), expected.size());
-    EXPECT_EQ(U32At(file, 4), file.size() - 8);
-    ASSERT_EQ(rig.host.message_boxes.size(), 1u);
-    const std::string seconds = std::to_string(c.lost_rings[0]) + ".000 seconds";
-    EXPECT_EQ(rig.host.message_boxes[0].rfind(
-                  "private update wendrix Error: " + seconds + " of audio were lost", 0),
-              0u)
-        << rig.host.message_boxes[0];
+// Devices as they are (periods, a capture-read gap, a late start, a freeze) against a host
+// whose ticks come on time or stall: the file must be what the device produced, with silence
+// exactly where no reader polling at those moments could have taken the bytes, and the boxes
+// must tell each loss once: the first at once, the total at the stop.
+TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
+  struct Device {
+    const char* name;
+    int32_t ring;
+    uint32_t period_frames;
+    uint32_t lag_frames;
+    int64_t start_delay_ms;
+    int64_t freeze_from_ms;  // take time at which delivery stops for freeze_ms
+    int64_t freeze_ms;
+  };
+  const Device devices[] = {
+      {"steady", 176400, 1, 16, 0, 0, 0},
+      {"10 ms periods", 176400, 441, 441, 0, 0, 0},
+      {"600 ms bursts", 176400, 26460, 441, 0, 0, 0},
+      {"late start", 176400, 441, 441, 500, 0, 0},
+      {"freeze that resumes", 176400, 441, 441, 0, 1000, 800},
+      {"short ring, 50 ms periods", 17640, 2205, 64, 0, 0, 0},
+  };
+  struct Host {
+    const char* name;
+    std::vector<std::pair<int64_t, double>> stalls;  // (take ms, length in rings)
+  };
+  const Host hosts[] = {
+      {"ticks on time", {}},
+      {"stall of 0.95 rings", {{3000, 0.95}}},
+      {"stall of 1.1 rings", {{3000, 1.1}}},
+      {"stall of 1.5 rings", {{3000, 1.5}}},
+      {"stall of 3.2 rings", {{3000, 3.2}}},
+      {"stall right after Start", {{0, 2.3}}},
+      {"two stalls", {{2500, 1.1}, {5000, 3.2}}},
+  };
+  for (const Device& d : devices) {
+    for (const Host& h : hosts) {
+      SCOPED_TRACE(testing::Message() << d.name << ", " << h.name);
+      RecorderRig rig;
+      rig.SetRing(d.ring);
+      rig.control.Init_DSWendrix();
+      auto& device = rig.capture;
+      device.signal = Signal::Noise(33);
+      device.period_frames = d.period_frames;
+      device.read_lag_frames = d.lag_frames;
+      device.start_delay_us = d.start_delay_ms * 1000;
+      device.max_start_delay_us = device.start_delay_us + 20000;
+      rig.control.Wendrix_Start(rig.Path());
+
+      // The clock runs on through freezes and stalls; ticks come at the interval between them.
+      int64_t now_us = 0;
+      const auto run_to = [&](int64_t until_us) {
+        for (const int64_t edge_ms : {d.freeze_from_ms, d.freeze_from_ms + d.freeze_ms}) {
+          const int64_t edge = edge_ms * 1000;
+          if (d.freeze_ms == 0 || edge <= now_us || edge > until_us) continue;
+          device.AdvanceMicroseconds(edge - now_us);
+          now_us = edge;
+          edge_ms == d.freeze_from_ms ? device.Freeze() : device.Resume();
+        }
+        device.AdvanceMicroseconds(until_us - now_us);
+        now_us = until_us;
+      };
+      size_t next_stall = 0;
+      while (now_us < 7000000) {
+        if (next_stall < h.stalls.size() && now_us >= h.stalls[next_stall].first * 1000) {
+          const double rings = h.stalls[next_stall++].second;
+          run_to(now_us + static_cast<int64_t>(rings * d.ring / 176400.0 * 1e6));
+        }
+        run_to(now_us + rig.host.interval() * 1000);
+        rig.control.Timer1_Timer();
+      }
+      EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+
+      std::vector<uint8_t> expected = device.recorded();
+      size_t lost = 0;
+      const auto gaps = device.unrecoverable();
+      for (const auto& [begin, end] : gaps) {
+        std::fill(expected.begin() + begin, expected.begin() + end, uint8_t{0});
+        lost += end - begin;
+      }
+      const auto data = rig.Data();
+      const auto differ = std::mismatch(data.begin(), data.end(), expected.begin(), expected.end());
+      EXPECT_TRUE(data == expected)
+          << data.size() << " bytes for " << expected.size() << ", first difference at "
+          << (differ.first - data.begin()) << "; unrecoverable " << testing::PrintToString(gaps)
+          << "; boxes " << testing::PrintToString(rig.host.message_boxes);
+      const auto file = rig.File();
+      EXPECT_EQ(U32At(file, 42), expected.size());
+      EXPECT_EQ(U32At(file, 4), file.size() - 8);
+      if (h.stalls.empty()) {
+        EXPECT_TRUE(gaps.empty());
+      }
+
+      const auto& boxes = rig.host.message_boxes;
+      ASSERT_EQ(boxes.size(), gaps.size() > 1 ? 2u : gaps.size()) << testing::PrintToString(boxes);
+      const std::string prefix = "private update wendrix Error: ";
+      if (!gaps.empty()) {
+        const std::string first = prefix + SecondsText(gaps[0].second - gaps[0].first, 176400) +
+                                  " seconds of audio were lost";
+        EXPECT_EQ(boxes[0].rfind(first, 0), 0u) << boxes[0];
+        EXPECT_NE(boxes[0].find("holds silence in their place"), std::string::npos) << boxes[0];
+      }
+      if (gaps.size() > 1) {
+        EXPECT_EQ(boxes[1], prefix + "audio was lost " + std::to_string(gaps.size()) +
+                                " times in this recording, " + SecondsText(lost, 176400) +
+                                " seconds in all; " + rig.Path() +
+                                " holds silence in their place.");
+      }
+    }
   }
 }
 

@@ -1,0 +1,33 @@
+// The failures with which a recording device says it is gone: unplugged, disabled, its driver
+// or the audio service stopped. A recording cannot go on through them; the control names them
+// in plain words instead of a bare code.
+#pragma once
+
+#include <cstdint>
+
+namespace wendrix {
+
+inline constexpr uint32_t kAudclntDeviceInvalidated = 0x88890004u;    // AUDCLNT_E_DEVICE_INVALIDATED
+inline constexpr uint32_t kAudclntServiceNotRunning = 0x88890010u;    // AUDCLNT_E_SERVICE_NOT_RUNNING
+inline constexpr uint32_t kAudclntResourcesInvalidated = 0x88890026u;  // AUDCLNT_E_RESOURCES_INVALIDATED
+inline constexpr uint32_t kDsErrNoDriver = 0x88780078u;   // DSERR_NODRIVER
+inline constexpr uint32_t kDsErrBufferLost = 0x88780096u; // DSERR_BUFFERLOST
+inline constexpr uint32_t kDeviceNotConnected = 0x8007048Fu;  // HRESULT of ERROR_DEVICE_NOT_CONNECTED
+inline constexpr uint32_t kDevNotExist = 0x80070037u;         // HRESULT of ERROR_DEV_NOT_EXIST
+
+constexpr bool IsDeviceGone(uint32_t hresult) {
+  switch (hresult) {
+    case kAudclntDeviceInvalidated:
+    case kAudclntServiceNotRunning:
+    case kAudclntResourcesInvalidated:
+    case kDsErrNoDriver:
+    case kDsErrBufferLost:
+    case kDeviceNotConnected:
+    case kDevNotExist:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace wendrix
