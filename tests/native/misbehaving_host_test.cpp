@@ -190,6 +190,104 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
   }
 }
 
+// A device that stops delivering while the host's ticks come on time: positions that stand
+// still (Wine's when the sound server goes), then perhaps errors. One report in plain words, no
+// silence, no word of a host stall; the file keeps what came before; a Stop that fails keeps
+// the device's number and says what happened.
+TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
+  struct Case {
+    const char* name;
+    bool resumes;            // delivery comes back after 2 s
+    bool calls_fail;         // then positions and locks fail
+    bool stop_fails;
+  };
+  const Case cases[] = {{"freeze of 2 s that resumes", true, false, false},
+                        {"positions frozen for good, Stop fails", false, false, true},
+                        {"freeze that ends in errors", false, true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecorderRig rig;
+    rig.control.Init_DSWendrix();
+    rig.capture.signal = Signal::Noise(36);
+    rig.capture.period_frames = 441;
+    rig.capture.read_lag_frames = 441;
+    rig.control.Wendrix_Start(rig.Path());
+    rig.Drains(4);
+    rig.capture.Freeze();
+    rig.Drains(2);
+    const Error gone = Error::Platform(sim::kAudclntDeviceInvalidated,
+                                       "IDirectSoundCaptureBuffer::Stop: error 0x88890004");
+    if (c.calls_fail) {
+      rig.capture.FailAlways(CaptureCall::Position, gone);
+      rig.capture.FailAlways(CaptureCall::Lock, gone);
+    }
+    rig.Drains(2);
+    if (c.resumes) rig.capture.Resume();
+    rig.Drains(4);
+    if (c.stop_fails) rig.capture.FailAlways(CaptureCall::Stop, gone);
+    try {
+      EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+      EXPECT_FALSE(c.stop_fails);
+    } catch (const Error& e) {
+      EXPECT_TRUE(c.stop_fails);
+      EXPECT_EQ(static_cast<uint32_t>(e.number()), sim::kAudclntDeviceInvalidated);
+      EXPECT_EQ(e.description(), "The recording device stopped or was removed "
+                                 "(IDirectSoundCaptureBuffer::Stop: error 0x88890004); " +
+                                     rig.Path() + " was finished with what was recorded before.");
+    }
+    EXPECT_EQ(rig.s.IsRecording, False);
+    // A device that never stopped never completed the bytes behind its capture position.
+    std::vector<uint8_t> expected = rig.capture.recorded();
+    if (c.stop_fails) expected.resize(expected.size() - 441 * 4);
+    EXPECT_EQ(rig.Data(), expected);
+    EXPECT_EQ(U32At(rig.File(), 42), expected.size());
+    ASSERT_EQ(rig.host.message_boxes.size(), 1u) << testing::PrintToString(rig.host.message_boxes);
+    const std::string& box = rig.host.message_boxes[0];
+    EXPECT_NE(box.find("the recording device "), std::string::npos) << box;
+    EXPECT_NE(box.find("stopped or was removed"), std::string::npos) << box;
+    EXPECT_NE(box.find(rig.Path() + " keeps what was recorded before"), std::string::npos) << box;
+    EXPECT_EQ(box.find("host"), std::string::npos) << box;
+  }
+}
+
+// Losses the clock cannot pin down, or that are too long to fill: a host that blocks right
+// after Start (the device may have started up to a second late) gets the certain part as
+// silence and "at least" in the report; a gap of 15 s gets 10 s of silence and says so. Either
+// way the audio after the gap is whole and every word of the report is true.
+TEST(MisbehavingHost, UncertainAndLongLossesAreToldAsSuch) {
+  struct Case {
+    int64_t stall_after_ms;  // take time at which the host stalls
+    int64_t stall_ms;
+    const char* words;
+  };
+  const Case cases[] = {
+      {0, 2300, "private update wendrix Error: at least "},
+      {2000, 15000, " holds 10.000 seconds of silence for them (a gap is filled with at most 10 "
+                    "seconds)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    RecorderRig rig;
+    rig.control.Init_DSWendrix();
+    rig.capture.signal = Signal::Noise(37);
+    rig.capture.read_lag_frames = 16;
+    rig.control.Wendrix_Start(rig.Path());
+    rig.Tick(static_cast<int>(c.stall_after_ms / 100));
+    rig.capture.Advance(static_cast<int32_t>(c.stall_ms));
+    rig.Drains(4);
+    EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+    const std::vector<uint8_t>& recorded = rig.capture.recorded();
+    const auto data = rig.Data();
+    ASSERT_LT(data.size(), recorded.size());
+    // Two seconds after the stall came whole, at the end of the take.
+    const size_t tail = 2 * 176400;
+    EXPECT_TRUE(std::equal(data.end() - tail, data.end(), recorded.end() - tail));
+    ASSERT_EQ(rig.host.message_boxes.size(), 1u);
+    EXPECT_NE(rig.host.message_boxes[0].find(c.words), std::string::npos)
+        << rig.host.message_boxes[0];
+  }
+}
+
 // A device that fails on the way out (unplugged) does not keep any stop path from finishing
 // the file and stopping the control; a failing Stop is raised after, and the next start works.
 TEST(MisbehavingHost, EveryStopPathFinishesTheFileWhenTheDeviceFails) {

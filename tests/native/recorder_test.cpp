@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "control/elements.h"
+#include "meter/led_levels.h"
 #include "recording/ring.h"
 #include "tests/native/recorder_fixture.h"
 
@@ -492,6 +493,44 @@ TEST(Recorder, HandlersThatCallBackAreServedSafely) {
     };
     EXPECT_EQ(rig.control.Wendrix_Stop(), True);
     EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 1);
+  }
+  // A stop or a release from a level-event handler: the meter it cleared stays clear, no
+  // level event comes after OnStop and the level that handler read is not overwritten.
+  for (const bool release : {false, true}) {
+    SCOPED_TRACE(release ? "UnInit_DSWendrix from dBOnChangeLeft" : "Wendrix_Stop from dBOnChangeLeft");
+    RecorderRig rig;
+    rig.control.Init_DSWendrix();
+    rig.capture.signal = Signal::Sines({{440, 1.0}});
+    rig.control.Wendrix_Start(rig.Path());
+    rig.Drains(1);
+    Variant level_at_stop;
+    rig.host.on_event = [&](Event e) {
+      if (e != Event::dBOnChangeLeft || rig.s.IsRecording == False) return;
+      level_at_stop = rig.control.get_dBLeft();
+      release ? rig.control.UnInit_DSWendrix() : rig.control.Wendrix_Stop();
+    };
+    const size_t mark = rig.Mark();
+    rig.Tick(1);
+    EXPECT_EQ(rig.s.IsRecording, False);
+    EXPECT_EQ(rig.EventsSince(mark, Event::dBOnChangeRight), 0);
+    EXPECT_EQ(rig.control.get_dBLeft(), level_at_stop);
+    for (const int e : {element::LEDOverflowLeft, element::LEDOverflowRight}) {
+      EXPECT_EQ(rig.host.element_color(e), kLampOffColor) << "element " << e;
+    }
+  }
+  {
+    SCOPED_TRACE("UnInit_DSWendrix from OnStop with a format change pending");
+    RecorderRig rig;
+    rig.control.Init_DSWendrix();
+    rig.control.Wendrix_Start(rig.Path());
+    rig.control.put_BitsPerSample(8);
+    rig.host.on_event = [&](Event e) {
+      if (e == Event::OnStop) rig.control.UnInit_DSWendrix();
+    };
+    EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+    EXPECT_EQ(rig.s.DeviceReady, False);
+    EXPECT_EQ(rig.capture.live_buffers(), 0);
+    EXPECT_EQ(rig.capture.buffers_created(), 1);
   }
   {
     SCOPED_TRACE("Wendrix_Stop from OnStart");
