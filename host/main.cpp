@@ -6,18 +6,19 @@
 //   wendrix-host --record TAKE.wav [--seconds N] [--rate 11025|22050|44100] [--channels 1|2]
 //                [--bits 8|16] [--buffer BYTES] [--hide-meter] [--screenshot FILE.bmp]
 //                [--form FILE] [--close-message-boxes] [--atl] [--ocx PATH]
-//                [--pump-in-level-events MS] [--block-ms MS [--block-at S]]
+//                [--pump-in-level-events MS] [--block-ms MS [--block-at S|start]]
 //                [--release-while-recording]
 //
 // The last three make the host misbehave as real form code does: a level-event handler that
 // pumps messages for MS milliseconds (DoEvents, a modal form), a user interface thread that
 // stops delivering messages for MS milliseconds, S seconds after the device first delivered
-// (1.5 unless given), and a form that
+// (1.5 unless given; "start": right after Wendrix_Start returns), and a form that
 // lets the recording control go without stopping it.
 //
 // Exit status: 0 done; 1 bad command line; 2 the control could not be created or driven;
 // 3 Init_DSWendrix returned False; 4 Wendrix_Start returned False; 5 Wendrix_Stop returned
-// False; 6 the screenshot could not be taken.
+// False; 6 the screenshot could not be taken; 7 Wendrix_Stop raised an error (the take is
+// finished all the same).
 #include "host/automation.h"
 // (first: the Windows headers)
 
@@ -52,7 +53,8 @@ enum Status {
   kInitFalse = 3,
   kStartFalse = 4,
   kStopFalse = 5,
-  kScreenshotFailed = 6
+  kScreenshotFailed = 6,
+  kStopRaised = 7
 };
 
 void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -89,7 +91,8 @@ struct Options {
                "                    [--channels 1|2] [--bits 8|16] [--buffer BYTES]\n"
                "                    [--hide-meter] [--screenshot FILE.bmp] [--form FILE]\n"
                "                    [--close-message-boxes] [--atl] [--ocx PATH]\n"
-               "                    [--pump-in-level-events MS] [--block-ms MS [--block-at S]]\n"
+               "                    [--pump-in-level-events MS]\n"
+               "                    [--block-ms MS [--block-at S|start]]\n"
                "                    [--release-while-recording]\n",
                why.c_str());
   std::exit(kUsage);
@@ -157,7 +160,11 @@ Options Parse(int argc, wchar_t** argv) {
       std::wstring v = value();
       wchar_t* end = nullptr;
       o.block_at = std::wcstod(v.c_str(), &end);
-      if (v.empty() || *end || !(o.block_at >= 0)) Usage("--block-at needs a number of seconds");
+      if (v == L"start") {
+        o.block_at = -1;
+      } else if (v.empty() || *end || !(o.block_at >= 0)) {
+        Usage("--block-at needs a number of seconds or \"start\"");
+      }
     } else if (a == L"--release-while-recording")
       o.release_while_recording = true;
     else if (a == L"--help" || a == L"-h")
@@ -682,8 +689,15 @@ int Record(Form& f) {
   }
   const double started = Now();
   Print("recording \"%s\" for %.1f s\n", Utf8(take).c_str(), o.seconds);
-  const double capture_began = WaitForCapture(f, started + o.seconds);
-  if (o.block_ms > 0) {
+  if (o.block_ms > 0 && o.block_at < 0) {
+    // A form that runs a synchronous job right after the start: when the device began is
+    // unknown, so the capture delay is given as 0.
+    Print("blocking the message loop for %ld ms\n", o.block_ms);
+    Sleep(static_cast<DWORD>(o.block_ms));
+  }
+  const double capture_began =
+      o.block_at < 0 ? started : WaitForCapture(f, started + o.seconds);
+  if (o.block_ms > 0 && o.block_at >= 0) {
     // Counted from the device's first bytes, so that the stall always falls into audio.
     PumpUntil(capture_began + o.block_at, f, true);
     Print("blocking the message loop for %ld ms\n", o.block_ms);
@@ -714,9 +728,17 @@ int Record(Form& f) {
           stopped - started, drain_period, capture_began - started);
     return status;
   }
-  const bool stop_ok = a.CallBool(L"Wendrix_Stop");
+  bool stop_ok = false;
+  bool stop_raised = false;
+  try {
+    stop_ok = a.CallBool(L"Wendrix_Stop");
+  } catch (const HostError& e) {
+    Print("error: %s\n", e.what());
+    stop_raised = true;
+  }
   Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
         stopped - started, drain_period, capture_began - started);
+  if (stop_raised) return kStopRaised;
   if (!stop_ok) {
     Print("error: Wendrix_Stop returned False\n");
     return kStopFalse;

@@ -2,23 +2,28 @@
 """Checks what one run of wendrix-host left, with tools and arithmetic that are not the control's.
 
     check_take.py --log HOST.log --wav TAKE.wav --rate R --channels C --bits B [--bmp SHOT.bmp]
-                  [--meter-hidden] [--silent-gap-ring BYTES]
+                  [--meter-hidden] [--silent-gap SECONDS] [--length-slack SECONDS]
+                  [--ends-early-by SECONDS]
 
 HOST.log is what the host printed: the recorded time ("recorded_seconds S"), the drain period
 ("drain_period_seconds P"), the levels the control read ("levels dBLeft X dB dBRight Y dB") and
 where the control sits in the screenshot ("control at X,Y size W x H").
 
 The file must open in Python's wave module and in sox with the asked format; its header must
-hold the true sizes; its length must match the recorded time within one drain period. The tone
+hold the true sizes; its length must match the recorded time within one drain period (or the
+slack given: a host that blocked before the device started cannot tell its start delay). The tone
 the device hears is WENDRIX_TONE_LEFT / WENDRIX_TONE_RIGHT ("FREQUENCY:PEAK"); a mono recording
 hears their mix, (L + R) / 2. Each channel must hold its tone(s) at the right frequency and
 level, as one continuous signal: no gap, lost or repeated block. dBLeft/dBRight must read the
 channels' peak levels, and the LEDs in the screenshot must be lit as those levels light them.
 
-With --silent-gap-ring (a host that stalled for longer than the ring of BYTES lasts) the take
-must hold exactly one run of digital silence, whole rings long, and the tone on both sides of it
-must be one tone, phase-continuous across the gap: the audio after the gap is where it belongs
-in time.
+With --silent-gap (a host that stalled for longer than the ring lasts) the take must hold
+exactly one run of digital silence, at least SECONDS long, and the tone around it must be one
+tone, phase-continuous across the gap: the audio after the gap is where it belongs in time.
+
+With --ends-early-by (the recording device went away during the take) the take must be at least
+that much shorter than the recorded time, and hold at least a second of the tone: what came
+before, and no time that never happened.
 """
 import argparse
 import math
@@ -228,7 +233,9 @@ def main():
     parser.add_argument("--bits", type=int, required=True)
     parser.add_argument("--bmp")
     parser.add_argument("--meter-hidden", action="store_true")
-    parser.add_argument("--silent-gap-ring", type=int, default=0)
+    parser.add_argument("--silent-gap", type=float, default=0)
+    parser.add_argument("--length-slack", type=float, default=0)
+    parser.add_argument("--ends-early-by", type=float, default=0)
     args = parser.parse_args()
 
     with open(args.log, encoding="utf-8", errors="replace") as f:
@@ -270,9 +277,14 @@ def main():
     recorded = (float(notes.get("recorded_seconds", "nan")) -
                 float(notes.get("capture_delay_seconds", "nan")))
     period = float(notes.get("drain_period_seconds", "nan"))
-    check(abs(seconds - recorded) <= period,
-          "length %.3f s against %.3f s recorded (within one drain period, %.3f s)" %
-          (seconds, recorded, period))
+    if args.ends_early_by:
+        check(1.0 <= seconds <= recorded - args.ends_early_by + period,
+              "length %.3f s: at least 1 s, and %.3f s or more short of the %.3f s recorded" %
+              (seconds, args.ends_early_by, recorded))
+    else:
+        slack = max(period, args.length_slack)
+        check(abs(seconds - recorded) <= slack,
+              "length %.3f s against %.3f s recorded (within %.3f s)" % (seconds, recorded, slack))
 
     left, right = tone("WENDRIX_TONE_LEFT"), tone("WENDRIX_TONE_RIGHT")
     heard = [[left], [right]] if channels == 2 else [[(left[0], left[1] / 2),
@@ -281,20 +293,15 @@ def main():
     # The first half second may hold the device's start; the rest is the steady tone.
     skip = rate // 2
     xs = samples_of(data, channels, width)
-    if args.silent_gap_ring:
-        ring_frames = args.silent_gap_ring // (channels * width)
-        runs = silent_runs(xs, ring_frames // 2)
-        check(len(runs) == 1, "one silent gap (runs of silence: %s)" % runs)
+    if args.silent_gap:
+        runs = silent_runs(xs, int(args.silent_gap * rate))
+        check(len(runs) == 1, "one silent gap of %.3f s or more (runs of silence: %s)" %
+              (args.silent_gap, runs))
         if runs:
             start, length = runs[0]
-            rings, extra = divmod(length, ring_frames)
-            # A sample of the tone next to the gap may happen to be 0 in every channel too.
-            check(rings >= 1 and extra <= 2,
-                  "the gap is whole rings long: %d frames at frame %d, %d rings of %d frames" %
-                  (length, start, rings, ring_frames))
             # The gap is filled with the one tone that fits both sides; should the audio after
             # the gap have moved in time, no tone fits both and the residue below finds it.
-            gap = range(start, start + rings * ring_frames)
+            gap = range(start, start + length)
             for channel, tones in enumerate(heard):
                 x = xs[channel]
                 kept = [n for n in range(skip, len(x)) if n not in gap]

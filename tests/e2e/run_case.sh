@@ -7,8 +7,12 @@
 # found by its caption, read and closed; the start fails), form (the form file keeps the
 # settings from one run to the next), pumping_host (every level-event handler pumps messages
 # for 150 ms, so ticks come inside ticks), stalled_host (the message loop stops for 2.6 s with a
-# one-second ring: one report and one silent gap of whole rings in a phase-continuous take),
-# released_recording (the form lets the recording control go without stopping it).
+# one-second ring: one report and one silent gap in a phase-continuous take), blocked_start (the
+# message loop stops for 2.3 s right after Wendrix_Start, before the device delivered: one
+# report, the silence at the start), device_removed (the case's own sound server goes away 3 s
+# into the take: one report that names the device, the plain-words error at Wendrix_Stop, a
+# finished file of what came before and no invented time), released_recording (the form lets
+# the recording control go without stopping it).
 # Needs the test tone (scripts/audio-env) and a display; skipped (77) without them.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -36,6 +40,14 @@ run_host() {
   grep -v '^event dBOnChange' "$out/host.txt"
   echo "($(grep -c '^event dBOnChange' "$out/host.txt") level events; exit status $status)"
   return "$status"
+}
+
+# Exactly one message box, and it tells of lost audio.
+one_loss_report() {
+  local reports
+  reports=$(grep -Ec '^message box: private update wendrix Error: (at least )?[0-9.]+ seconds of audio were lost' "$out/host.txt")
+  ((reports == 1)) || { echo "FAIL  $reports reports of lost audio, not 1"; exit 1; }
+  (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; exit 1; }
 }
 
 record_and_check() {
@@ -85,11 +97,43 @@ case "$case_name" in
     ;;
   stalled_host)
     seconds=6
-    check_options=(--silent-gap-ring 176400)
+    # Unread for 2.6 s or more, a one-second ring loses 1.6 s or more.
+    check_options=(--silent-gap 1.5)
     record_and_check 44100 2 16 --block-ms 2600 --block-at 1.5 --close-message-boxes || exit 1
-    reports=$(grep -c '^message box: private update wendrix Error: [0-9.]* seconds of audio were lost' "$out/host.txt")
-    ((reports == 1)) || { echo "FAIL  $reports reports of lost audio, not 1"; exit 1; }
-    (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; exit 1; }
+    one_loss_report
+    ;;
+  blocked_start)
+    # The device starts 0.2 to 0.9 s after the start here, so 1.4 to 2.1 s reach the ring and
+    # 0.4 s or more of it are written over; the take cannot know the start delay.
+    seconds=5
+    check_options=(--silent-gap 0.3 --length-slack 2.0)
+    record_and_check 44100 2 16 --block-ms 2300 --block-at start --close-message-boxes || exit 1
+    one_loss_report
+    ;;
+  device_removed)
+    audio="$out/audio"
+    trap '"$WENDRIX_ROOT/scripts/audio-env" stop "$audio"' EXIT
+    eval "$("$WENDRIX_ROOT/scripts/audio-env" start "$audio")"
+    run_host --record "$(windows_path "$out/take.wav")" --seconds 8 --close-message-boxes &
+    host_pid=$!
+    for ((tries = 0; tries < 300; tries++)); do
+      grep -q '^recording ' "$out/host.log" 2>/dev/null && break
+      sleep 0.1
+    done
+    sleep 3
+    "$WENDRIX_ROOT/scripts/audio-env" stop "$audio"
+    status=0
+    wait "$host_pid" || status=$?
+    fails=0
+    ((status == 7)) || { echo "FAIL  exit status $status, not 7 (Wendrix_Stop raised)"; fails=1; }
+    grep -q '^error: Wendrix_Stop failed (0x88890004): The recording device stopped or was removed (' \
+      "$out/host.txt" || { echo "FAIL  Wendrix_Stop did not raise the device's error in plain words"; fails=1; }
+    reports=$(grep -c '^message box: private update wendrix Error: the recording device ' "$out/host.txt")
+    ((reports == 1)) || { echo "FAIL  $reports reports naming the device, not 1"; fails=1; }
+    (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; fails=1; }
+    python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate 44100 \
+      --channels 2 --bits 16 --ends-early-by 3 || fails=1
+    exit "$fails"
     ;;
   released_recording)
     run_host --record "$(windows_path "$out/take.wav")" --seconds "$seconds" \
