@@ -147,9 +147,14 @@ class Control {
   // What a read at `now` may take, from the positions (`shown` new bytes, the capture
   // position `gap` bytes ahead) and the clock.
   RingReadFacts ReadFacts(int64_t shown, int64_t gap, int64_t now) const;
+  // Copies `n` bytes from ring offset `from` into a new sample block.
+  void TakeBlock(uint32_t from, int64_t n);
   // Whether the newest bytes of the last transfer, still before the read position, were
   // written over since (the read position is `gap` bytes behind the capture position).
   bool RingChangedSinceLastRead(int64_t gap);
+  // The report of a sleep since the last read or of a new default device (once a recording),
+  // or "".
+  std::string PlatformNews(int64_t n);
   // Counts audio lost in one read (`silence_written` of it reached the file as silence) and
   // returns the report of the recording's first loss, when `report` lets it be shown.
   std::string AccountLoss(const RingRead& got, int64_t silence_written, int64_t n, bool report);

@@ -63,6 +63,9 @@ struct ControlState {
   Boolean FileCreated = False;      // this start created (or truncated) the output file
   Boolean TickRunning = False;      // a tick runs: a tick inside it (a pumping handler) only drains
   Boolean DeviceFlowing = False;    // the read position has moved since the recording started
+  int64_t SuspendedSeen = 0;        // the platform's suspended time at the last read
+  uint32_t DeviceChangesSeen = 0;   // the platform's default-device changes at Start
+  Boolean DeviceChangeReported = False;  // this recording has reported a new default device
   Boolean DeviceLostReported = False;  // this recording has reported a stopped or removed device
   int64_t CaptureStartTime = 0;     // capture clock (us) when RecorderBuffer was started
   int64_t LastReadTime = 0;         // capture clock (us) when the ring was read up to DrainOffset

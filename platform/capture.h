@@ -76,6 +76,13 @@ class CaptureSystem {
   // on a shared-mode audio stream that delivers within a few device periods (tens of
   // milliseconds), longer for some wireless headsets: one second covers both.
   virtual int64_t MaxStartDelayMicroseconds() { return 1000000; }
+  // Microseconds the machine spent suspended (sleep, hibernation, standby) since this object
+  // was made: NowMicroseconds does not count them, and no device records meanwhile. 0 where
+  // the platform cannot tell.
+  virtual int64_t SuspendedMicroseconds() { return 0; }
+  // How often the system's default recording device changed since this object was made. The
+  // platform may move a recording on the default device to the new one.
+  virtual uint32_t DefaultDeviceChanges() { return 0; }
   // A monotonic clock in microseconds, running at the pace at which the devices record: the
   // recorder tells from it how much audio a running buffer produced between two reads. Never
   // fails; only differences between two readings mean anything.

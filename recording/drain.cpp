@@ -24,6 +24,9 @@ constexpr const char* kReportPrefix = "private update wendrix Error: ";
 // A gap gets at most this much silence: filling a machine's sleep or a debugger's pause whole
 // would hold the host's thread for seconds and the file for gigabytes.
 constexpr int64_t kMaxSilenceSeconds = 10;
+// A suspension the platform reports is told once it is this long (shorter ones are the
+// platform's clocks disagreeing).
+constexpr int64_t kLeastSuspendMicroseconds = 1000000;
 // The shortest stand-still of a flowing device's position that counts as a stopped device,
 // however short its ring: devices deliver in periods of up to about half a second.
 constexpr int64_t kLeastFreezeMicroseconds = 700000;
@@ -127,8 +130,7 @@ RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const 
     f.possible = BytesIn(now - s_.CaptureStartTime) + slack;
     f.likely = f.possible;
     f.certain = std::max<int64_t>(
-        BytesIn(now - s_.CaptureStartTime - p_.capture.MaxStartDelayMicroseconds()) - gap -
-            slack,
+        BytesIn(now - s_.CaptureStartTime - p_.capture.MaxStartDelayMicroseconds()) - gap - slack,
         0);
     return f;
   }
@@ -150,7 +152,7 @@ RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const 
 }
 
 std::string Control::AccountLoss(const RingRead& got, int64_t silence_written, int64_t n,
-                                  bool report) {
+                                 bool report) {
   ++s_.LossCount;
   s_.LostBytes += got.lost;
   s_.SilenceBytes += silence_written;
@@ -179,8 +181,7 @@ std::string Control::LossTotalReport() {
   if (s_.LostBytes <= s_.LostBytesReported) return {};
   s_.LostBytesReported = s_.LostBytes;
   const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  const std::string times =
-      s_.LossCount == 1 ? "once" : std::to_string(s_.LossCount) + " times";
+  const std::string times = s_.LossCount == 1 ? "once" : std::to_string(s_.LossCount) + " times";
   return std::string(kReportPrefix) + "audio was lost " + times + " in this recording, " +
          (s_.LossAtLeast != False ? "at least " : "") + Seconds(s_.LostBytes, rate) +
          " seconds in all; " + s_.OutputFileName + SilenceClause(s_.LostBytes, s_.SilenceBytes) +
@@ -192,6 +193,39 @@ std::string Control::DeviceGoneReport(const std::string& why, int64_t n) {
   s_.DeviceLostReported = True;
   return std::string(kReportPrefix) + why + "; " + s_.OutputFileName +
          " keeps what was recorded before. Bytes in this transfer: " + std::to_string(n);
+}
+
+void Control::TakeBlock(uint32_t from, int64_t n) {
+  LockedRegion first;
+  LockedRegion second;
+  s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(n), first, second);
+  if (int64_t{first.size} + second.size != n) {
+    try {
+      s_.RecorderBuffer->Unlock(first, second);
+    } catch (const Error&) {
+    }
+    throw Error(errc::InvalidProcedureCall, "IDirectSoundCaptureBuffer::Lock returned " +
+                                                std::to_string(first.size) + "+" +
+                                                std::to_string(second.size) + " bytes for ");
+  }
+
+  // The block is made anew: n bytes and a zero, and the same bytes as 16-bit words with
+  // two more words of zeros.
+  s_.SampleBytes.assign(static_cast<size_t>(n) + 1, 0);
+  s_.SampleWords.assign(static_cast<size_t>(SampleWordsUpperBound(n)) + 1, 0);
+  s_.MeterDataReady = True;
+  auto* words = reinterpret_cast<uint8_t*>(s_.SampleWords.data());
+  std::memcpy(s_.SampleBytes.data(), first.data, first.size);
+  std::memcpy(words, first.data, first.size);
+  if (second.size != 0) {
+    std::memcpy(s_.SampleBytes.data() + first.size, second.data, second.size);
+    // An odd first region puts the second half a word off: over the first region's last
+    // byte (5 bytes: word 2) or after a zero byte (7 bytes: word 4). Only 8-bit mono
+    // gives odd regions; the file gets SampleBytes, which has no such seam.
+    std::memcpy(words + 2 * static_cast<size_t>(SecondRegionWord(first.size)), second.data,
+                second.size);
+  }
+  s_.RecorderBuffer->Unlock(first, second);
 }
 
 bool Control::RingChangedSinceLastRead(int64_t gap) {
@@ -206,10 +240,36 @@ bool Control::RingChangedSinceLastRead(int64_t gap) {
   LockedRegion second;
   s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(length), first, second);
   const uint8_t* kept = s_.SampleBytes.data() + (taken - length);
-  const bool changed = std::memcmp(kept, first.data, first.size) != 0 ||
-                       (second.size != 0 && std::memcmp(kept + first.size, second.data, second.size) != 0);
+  const bool changed =
+      std::memcmp(kept, first.data, first.size) != 0 ||
+      (second.size != 0 && std::memcmp(kept + first.size, second.data, second.size) != 0);
   s_.RecorderBuffer->Unlock(first, second);
   return changed;
+}
+
+std::string Control::PlatformNews(int64_t n) {
+  // A sleep is left out of the clock, so it costs no silence; the take simply goes on.
+  const int64_t suspended = p_.capture.SuspendedMicroseconds();
+  if (suspended - s_.SuspendedSeen >= kLeastSuspendMicroseconds) {
+    const int64_t slept = suspended - s_.SuspendedSeen;
+    s_.SuspendedSeen = suspended;
+    return kReportPrefix + std::string("the computer was asleep for ") + Seconds(slept, 1000000) +
+           " seconds during the recording; " + s_.OutputFileName +
+           " goes on after the pause without that time. Bytes in this transfer: " +
+           std::to_string(n);
+  }
+  if (s_.DeviceChangeReported == False &&
+      p_.capture.DefaultDeviceChanges() != s_.DeviceChangesSeen) {
+    s_.DeviceChangeReported = True;
+    return kReportPrefix +
+           std::string(
+               "the default recording device changed during the "
+               "recording; what ") +
+           s_.OutputFileName +
+           " holds from then on may come from the new device. Bytes in this transfer: " +
+           std::to_string(n);
+  }
+  return {};
 }
 
 void Control::TransferNewBytes(bool report) {
@@ -233,8 +293,8 @@ void Control::TransferNewBytes(bool report) {
           device_position >= ring) {
         throw Error(errc::InvalidProcedureCall,
                     "IDirectSoundCaptureBuffer::GetCurrentPosition reported " +
-                        std::to_string(device_position) + " and " +
-                        std::to_string(read_position) + ", outside the ring buffer; ");
+                        std::to_string(device_position) + " and " + std::to_string(read_position) +
+                        ", outside the ring buffer; ");
       }
       const int64_t shown = RingDistance(s_.DrainOffset, read_position, ring);
       const int64_t gap = RingDistance(read_position, device_position, ring);
@@ -246,6 +306,9 @@ void Control::TransferNewBytes(bool report) {
       if (shown == 0 && facts.likely >= ring) facts.wrapped = RingChangedSinceLastRead(gap);
       const RingRead got = AccountRingRead(facts);
       n = got.kept;
+      const auto tell = [&text](std::string more) {
+        if (!more.empty()) text = text.empty() ? std::move(more) : text + "\n\n" + more;
+      };
 
       if (got.delivered == 0 && !got.behind) {
         // A position that stands still for longer than the ring lasts while the ticks come on
@@ -256,46 +319,16 @@ void Control::TransferNewBytes(bool report) {
                                   ? std::max<int64_t>(ring_us, kLeastFreezeMicroseconds)
                                   : ring_us + p_.capture.MaxStartDelayMicroseconds();
         if (now - s_.LastMoveTime > limit && now - s_.LastReadTime <= ring_us) {
-          text = DeviceGoneReport("the recording device has delivered no sound for " +
-                                      Seconds(now - s_.LastMoveTime, 1000000) +
-                                      " seconds: it stopped or was removed",
-                                  0);
+          tell(DeviceGoneReport("the recording device has delivered no sound for " +
+                                    Seconds(now - s_.LastMoveTime, 1000000) +
+                                    " seconds: it stopped or was removed",
+                                0));
         }
       }
+      tell(PlatformNews(n));
       if (got.kept > 0) {
         // The newest `kept` bytes end at the read position; anything older was written over.
-        const auto from = static_cast<uint32_t>((read_position - got.kept + ring) % ring);
-        LockedRegion first;
-        LockedRegion second;
-        s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(n), first, second);
-        if (int64_t{first.size} + second.size != n) {
-          try {
-            s_.RecorderBuffer->Unlock(first, second);
-          } catch (const Error&) {
-          }
-          throw Error(errc::InvalidProcedureCall, "IDirectSoundCaptureBuffer::Lock returned " +
-                                                      std::to_string(first.size) + "+" +
-                                                      std::to_string(second.size) +
-                                                      " bytes for ");
-        }
-
-        // The block is made anew: n bytes and a zero, and the same bytes as 16-bit words with
-        // two more words of zeros.
-        s_.SampleBytes.assign(static_cast<size_t>(n) + 1, 0);
-        s_.SampleWords.assign(static_cast<size_t>(SampleWordsUpperBound(n)) + 1, 0);
-        s_.MeterDataReady = True;
-        auto* words = reinterpret_cast<uint8_t*>(s_.SampleWords.data());
-        std::memcpy(s_.SampleBytes.data(), first.data, first.size);
-        std::memcpy(words, first.data, first.size);
-        if (second.size != 0) {
-          std::memcpy(s_.SampleBytes.data() + first.size, second.data, second.size);
-          // An odd first region puts the second half a word off: over the first region's last
-          // byte (5 bytes: word 2) or after a zero byte (7 bytes: word 4). Only 8-bit mono
-          // gives odd regions; the file gets SampleBytes, which has no such seam.
-          std::memcpy(words + 2 * static_cast<size_t>(SecondRegionWord(first.size)),
-                      second.data, second.size);
-        }
-        s_.RecorderBuffer->Unlock(first, second);
+        TakeBlock(static_cast<uint32_t>((read_position - got.kept + ring) % ring), n);
       }
 
       // What was written over goes into the file as silence before the bytes that follow it,
@@ -307,10 +340,10 @@ void Control::TransferNewBytes(bool report) {
         const int64_t frame = std::max<int64_t>(s_.FileFormat.nBlockAlign, 1);
         const int64_t most = int64_t{s_.DeviceFormat.nAvgBytesPerSec} * kMaxSilenceSeconds;
         file_text = AppendSilence(std::min(got.lost, most / frame * frame), n);
-        text = AccountLoss(got, s_.BytesRecorded - recorded, n, report);
+        tell(AccountLoss(got, s_.BytesRecorded - recorded, n, report));
       }
       if (n > 0 && file_text.empty()) file_text = AppendToFile(s_.SampleBytes.data(), n, n);
-      if (!file_text.empty()) text = text.empty() ? file_text : text + "\n\n" + file_text;
+      tell(file_text);
 
       if (got.delivered > 0) {
         // After a freeze the device is later for good: its lateness is measured afresh.
@@ -330,9 +363,8 @@ void Control::TransferNewBytes(bool report) {
       // The offset stays: the next transfer asks for the same bytes again.
       cause = std::to_string(e.number()) + " " + e.description();
       if (IsDeviceGone(e.hresult())) {
-        text = DeviceGoneReport("the recording device stopped or was removed (" +
-                                    e.description() + ")",
-                                n);
+        text = DeviceGoneReport(
+            "the recording device stopped or was removed (" + e.description() + ")", n);
       } else {
         text = kReportPrefix + e.description() + std::to_string(n);
       }

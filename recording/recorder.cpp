@@ -208,6 +208,9 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.LostBytesReported = 0;
     s_.LossAtLeast = False;
     s_.DeviceLostReported = False;
+    s_.DeviceChangeReported = False;
+    s_.SuspendedSeen = p_.capture.SuspendedMicroseconds();
+    s_.DeviceChangesSeen = p_.capture.DefaultDeviceChanges();
     return True;
   } catch (const std::exception& e) {
     const Error* error = dynamic_cast<const Error*>(&e);

@@ -182,6 +182,14 @@ class SimCaptureSystem : public CaptureSystem {
   // written `frames` more frames.
   void AdvanceFrames(uint64_t frames);
 
+  // The machine sleeps for `microseconds`: the clock (which leaves sleep out) stands, the
+  // devices deliver nothing, and SuspendedMicroseconds grows.
+  void Suspend(int64_t microseconds) { suspended_us_ += microseconds; }
+  // The user picks another default recording device.
+  void ChangeDefaultDevice() { ++default_device_changes_; }
+  int64_t SuspendedMicroseconds() override { return suspended_us_; }
+  uint32_t DefaultDeviceChanges() override { return default_device_changes_; }
+
   // Stops every running buffer's delivery until Resume: positions stand still, calls succeed.
   void Freeze();
   void Resume();
@@ -222,6 +230,8 @@ class SimCaptureSystem : public CaptureSystem {
   uint32_t last_position_ = 0;  // device position of the last buffer created
   int64_t now_us_ = 0;
   int64_t frozen_since_us_ = -1;  // -1: not frozen
+  int64_t suspended_us_ = 0;
+  uint32_t default_device_changes_ = 0;
   int live_buffers_ = 0;
   int live_devices_ = 0;
   int buffers_created_ = 0;

@@ -94,14 +94,9 @@ std::shared_ptr<CaptureBuffer> DsCaptureDevice::CreateCaptureBuffer(const Captur
   return std::make_shared<DsCaptureBuffer>(device_, std::move(buffer), caps.dwBufferBytes);
 }
 
-std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
-  ComPtr<IDirectSoundCapture> device;
-  const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
-  if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
-  return std::make_shared<DsCaptureDevice>(std::move(device));
-}
+namespace {
 
-int64_t DsCaptureSystem::NowMicroseconds() {
+int64_t CounterMicroseconds() {
   static const int64_t frequency = [] {
     LARGE_INTEGER f{};
     QueryPerformanceFrequency(&f);
@@ -112,5 +107,41 @@ int64_t DsCaptureSystem::NowMicroseconds() {
   // Whole seconds and the remainder apart, so that the product cannot overflow.
   return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
 }
+
+int64_t UnbiasedMicroseconds() {
+  ULONGLONG hundreds = 0;
+  QueryUnbiasedInterruptTime(&hundreds);
+  return static_cast<int64_t>(hundreds / 10);
+}
+
+// The two clocks tick at different granularity (the interrupt time by the clock interrupt)
+// and may drift apart a little: only a jump this large is a suspension.
+constexpr int64_t kLeastSuspensionUs = 500000;
+
+}  // namespace
+
+DsCaptureSystem::DsCaptureSystem()
+    : counter_at_start_us_(CounterMicroseconds()), unbiased_at_start_us_(UnbiasedMicroseconds()) {}
+
+std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
+  ComPtr<IDirectSoundCapture> device;
+  const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
+  if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
+  if (!watch_) watch_ = std::make_unique<DefaultDeviceWatch>();
+  return std::make_shared<DsCaptureDevice>(std::move(device));
+}
+
+int64_t DsCaptureSystem::SuspendedMicroseconds() {
+  const int64_t counted = CounterMicroseconds() - counter_at_start_us_;
+  const int64_t awake = UnbiasedMicroseconds() - unbiased_at_start_us_;
+  if (counted - awake - suspended_us_ >= kLeastSuspensionUs) suspended_us_ = counted - awake;
+  return suspended_us_;
+}
+
+int64_t DsCaptureSystem::NowMicroseconds() {
+  return CounterMicroseconds() - SuspendedMicroseconds();
+}
+
+uint32_t DsCaptureSystem::DefaultDeviceChanges() { return watch_ ? watch_->changes() : 0; }
 
 }  // namespace wendrix::win32

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/capture.h"
+#include "platform/win32/default_device_watch.h"
 
 namespace wendrix::win32 {
 
@@ -51,10 +52,22 @@ class DsCaptureDevice : public CaptureDevice {
 
 class DsCaptureSystem : public CaptureSystem {
  public:
-  // DirectSoundCaptureCreate with no device identifier: the default recording device.
+  DsCaptureSystem();
+  // DirectSoundCaptureCreate with no device identifier: the default recording device. The
+  // first call also begins to watch for changes of the default device.
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
-  // The performance counter.
+  // The performance counter, less the time the machine slept.
   int64_t NowMicroseconds() override;
+  // What the performance counter ran on beyond the unbiased interrupt time, which leaves out
+  // sleep and hibernation (where the counter stands still across a sleep as well, nothing).
+  int64_t SuspendedMicroseconds() override;
+  uint32_t DefaultDeviceChanges() override;
+
+ private:
+  int64_t counter_at_start_us_;
+  int64_t unbiased_at_start_us_;
+  int64_t suspended_us_ = 0;
+  std::unique_ptr<DefaultDeviceWatch> watch_;
 };
 
 }  // namespace wendrix::win32

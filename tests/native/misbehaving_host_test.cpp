@@ -288,6 +288,31 @@ TEST(MisbehavingHost, UncertainAndLongLossesAreToldAsSuch) {
   }
 }
 
+// The machine sleeps in the middle of a host's stall, or the user picks another default
+// microphone: one report each, no silence, nothing of the device's audio lost.
+TEST(MisbehavingHost, ASleepAndANewDefaultDeviceAreToldOnceAndCostNothing) {
+  for (const bool sleep : {true, false}) {
+    SCOPED_TRACE(sleep ? "sleep" : "new default device");
+    RecorderRig rig;
+    rig.control.Init_DSWendrix();
+    rig.capture.signal = Signal::Noise(38);
+    rig.capture.read_lag_frames = 16;
+    rig.control.Wendrix_Start(rig.Path());
+    rig.Drains(3);
+    rig.capture.Advance(300);
+    sleep ? rig.capture.Suspend(30000000) : rig.capture.ChangeDefaultDevice();
+    rig.capture.Advance(300);
+    rig.Drains(6);
+    EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+    EXPECT_EQ(rig.Data(), rig.capture.recorded());
+    ASSERT_EQ(rig.host.message_boxes.size(), 1u) << testing::PrintToString(rig.host.message_boxes);
+    EXPECT_NE(rig.host.message_boxes[0].find(sleep ? "the computer was asleep for 30.000 seconds"
+                                                   : "the default recording device changed"),
+              std::string::npos)
+        << rig.host.message_boxes[0];
+  }
+}
+
 // A device that fails on the way out (unplugged) does not keep any stop path from finishing
 // the file and stopping the control; a failing Stop is raised after, and the next start works.
 TEST(MisbehavingHost, EveryStopPathFinishesTheFileWhenTheDeviceFails) {
