@@ -24,6 +24,8 @@ constexpr const char* kReportPrefix = "private update wendrix Error: ";
 // A gap gets at most this much silence: filling a machine's sleep or a debugger's pause whole
 // would hold the host's thread for seconds and the file for gigabytes.
 constexpr int64_t kMaxSilenceSeconds = 10;
+// How far a device's lateness may stray below what reads have seen at best.
+constexpr int64_t kLatenessJitterMicroseconds = 100000;
 // A suspension the platform reports is told once it is this long (shorter ones are the
 // platform's clocks disagreeing).
 constexpr int64_t kLeastSuspendMicroseconds = 1000000;
@@ -142,11 +144,14 @@ RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const 
   // back then: how much later it was than it has lately been at best (a device that delivers
   // in periods is up to a period late). A device that had stood still for longer than any
   // period was frozen: what it missed meanwhile never comes.
+  // The positions and the clock also jitter by tens of milliseconds (a sound server's
+  // fragments, the capture thread's period), more than a read could tell from the floor.
   const int64_t floor = s_.LatenessFloor.Least();
   const int64_t backlog = DeviceWasFrozen() || floor == WindowMinimum::kNone
                               ? 0
                               : std::max<int64_t>(lateness - floor, 0);
-  f.likely = elapsed + backlog + slack;
+  const int64_t jitter = std::min(BytesIn(kLatenessJitterMicroseconds), f.ring / 4);
+  f.likely = elapsed + backlog + jitter + slack;
   f.certain = f.likely;
   return f;
 }
@@ -346,8 +351,9 @@ void Control::TransferNewBytes(bool report) {
       tell(file_text);
 
       if (got.delivered > 0) {
-        // After a freeze the device is later for good: its lateness is measured afresh.
-        if (DeviceWasFrozen()) s_.LatenessFloor.Reset();
+        // After a freeze the device is later for good, and after a loss the count of whole
+        // rings rests on the clock alone: its lateness is measured afresh.
+        if (DeviceWasFrozen() || got.lost > 0) s_.LatenessFloor.Reset();
         s_.DeviceFlowing = True;
         s_.LastMoveTime = now;
         s_.DeliveredBytes += got.delivered;
