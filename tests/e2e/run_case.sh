@@ -121,7 +121,10 @@ case "$case_name" in
       sleep 0.1
     done
     sleep 3
-    "$WENDRIX_ROOT/scripts/audio-env" stop "$audio"
+    # The server goes at once, with the tone still playing into it (as a device is unplugged);
+    # the player follows at the end.
+    server=$(awk '$1 == "pulseaudio" { print $2 }' "$audio/pids")
+    [[ $server =~ ^[0-9]+$ ]] && kill -9 "$server"
     status=0
     wait "$host_pid" || status=$?
     fails=0
