@@ -8,6 +8,7 @@
 - every program and the control are Windows modules of the zip's bitness;
 - the control's file version (its VERSIONINFO resource) is the version in the zip's name;
 - the text files a Windows user opens have CRLF line ends and no unfilled @VARIABLE@;
+- the guide's first page names the package's version;
 - every page of the guide is there as HTML too, and every link and picture of every HTML page
   leads to a file of the zip and, with a #fragment, to an element of that page with that id.
 Prints one line per fault and exits 1 when there is any; unpacks into OUT_DIR/<zip name>.
@@ -146,6 +147,10 @@ def main():
             if re.search(rb"@[A-Z_]+@", text):
                 faults.append(f"{name}: an unfilled @VARIABLE@")
         faults += html_faults(z, top, inside)
+        release = ".".join(map(str, version[:3]))
+        if "docs/README.md" in inside and \
+                f"Wendrix {release}" not in z.read(top + "docs/README.md").decode("utf-8"):
+            faults.append(f"docs/README.md: does not name the version, Wendrix {release}")
         z.extractall(out)
 
     for fault in faults:
