@@ -5,7 +5,7 @@
 
 Each page gets the same name with .html. Links between the pages (`install.md#anchor`) point to
 the HTML pages; headings get the anchors those links use (lower case, punctuation dropped,
-spaces as hyphens). Pictures stay where the Markdown puts them (beside the pages).
+spaces as hyphens); lists nested by two spaces stay nested. Pictures stay where the Markdown puts them (beside the pages).
 Uses python3-markdown (Debian's package).
 """
 import html
@@ -33,12 +33,25 @@ def md_links_to_html(page):
                   lambda m: f"]({m.group(1)}.html{m.group(2) or ''})", page)
 
 
+def widen_indents(page):
+    # The pages nest lists by two spaces, as GitHub reads them; Python-Markdown nests by four.
+    out, fenced = [], False
+    for line in page.split("\n"):
+        if line.startswith("```"):
+            fenced = not fenced
+        elif not fenced:
+            stripped = line.lstrip(" ")
+            line = " " * (2 * (len(line) - len(stripped))) + stripped
+        out.append(line)
+    return "\n".join(out)
+
+
 def main():
     out, pages = sys.argv[1], sys.argv[2:]
     os.makedirs(out, exist_ok=True)
     for path in pages:
         with open(path, encoding="utf-8") as f:
-            text = md_links_to_html(f.read())
+            text = widen_indents(md_links_to_html(f.read()))
         body = markdown.markdown(
             text, extensions=["tables", "fenced_code", TocExtension(slugify=slug)])
         title = re.search(r"^# (.+)$", text, re.M)
