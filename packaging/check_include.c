@@ -7,21 +7,24 @@
  * the same library, type by type and member by member, and that the header's named GUIDs are
  * the library's. Prints each difference; exit code 0 when there is none. */
 #define COBJMACROS
+/* windows.h first, initguid.h right before the header whose GUIDs it defines. */
+/* clang-format off */
 #include <windows.h>
 #include <ocidl.h>
-#include <initguid.h>
 #include <stdio.h>
+#include <initguid.h>
 #include "Wendrix.h"
+/* clang-format on */
 
 static int faults;
 
-static void fault(const char *what, const wchar_t *name) {
+static void fault(const char* what, const wchar_t* name) {
   printf("check_include: %s%s%ls\n", what, name ? ": " : "", name ? name : L"");
   ++faults;
 }
 
 /* One type of each library, compared by what a client relies on. */
-static void compare_type(ITypeInfo *a, ITypeInfo *b) {
+static void compare_type(ITypeInfo* a, ITypeInfo* b) {
   TYPEATTR *ta = NULL, *tb = NULL;
   BSTR name = NULL, other = NULL;
   ITypeInfo_GetDocumentation(a, MEMBERID_NIL, &name, NULL, NULL, NULL);
@@ -31,17 +34,16 @@ static void compare_type(ITypeInfo *a, ITypeInfo *b) {
     fault("no type attributes", name);
   } else {
     if (!IsEqualGUID(&ta->guid, &tb->guid) || ta->typekind != tb->typekind ||
-        ta->cFuncs != tb->cFuncs || ta->cVars != tb->cVars ||
-        ta->cImplTypes != tb->cImplTypes || ta->wTypeFlags != tb->wTypeFlags ||
-        ta->wMajorVerNum != tb->wMajorVerNum || ta->wMinorVerNum != tb->wMinorVerNum)
+        ta->cFuncs != tb->cFuncs || ta->cVars != tb->cVars || ta->cImplTypes != tb->cImplTypes ||
+        ta->wTypeFlags != tb->wTypeFlags || ta->wMajorVerNum != tb->wMajorVerNum ||
+        ta->wMinorVerNum != tb->wMinorVerNum)
       fault("different type attributes", name);
     else
       for (UINT i = 0; i < ta->cFuncs; ++i) {
         FUNCDESC *fa = NULL, *fb = NULL;
         if (FAILED(ITypeInfo_GetFuncDesc(a, i, &fa)) || FAILED(ITypeInfo_GetFuncDesc(b, i, &fb)) ||
-            fa->memid != fb->memid || fa->invkind != fb->invkind ||
-            fa->cParams != fb->cParams || fa->funckind != fb->funckind ||
-            fa->elemdescFunc.tdesc.vt != fb->elemdescFunc.tdesc.vt)
+            fa->memid != fb->memid || fa->invkind != fb->invkind || fa->cParams != fb->cParams ||
+            fa->funckind != fb->funckind || fa->elemdescFunc.tdesc.vt != fb->elemdescFunc.tdesc.vt)
           fault("a different member", name);
         if (fa) ITypeInfo_ReleaseFuncDesc(a, fa);
         if (fb) ITypeInfo_ReleaseFuncDesc(b, fb);
@@ -54,12 +56,12 @@ static void compare_type(ITypeInfo *a, ITypeInfo *b) {
 }
 
 /* The header's constant for the type of this name is that type's GUID. */
-static void check_guid(ITypeLib *lib, const wchar_t *type, const GUID *expected) {
-  ITypeInfo *info = NULL;
-  TYPEATTR *attr = NULL;
+static void check_guid(ITypeLib* lib, const wchar_t* type, const GUID* expected) {
+  ITypeInfo* info = NULL;
+  TYPEATTR* attr = NULL;
   MEMBERID id = 0;
   USHORT found = 1;
-  OLECHAR *name = SysAllocString(type);
+  OLECHAR* name = SysAllocString(type);
   if (FAILED(ITypeLib_FindName(lib, name, 0, &info, &id, &found)) || found != 1 ||
       FAILED(ITypeInfo_GetTypeAttr(info, &attr)) || !IsEqualGUID(&attr->guid, expected))
     fault("the header's GUID is not the library's", type);
@@ -68,7 +70,7 @@ static void check_guid(ITypeLib *lib, const wchar_t *type, const GUID *expected)
   SysFreeString(name);
 }
 
-int wmain(int argc, wchar_t **argv) {
+int wmain(int argc, wchar_t** argv) {
   ITypeLib *shipped = NULL, *embedded = NULL;
   if (argc != 3) return 2;
   if (FAILED(LoadTypeLib(argv[1], &shipped))) fault("LoadTypeLib fails", argv[1]);

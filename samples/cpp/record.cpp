@@ -22,6 +22,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// clang-format off
 #include <windows.h>
 // After windows.h: initguid.h makes this file define the GUIDs the header declares
 // (CLSID_DSWendrixControl, IID__DSWendrixControl, DIID___DSWendrixControl, LIBID_Wendrix).
@@ -29,6 +30,7 @@
 #include <oleauto.h>
 #include <initguid.h>
 #include "Wendrix.h"
+// clang-format on
 
 #include <algorithm>
 #include <cstdint>
