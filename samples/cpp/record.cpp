@@ -103,8 +103,9 @@ bool Succeeded(HRESULT hr, const wchar_t* what) {
   return false;
 }
 
-// The four methods answer True or False.
-bool Call(HRESULT hr, VARIANT_BOOL result, const wchar_t* what) {
+// The four methods answer True or False. The answer is taken by reference: it is read only
+// after the call (the order in which a call's arguments are evaluated is unspecified).
+bool Call(HRESULT hr, const VARIANT_BOOL& result, const wchar_t* what) {
   return Succeeded(hr, what) && result != VARIANT_FALSE;
 }
 
