@@ -10,8 +10,9 @@ string(SUBSTRING "${idl}" ${at} -1 body)
 string(REPLACE "import \"automation_base.idl\";" "import \"ocidl.idl\";" body "${body}")
 file(WRITE ${OUT} "// Wendrix.ocx's type library, Wendrix 2.0: the control class DSWendrixControl, its dual
 // interface _DSWendrixControl, its event interface __DSWendrixControl, the enumerations and the
-// wave format record. Wendrix.h beside it was generated from this file by widl; MIDL can make
-// the same header (midl /h Wendrix.h Wendrix.idl). The library itself is ..\\Wendrix.tlb, the
-// very one inside Wendrix.ocx: import that one rather than a library compiled from this file.
+// wave format record. Wendrix.h beside it was generated from this file by widl (MIDL, with the
+// Windows SDK's ocidl.idl, should make an equivalent one; not tried). Wendrix.tlb beside it is
+// the library exactly as Wendrix.ocx embeds it: import that one rather than a library compiled
+// from this file.
 
 ${body}")
