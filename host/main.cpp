@@ -2,7 +2,7 @@
 // read-out, as a form designer's program would have it; and, from the command line, an
 // unattended recording that prints every event of the control and a live meter.
 //
-//   wendrix-host [--form FILE] [--file TAKE.wav]
+//   wendrix-host [--form FILE] [--file TAKE.wav]     (default: take.wav in the user's Documents)
 //   wendrix-host --record TAKE.wav [--seconds N] [--rate 11025|22050|44100] [--channels 1|2]
 //                [--bits 8|16] [--buffer BYTES] [--hide-meter] [--screenshot FILE.bmp]
 //                [--form FILE] [--close-message-boxes] [--atl] [--ocx PATH]
@@ -21,6 +21,8 @@
 // finished all the same).
 #include "host/automation.h"
 // (first: the Windows headers)
+
+#include <shlobj.h>
 
 #include <atomic>
 #include <cmath>
@@ -73,7 +75,7 @@ struct Options {
   bool hide_meter = false;
   std::wstring screenshot;
   std::wstring form;
-  std::wstring take = L"take.wav";
+  std::wstring take;  // the form's take; empty: DefaultTake()
   bool close_message_boxes = false;
   bool atl = false;
   std::wstring ocx;
@@ -93,7 +95,9 @@ struct Options {
                "                    [--close-message-boxes] [--atl] [--ocx PATH]\n"
                "                    [--pump-in-level-events MS]\n"
                "                    [--block-ms MS [--block-at S|start]]\n"
-               "                    [--release-while-recording]\n",
+               "                    [--release-while-recording]\n"
+               "Without --file the form's Start records into take.wav in the user's Documents\n"
+               "folder (the temporary folder when there is none) and prints the path.\n",
                why.c_str());
   std::exit(kUsage);
 }
@@ -193,6 +197,26 @@ std::wstring FullPath(const std::wstring& path) {
   wchar_t full[MAX_PATH * 4];
   DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
   return n && n < MAX_PATH * 4 ? std::wstring(full, n) : path;
+}
+
+// Where the form's Start records when --file names no take: the user's Documents folder, else
+// the temporary folder. Not the current folder: started from its own folder in Program Files,
+// the host could not write there.
+std::wstring DefaultTake() {
+  std::wstring folder;
+  PWSTR documents = nullptr;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents)))
+    folder = documents;
+  CoTaskMemFree(documents);
+  const DWORD attributes =
+      folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    folder = n && n <= MAX_PATH ? std::wstring(temp, n) : L".";
+  }
+  if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+  return folder + L"take.wav";
 }
 
 bool FileExists(const std::wstring& path) {
@@ -774,6 +798,8 @@ int Run(int argc, wchar_t** argv) {
     status = Record(f);
     SaveForm(f);
   } else {
+    if (f.options.take.empty()) f.options.take = DefaultTake();
+    Print("Start records into \"%s\"\n", Utf8(FullPath(f.options.take)).c_str());
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
       TranslateMessage(&msg);

@@ -7,9 +7,14 @@
   with its picture, the samples with the built C++ recorder), and nothing of the build tree;
 - every program and the control are Windows modules of the zip's bitness;
 - the control's file version (its VERSIONINFO resource) is the version in the zip's name;
-- the text files a Windows user opens have CRLF line ends and no unfilled @VARIABLE@.
+- the text files a Windows user opens have CRLF line ends and no unfilled @VARIABLE@;
+- the guide's first page names the package's version;
+- every page of the guide is there as HTML too, and every link and picture of every HTML page
+  leads to a file of the zip and, with a #fragment, to an element of that page with that id.
 Prints one line per fault and exits 1 when there is any; unpacks into OUT_DIR/<zip name>.
 """
+import html.parser
+import posixpath
 import re
 import struct
 import sys
@@ -19,6 +24,10 @@ REQUIRED = [
     "Wendrix.ocx",
     "wendrix-host.exe",
     "INSTALL.txt",
+    "LICENSE.txt",
+    "include/Wendrix.idl",
+    "include/Wendrix.h",
+    "include/Wendrix.tlb",
     "docs/README.md",
     "docs/install.md",
     "docs/hosts.md",
@@ -57,6 +66,45 @@ def file_version(data):
         return None
     ms, ls = struct.unpack_from("<II", data, at + 8)
     return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+class Page(html.parser.HTMLParser):
+    """The ids of an HTML page and the addresses its links and pictures lead to."""
+
+    def __init__(self, text):
+        super().__init__()
+        self.ids, self.targets = set(), []
+        self.feed(text)
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if "id" in attrs:
+            self.ids.add(attrs["id"])
+        if tag == "a" and "href" in attrs:
+            self.targets.append(attrs["href"])
+        if tag == "img":
+            self.targets.append(attrs.get("src", ""))
+
+
+def html_faults(z, top, inside):
+    """Every Markdown page has its HTML page; every link of every HTML page resolves."""
+    faults = [f"{n[:-3]}.html: missing" for n in inside
+              if n.startswith("docs/") and n.endswith(".md")
+              and f"{n[:-3]}.html" not in inside]
+    pages = {n: Page(z.read(top + n).decode("utf-8")) for n in inside if n.endswith(".html")}
+    for name, page in sorted(pages.items()):
+        for target in page.targets:
+            if re.match(r"^(https?|mailto):", target):
+                continue
+            path, _, fragment = target.partition("#")
+            path = posixpath.normpath(posixpath.join(posixpath.dirname(name), path)) if path else name
+            if path not in inside:
+                faults.append(f"{name}: a link to {target}, which the zip does not hold")
+            elif fragment and (path not in pages or fragment not in pages[path].ids):
+                faults.append(f"{name}: a link to {target}, which has no id {fragment}")
+    if not pages:
+        faults.append("docs: no HTML pages")
+    return faults
 
 
 def main():
@@ -98,6 +146,11 @@ def main():
                 faults.append(f"{name}: a line without CRLF")
             if re.search(rb"@[A-Z_]+@", text):
                 faults.append(f"{name}: an unfilled @VARIABLE@")
+        faults += html_faults(z, top, inside)
+        release = ".".join(map(str, version[:3]))
+        if "docs/README.md" in inside and \
+                f"Wendrix {release}" not in z.read(top + "docs/README.md").decode("utf-8"):
+            faults.append(f"docs/README.md: does not name the version, Wendrix {release}")
         z.extractall(out)
 
     for fault in faults:

@@ -1,28 +1,36 @@
-// Wendrix sample: a console recorder in plain C++ and COM (no ATL, MFC or #import).
-// Written for Visual C++ 2017 or later and MinGW-w64, on Windows 7 or later, 32- or 64-bit:
-// build it with the bitness of the Wendrix.ocx you registered.
+// Wendrix sample: a console recorder in plain C++ and COM (no ATL, MFC or #import), written
+// against the header of the package's include folder (Wendrix.h: the dual interface
+// _DSWendrixControl and the identifiers as named constants). Built here with MinGW-w64 and run
+// under Wine; written to build with Visual C++ 2017 or later as well. Build it with the bitness
+// of the Wendrix.ocx you registered.
 //
 //   wendrix-record [TAKE.wav] [--seconds N] [--expect-signal]
 //
-// Creates the registered control by its ProgID, listens to its events, opens the default
-// recording device at 44100 Hz, stereo, 16 bits, records N seconds (2 by default) while this
-// thread pumps messages (the control's timer ticks on the thread that created it), stops, and
-// checks the WAVE file it wrote. --expect-signal also fails a take that is digital silence.
+// Creates the registered control, listens to its events, opens the default recording device at
+// 44100 Hz, stereo, 16 bits, records N seconds (2 by default) while this thread pumps messages
+// (the control's timer ticks on the thread that created it), stops, and checks the WAVE file it
+// wrote. --expect-signal also fails a take that is digital silence.
 // Exit code 0 when the take is a valid recording, 1 when something failed.
 //
-// Build: cl /EHsc /W4 record.cpp ole32.lib oleaut32.lib user32.lib
-//        x86_64-w64-mingw32-g++ -municode -O2 record.cpp -o wendrix-record.exe -lole32
-//            -loleaut32 -luuid -static
+// Build, from this folder (..\..\include holds Wendrix.h):
+//   cl /EHsc /W4 /I..\..\include record.cpp ole32.lib oleaut32.lib uuid.lib user32.lib
+//   x86_64-w64-mingw32-g++ -municode -O2 -I../../include record.cpp -o wendrix-record.exe
+//       -lole32 -loleaut32 -luuid -static          (i686-w64-mingw32-g++ for 32 bits)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// clang-format off
 #include <windows.h>
-// After windows.h:
+// After windows.h: initguid.h makes this file define the GUIDs the header declares
+// (CLSID_DSWendrixControl, IID__DSWendrixControl, DIID___DSWendrixControl, LIBID_Wendrix).
 #include <ocidl.h>
 #include <oleauto.h>
+#include <initguid.h>
+#include "Wendrix.h"
+// clang-format on
 
 #include <algorithm>
 #include <cstdint>
@@ -69,83 +77,43 @@ struct Var : VARIANT {
   Var& operator=(const Var&) = delete;
 };
 
-// What a failed call said: the control's run-time error number and description, as a host
-// would show them (a run-time error n travels as the HRESULT 0x800A0000 + n).
-std::wstring Describe(HRESULT hr, const EXCEPINFO& info) {
-  HRESULT code = info.scode != 0 ? info.scode : hr;
+// What a failed call said: the control's run-time error number and the description it left in
+// IErrorInfo, as a host would show them (a run-time error n travels as the HRESULT
+// 0x800A0000 + n; a device error keeps its own HRESULT).
+std::wstring Describe(HRESULT hr) {
   wchar_t number[32];
-  if (HRESULT_FACILITY(code) == FACILITY_CONTROL)
-    swprintf(number, 32, L"error %d", HRESULT_CODE(code));
+  if (HRESULT_FACILITY(hr) == FACILITY_CONTROL)
+    swprintf(number, 32, L"error %d", HRESULT_CODE(hr));
   else
-    swprintf(number, 32, L"HRESULT 0x%08lX", static_cast<unsigned long>(code));
+    swprintf(number, 32, L"HRESULT 0x%08lX", static_cast<unsigned long>(hr));
   std::wstring text = number;
-  if (info.bstrDescription) text += std::wstring(L": ") + info.bstrDescription;
+  Ptr<IErrorInfo> info;
+  BSTR description = nullptr;
+  if (GetErrorInfo(0, info.Put()) == S_OK && SUCCEEDED(info->GetDescription(&description)) &&
+      description)
+    text += std::wstring(L": ") + description;
+  SysFreeString(description);
   return text;
 }
 
-// Calls a member of the control by name, as a late-bound host does. Arguments are given in
-// their natural order. On failure prints what the control said and returns false.
-bool Invoke(IDispatch* control, const wchar_t* name, WORD kind, std::vector<VARIANT*> args,
-            VARIANT* result) {
-  DISPID id = 0;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) {
-    fwprintf(stderr, L"%ls: no such member (0x%08lX)\n", name, static_cast<unsigned long>(hr));
-    return false;
-  }
-  // IDispatch takes its arguments last to first.
-  std::vector<VARIANT> reversed;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(**it);
-  DISPID named_put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (kind == DISPATCH_PROPERTYPUT) {
-    params.rgdispidNamedArgs = &named_put;
-    params.cNamedArgs = 1;
-  }
-  EXCEPINFO info{};
-  hr = control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, &info, nullptr);
-  if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-  const bool ok = SUCCEEDED(hr);
-  if (!ok) fwprintf(stderr, L"%ls failed: %ls\n", name, Describe(hr, info).c_str());
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
-  return ok;
+// Checks the result of one call on the control; on failure prints what the control said.
+bool Succeeded(HRESULT hr, const wchar_t* what) {
+  if (SUCCEEDED(hr)) return true;
+  fwprintf(stderr, L"%ls failed: %ls\n", what, Describe(hr).c_str());
+  return false;
 }
 
-bool Put(IDispatch* control, const wchar_t* name, VARIANT value) {
-  return Invoke(control, name, DISPATCH_PROPERTYPUT, {&value}, nullptr);
-}
-
-VARIANT Bool(bool value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
-VARIANT Long(long value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return v;
-}
-
-// Calls one of the four methods; they all answer True or False.
-bool CallMethod(IDispatch* control, const wchar_t* name, std::vector<VARIANT*> args = {}) {
-  Var result;
-  if (!Invoke(control, name, DISPATCH_METHOD, std::move(args), &result)) return false;
-  return result.vt == VT_BOOL && result.boolVal != VARIANT_FALSE;
+// The four methods answer True or False. The answer is taken by reference: it is read only
+// after the call (the order in which a call's arguments are evaluated is unspecified).
+bool Call(HRESULT hr, const VARIANT_BOOL& result, const wchar_t* what) {
+  return Succeeded(hr, what) && result != VARIANT_FALSE;
 }
 
 // dBLeft and dBRight hold "No Sound" until the meter has measured, then a number in dB.
-std::wstring ReadLevel(IDispatch* control, const wchar_t* name) {
+std::wstring ReadLevel(_DSWendrixControl* control, bool left) {
   Var value;
-  if (!Invoke(control, name, DISPATCH_PROPERTYGET, {}, &value)) return L"?";
-  if (FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) return L"?";
+  HRESULT hr = left ? control->get_dBLeft(&value) : control->get_dBRight(&value);
+  if (FAILED(hr) || FAILED(VariantChangeType(&value, &value, 0, VT_BSTR))) return L"?";
   return value.bstrVal ? value.bstrVal : L"";
 }
 
@@ -294,36 +262,30 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o) {
 }
 
 int Record(const Options& o) {
-  // The control is apartment-threaded: create it on a thread that pumps messages.
-  CLSID clsid;
-  HRESULT hr = CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid);
-  if (FAILED(hr)) {
+  // The control is apartment-threaded: create it on a thread that pumps messages. A compiled
+  // host asks for the dual interface and calls it through its vtable.
+  Ptr<_DSWendrixControl> control;
+  HRESULT hr = CoCreateInstance(CLSID_DSWendrixControl, nullptr, CLSCTX_INPROC_SERVER,
+                                IID__DSWendrixControl, reinterpret_cast<void**>(control.Put()));
+  if (hr == REGDB_E_CLASSNOTREG) {
     fwprintf(stderr,
-             L"Wendrix.DSWendrixControl is not registered (0x%08lX): run "
-             L"regsvr32 Wendrix.ocx of this program's bitness first\n",
-             static_cast<unsigned long>(hr));
+             L"DSWendrixControl is not registered for %d-bit programs: register the "
+             L"Wendrix.ocx of this program's bitness with regsvr32 first\n",
+             static_cast<int>(sizeof(void*) * 8));
     return 1;
   }
-  Ptr<IDispatch> control;
-  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                        reinterpret_cast<void**>(control.Put()));
   if (FAILED(hr)) {
     fwprintf(stderr, L"cannot create the control (0x%08lX)\n", static_cast<unsigned long>(hr));
     return 1;
   }
 
-  // The event interface's IID comes from the control itself.
-  Ptr<IProvideClassInfo2> class_info;
-  IID events{};
-  hr = control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(class_info.Put()));
-  if (SUCCEEDED(hr)) hr = class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events);
+  // The events come through the connection point of the event interface.
   Ptr<IConnectionPointContainer> container;
   Ptr<IConnectionPoint> point;
-  if (SUCCEEDED(hr))
-    hr = control->QueryInterface(IID_IConnectionPointContainer,
-                                 reinterpret_cast<void**>(container.Put()));
-  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(events, point.Put());
-  EventSink sink(events);
+  hr = control->QueryInterface(IID_IConnectionPointContainer,
+                               reinterpret_cast<void**>(container.Put()));
+  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID___DSWendrixControl, point.Put());
+  EventSink sink(DIID___DSWendrixControl);
   DWORD cookie = 0;
   if (SUCCEEDED(hr)) hr = point->Advise(&sink, &cookie);
   if (FAILED(hr)) {
@@ -334,13 +296,14 @@ int Record(const Options& o) {
 
   // A control created in code starts with Enabled False: Wendrix_Start and Wendrix_Stop act
   // only while it is True.
-  bool ok = Put(control.Get(), L"Enabled", Bool(true)) &&
-            Put(control.Get(), L"SamplesPerSecond", Long(44100)) &&
-            Put(control.Get(), L"NumChannels", Long(2)) &&
-            Put(control.Get(), L"BitsPerSample", Long(16)) &&
-            Put(control.Get(), L"AutoCalculateBuff", Bool(true));
+  bool ok = Succeeded(control->put_Enabled(VARIANT_TRUE), L"Enabled") &&
+            Succeeded(control->put_SamplesPerSecond(CDQuality), L"SamplesPerSecond") &&
+            Succeeded(control->put_NumChannels(Stereo), L"NumChannels") &&
+            Succeeded(control->put_BitsPerSample(Sixteen), L"BitsPerSample") &&
+            Succeeded(control->put_AutoCalculateBuff(VARIANT_TRUE), L"AutoCalculateBuff");
   // Init_DSWendrix opens the default recording device; it raises an error when there is none.
-  ok = ok && CallMethod(control.Get(), L"Init_DSWendrix");
+  VARIANT_BOOL result = VARIANT_FALSE;
+  ok = ok && Call(control->Init_DSWendrix(&result), result, L"Init_DSWendrix");
 
   // Wendrix_Start takes the file name by reference (a BSTR variable) and returns False when
   // it cannot start; it has then shown its reason in a message box.
@@ -349,27 +312,23 @@ int Record(const Options& o) {
   bool recorded = false;
   if (ok && length > 0 && length < MAX_PATH) {
     BSTR name = SysAllocString(full);
-    VARIANT by_ref;
-    VariantInit(&by_ref);
-    by_ref.vt = VT_BYREF | VT_BSTR;
-    by_ref.pbstrVal = &name;
-    if (CallMethod(control.Get(), L"Wendrix_Start", {&by_ref})) {
+    if (Call(control->Wendrix_Start(&name, &result), result, L"Wendrix_Start")) {
       wprintf(L"recording %.1f s into %ls\n", o.seconds, full);
       const DWORD total = static_cast<DWORD>(o.seconds * 1000);
       for (DWORD done = 0; done < total; done += 500) {
         PumpMessages(std::min<DWORD>(500, total - done));
-        wprintf(L"  level left %ls dB, right %ls dB\n", ReadLevel(control.Get(), L"dBLeft").c_str(),
-                ReadLevel(control.Get(), L"dBRight").c_str());
+        wprintf(L"  level left %ls dB, right %ls dB\n", ReadLevel(control.Get(), true).c_str(),
+                ReadLevel(control.Get(), false).c_str());
       }
       // Wendrix_Stop transfers what is left, finishes the file and raises OnStop.
-      recorded = CallMethod(control.Get(), L"Wendrix_Stop");
+      recorded = Call(control->Wendrix_Stop(&result), result, L"Wendrix_Stop");
       if (!recorded) fwprintf(stderr, L"Wendrix_Stop did not stop a recording\n");
     } else {
       fwprintf(stderr, L"Wendrix_Start returned False\n");
     }
     SysFreeString(name);
   }
-  ok = recorded && CallMethod(control.Get(), L"UnInit_DSWendrix");
+  ok = recorded && Call(control->UnInit_DSWendrix(&result), result, L"UnInit_DSWendrix");
   point->Unadvise(cookie);
 
   wprintf(L"events: OnStart %d, OnStop %d, dBOnChangeLeft %d, dBOnChangeRight %d\n", sink.starts,

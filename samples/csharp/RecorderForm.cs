@@ -1,9 +1,11 @@
 // Wendrix sample for C# Windows Forms (.NET Framework 4.6 or later, Visual Studio 2017+).
+// Written for that host; not compiled or run by the Wendrix build (it has no .NET).
 //
 // References: Wendrix.dll and AxWendrix.dll, the wrappers the SDK's aximp makes:
 //     aximp "C:\Program Files (x86)\Wendrix\Wendrix.ocx"
 // (or add DSWendrixControl to the Toolbox: Choose Items > COM Components, and drop it on a
-// form once). Build for x86 with the 32-bit Wendrix.ocx, for x64 with the 64-bit one.
+// form once). Build for x86 with the 32-bit Wendrix.ocx, for x64 with the 64-bit one: not
+// AnyCPU, whose "Prefer 32-bit" (on by default in .NET Framework projects) decides the bitness.
 //
 // The form is built in code: the control, Start and Stop buttons, the levels and the file.
 using System;
@@ -56,10 +58,12 @@ namespace WendrixSample
             {
                 wendrix.Init_DSWendrix();       // opens the default recording device
             }
-            catch (COMException ex)
+            catch (Exception ex) when (IsControlError(ex))
             {
-                // No recording device: the device's HRESULT, e.g. 0x88780078 (DSERR_NODRIVER).
-                status.Text = $"No recording device: {ex.Message} (0x{ex.ErrorCode:X8})";
+                // No usable recording device: the device's HRESULT, e.g. 0x88780078
+                // (DSERR_NODRIVER), or 0x80070005 when Windows' privacy settings deny the
+                // microphone.
+                status.Text = "Cannot open the recording device: " + Describe(ex);
                 startButton.Enabled = false;
             }
         }
@@ -84,11 +88,12 @@ namespace WendrixSample
                 stopButton.Enabled = false;
                 status.Text = $"Saved {fileName} ({new FileInfo(fileName).Length} bytes)";
             }
-            catch (COMException ex)
+            catch (Exception ex) when (IsControlError(ex))
             {
-                // The file could not be finished (folder removed, disk full): error number
-                // ex.ErrorCode - 0x800A0000. Remove the cause and press Stop again.
-                status.Text = "Stop failed: " + ex.Message;
+                // The file could not be finished (folder removed, disk full: run-time errors
+                // 76, 61), or the recording device failed or was removed (its HRESULT; the
+                // file is finished then). See docs\troubleshooting.md.
+                status.Text = "Stop failed: " + Describe(ex);
             }
         }
 
@@ -99,10 +104,30 @@ namespace WendrixSample
                 wendrix.Wendrix_Stop();
                 wendrix.UnInit_DSWendrix();
             }
-            catch (COMException)
+            catch (Exception ex) when (IsControlError(ex))
             {
             }
             base.OnFormClosing(e);
+        }
+
+        // What a failed call on the control throws. The runtime turns most HRESULTs into a
+        // COMException, but a few into its own exceptions: 0x80070005 (E_ACCESSDENIED) into
+        // UnauthorizedAccessException, 0x80070057 (E_INVALIDARG) into ArgumentException,
+        // 0x8007000E (E_OUTOFMEMORY) into OutOfMemoryException. Exception.HResult has the
+        // HRESULT in every case.
+        private static bool IsControlError(Exception ex) =>
+            ex is COMException || ex is UnauthorizedAccessException ||
+            ex is ArgumentException || ex is OutOfMemoryException;
+
+        // A run-time error n of the control travels as the HRESULT 0x800A0000 + n; any other
+        // HRESULT (a device error) is shown as it is.
+        private static string Describe(Exception ex)
+        {
+            uint hr = unchecked((uint)ex.HResult);
+            string code = (hr & 0xFFFF0000u) == 0x800A0000u
+                ? $"error {hr & 0xFFFF}"
+                : $"HRESULT 0x{hr:X8}";
+            return $"{ex.Message} ({code})";
         }
 
         [STAThread]

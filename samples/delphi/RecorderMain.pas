@@ -1,5 +1,5 @@
 { Wendrix sample for Delphi (VCL, Delphi XE2 or later; Win32 with the 32-bit Wendrix.ocx,
-  Win64 with the 64-bit one).
+  Win64 with the 64-bit one). Written for Delphi; not yet compiled there.
 
   First import the control: Component > Import Component > Import ActiveX Control >
   "Wendrix (Version 2.0)" > Create Unit. That writes Wendrix_TLB.pas with the component
@@ -13,7 +13,7 @@ unit RecorderMain;
 interface
 
 uses
-  System.SysUtils, System.Variants, System.Classes, System.Win.ComObj, Vcl.Controls, Vcl.Forms,
+  System.SysUtils, System.IOUtils, System.Variants, System.Classes, System.Win.ComObj, Vcl.Controls, Vcl.Forms,
   Vcl.StdCtrls, Wendrix_TLB;
 
 type
@@ -98,8 +98,9 @@ end;
 
 procedure TRecorderForm.StartClick(Sender: TObject);
 begin
-  FFileName := ExtractFilePath(Application.ExeName) +
-    FormatDateTime('"take "yyyy-mm-dd hh-nn-ss".wav"', Now);
+  // The user's Documents folder: an installed program's own folder is not writable.
+  FFileName := TPath.Combine(TPath.GetDocumentsPath,
+    FormatDateTime('"take "yyyy-mm-dd hh-nn-ss".wav"', Now));
   // False: a recording runs already, or the control showed why it could not start.
   if FWendrix.Wendrix_Start(FFileName) then
   begin

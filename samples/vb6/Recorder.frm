@@ -58,7 +58,7 @@ Attribute VB_Creatable = False
 Attribute VB_PredeclaredId = True
 Attribute VB_Exposed = False
 ' Wendrix sample for Visual Basic 6 (SP6), 32-bit Wendrix.ocx registered with
-' C:\Windows\SysWOW64\regsvr32.exe on 64-bit Windows.
+' C:\Windows\SysWOW64\regsvr32.exe on 64-bit Windows. Written for VB6; not yet compiled there.
 '
 ' A form with the control, Start and Stop buttons and the levels. The form file leaves out the
 ' control's Enabled property, which makes it True when the form loads (a control drawn anew in
@@ -81,7 +81,8 @@ NoDevice:
 End Sub
 
 Private Sub cmdStart_Click()
-    mFileName = App.Path & "\take " & Format$(Now, "yyyy-mm-dd hh-nn-ss") & ".wav"
+    ' The temporary folder: an installed program's own folder (App.Path) is not writable.
+    mFileName = Environ$("TEMP") & "\take " & Format$(Now, "yyyy-mm-dd hh-nn-ss") & ".wav"
     ' False: a recording runs already, or the start failed and the control has shown why.
     If Wendrix1.Wendrix_Start(mFileName) Then
         cmdStart.Enabled = False

@@ -1,6 +1,7 @@
 Attribute VB_Name = "WendrixRecorder"
 ' Wendrix sample for VBA: Access forms and Excel or Word UserForms (Office 2010 or later,
-' 32- or 64-bit; register the Wendrix.ocx of Office's bitness).
+' 32- or 64-bit; register the Wendrix.ocx of Office's bitness). Written for those hosts;
+' not yet run in any of them.
 '
 ' Import this module (VBA editor: File > Import File...), put a DSWendrixControl named
 ' Wendrix1 and two buttons cmdStart and cmdStop on a form, and paste the form code from the

@@ -1,5 +1,6 @@
 ' Wendrix sample: recording from a script.
-' Written for: Windows Script Host (cscript.exe) on Windows 7 or later.
+' Written for: Windows Script Host (cscript.exe); run by the Wendrix build under Wine's script host
+' (setup and error handling; Wine has no WScript.Sleep). Not yet tried on Windows.
 '
 '   cscript //nologo record.vbs [TAKE.wav] [SECONDS]
 '
@@ -9,8 +10,9 @@
 '
 ' A script uses the control late-bound (created by its ProgID, members called by name) and
 ' receives no events; it reads dBLeft and dBRight instead. The control records on a timer of
-' the thread that created it, which runs while the script waits in WScript.Sleep. A script
-' host without WScript.Sleep (some emulated ones) runs the setup and error handling only.
+' the thread that created it, which Windows Script Host is expected to run while the script
+' waits in WScript.Sleep (not yet tried). A script host without WScript.Sleep (some emulated
+' ones) runs the setup and error handling only.
 Option Explicit
 
 Dim fileName, seconds, fso, w, ok, i
