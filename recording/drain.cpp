@@ -10,38 +10,19 @@
 #include "control/control.h"
 #include "platform/device_errors.h"
 #include "platform/error.h"
+#include "recording/drain_limits.h"
 #include "recording/flag_scope.h"
 #include "recording/ring.h"
 
 namespace wendrix {
-namespace {
 
 static_assert(std::endian::native == std::endian::little,
               "SampleWords is filled byte for byte as little-endian words");
 
-constexpr const char* kReportPrefix = "private update wendrix Error: ";
-
-// A gap gets at most this much silence: filling a machine's sleep or a debugger's pause whole
-// would hold the host's thread for seconds and the file for gigabytes.
-constexpr int64_t kMaxSilenceSeconds = 10;
-// How far a device's lateness may stray below what reads have seen at best.
-constexpr int64_t kLatenessJitterMicroseconds = 100000;
-// A suspension the platform reports is told once it is this long (shorter ones are the
-// platform's clocks disagreeing).
-constexpr int64_t kLeastSuspendMicroseconds = 1000000;
-// The shortest stand-still of a flowing device's position that counts as a stopped device,
-// however short its ring: devices deliver in periods of up to about half a second.
-constexpr int64_t kLeastFreezeMicroseconds = 700000;
-
-// "3.000": seconds with three decimals, whatever the host's locale.
-std::string Seconds(int64_t bytes, int32_t bytes_per_second) {
-  const int64_t ms = bytes_per_second > 0 ? bytes * 1000 / bytes_per_second : 0;
-  std::string fraction = std::to_string(ms % 1000);
-  fraction.insert(0, 3 - fraction.size(), '0');
-  return std::to_string(ms / 1000) + "." + fraction;
-}
-
-}  // namespace
+using drain::kLeastFreezeMicroseconds;
+using drain::kMaxSilenceSeconds;
+using drain::kReportPrefix;
+using drain::Seconds;
 
 void Control::UpdateRecording() {
   // A tick that comes while a transfer runs must not transfer again.
@@ -104,102 +85,6 @@ std::string Control::AppendSilence(int64_t count, int64_t transfer_bytes) {
   return text;
 }
 
-int64_t Control::BytesIn(int64_t microseconds) const {
-  return microseconds > 0 ? microseconds * s_.DeviceFormat.nAvgBytesPerSec / 1000000 : 0;
-}
-
-int64_t Control::LatenessAt(int64_t time) const {
-  return BytesIn(time - s_.CaptureStartTime) - s_.DeliveredBytes;
-}
-
-bool Control::DeviceWasFrozen() const {
-  return s_.LastReadTime - s_.LastMoveTime > kLeastFreezeMicroseconds;
-}
-
-RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const {
-  RingReadFacts f;
-  f.shown = shown;
-  f.gap = gap;
-  f.ring = s_.BufferDesc.dwBufferBytes;
-  f.frame = s_.DeviceFormat.nBlockAlign;
-  // Positions move in whole frames and the clock is read a little after them. The capture
-  // position is what cannot run ahead of real time; the read position may also catch up on
-  // what lay between the two at the last read.
-  const int64_t slack = 2 * int64_t{f.frame} + BytesIn(2000) + s_.LastGap;
-  const int64_t elapsed = BytesIn(now - s_.LastReadTime);
-  if (s_.DeviceFlowing == False) {
-    // Before its first bytes the device may have waited up to its start delay.
-    f.possible = BytesIn(now - s_.CaptureStartTime) + slack;
-    f.likely = f.possible;
-    f.certain = std::max<int64_t>(
-        BytesIn(now - s_.CaptureStartTime - p_.capture.MaxStartDelayMicroseconds()) - gap - slack,
-        0);
-    return f;
-  }
-  // Since Start the device cannot have delivered more than real time (give or take a device
-  // clock that runs a little fast).
-  const int64_t lateness = LatenessAt(s_.LastReadTime);
-  f.possible = elapsed + lateness - s_.LatenessLeast + slack;
-  // Beyond what the clock says came since the last read, a read finds what the device held
-  // back then: how much later it was than it has lately been at best (a device that delivers
-  // in periods is up to a period late). A device that had stood still for longer than any
-  // period was frozen: what it missed meanwhile never comes.
-  // The positions and the clock also jitter by tens of milliseconds (a sound server's
-  // fragments, the capture thread's period), more than a read could tell from the floor.
-  const int64_t floor = s_.LatenessFloor.Least();
-  const int64_t backlog = DeviceWasFrozen() || floor == WindowMinimum::kNone
-                              ? 0
-                              : std::max<int64_t>(lateness - floor, 0);
-  const int64_t jitter = std::min(BytesIn(kLatenessJitterMicroseconds), f.ring / 4);
-  f.likely = elapsed + backlog + jitter + slack;
-  f.certain = f.likely;
-  return f;
-}
-
-std::string Control::AccountLoss(const RingRead& got, int64_t silence_written, int64_t n,
-                                 bool report) {
-  ++s_.LossCount;
-  s_.LostBytes += got.lost;
-  s_.SilenceBytes += silence_written;
-  if (got.at_least) s_.LossAtLeast = True;
-  if (s_.LossCount != 1 || !report) return {};
-  s_.LostBytesReported = got.lost;
-  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  return kReportPrefix + std::string(got.at_least ? "at least " : "") + Seconds(got.lost, rate) +
-         " seconds of audio were lost: the recording was not read for longer than its buffer "
-         "lasts (the host held up the control's timer), and " +
-         s_.OutputFileName + SilenceClause(got.lost, silence_written) +
-         ". Bytes in this transfer: " + std::to_string(n);
-}
-
-std::string Control::SilenceClause(int64_t lost, int64_t silence) const {
-  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  if (silence == lost) return " holds silence in their place";
-  if (silence == 0) return " takes no more audio, so they are not in it";
-  return " holds " + Seconds(silence, rate) + " seconds of silence for them" +
-         (s_.AppendEnded != False ? " and takes no more audio"
-                                  : " (a gap is filled with at most " +
-                                        std::to_string(kMaxSilenceSeconds) + " seconds)");
-}
-
-std::string Control::LossTotalReport() {
-  if (s_.LostBytes <= s_.LostBytesReported) return {};
-  s_.LostBytesReported = s_.LostBytes;
-  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  const std::string times = s_.LossCount == 1 ? "once" : std::to_string(s_.LossCount) + " times";
-  return std::string(kReportPrefix) + "audio was lost " + times + " in this recording, " +
-         (s_.LossAtLeast != False ? "at least " : "") + Seconds(s_.LostBytes, rate) +
-         " seconds in all; " + s_.OutputFileName + SilenceClause(s_.LostBytes, s_.SilenceBytes) +
-         ".";
-}
-
-std::string Control::DeviceGoneReport(const std::string& why, int64_t n) {
-  if (s_.DeviceLostReported != False) return {};
-  s_.DeviceLostReported = True;
-  return std::string(kReportPrefix) + why + "; " + s_.OutputFileName +
-         " keeps what was recorded before. Bytes in this transfer: " + std::to_string(n);
-}
-
 void Control::TakeBlock(uint32_t from, int64_t n) {
   LockedRegion first;
   LockedRegion second;
@@ -231,50 +116,6 @@ void Control::TakeBlock(uint32_t from, int64_t n) {
                 second.size);
   }
   s_.RecorderBuffer->Unlock(first, second);
-}
-
-bool Control::RingChangedSinceLastRead(int64_t gap) {
-  // The last transfer's bytes ended where the read position stands; compare its newest ones
-  // with what the ring holds there now.
-  const int64_t ring = s_.BufferDesc.dwBufferBytes;
-  const int64_t taken = static_cast<int64_t>(s_.SampleBytes.size()) - 1;
-  const int64_t length = std::min<int64_t>({taken, ring - gap, 4096});
-  if (length <= 0) return false;
-  const auto from = static_cast<uint32_t>((s_.DrainOffset - length + ring) % ring);
-  LockedRegion first;
-  LockedRegion second;
-  s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(length), first, second);
-  const uint8_t* kept = s_.SampleBytes.data() + (taken - length);
-  const bool changed =
-      std::memcmp(kept, first.data, first.size) != 0 ||
-      (second.size != 0 && std::memcmp(kept + first.size, second.data, second.size) != 0);
-  s_.RecorderBuffer->Unlock(first, second);
-  return changed;
-}
-
-std::string Control::PlatformNews(int64_t n) {
-  // A sleep is left out of the clock, so it costs no silence; the take simply goes on.
-  const int64_t suspended = p_.capture.SuspendedMicroseconds();
-  if (suspended - s_.SuspendedSeen >= kLeastSuspendMicroseconds) {
-    const int64_t slept = suspended - s_.SuspendedSeen;
-    s_.SuspendedSeen = suspended;
-    return kReportPrefix + std::string("the computer was asleep for ") + Seconds(slept, 1000000) +
-           " seconds during the recording; " + s_.OutputFileName +
-           " goes on after the pause without that time. Bytes in this transfer: " +
-           std::to_string(n);
-  }
-  if (s_.DeviceChangeReported == False &&
-      p_.capture.DefaultDeviceChanges() != s_.DeviceChangesSeen) {
-    s_.DeviceChangeReported = True;
-    return kReportPrefix +
-           std::string(
-               "the default recording device changed during the "
-               "recording; what ") +
-           s_.OutputFileName +
-           " holds from then on may come from the new device. Bytes in this transfer: " +
-           std::to_string(n);
-  }
-  return {};
 }
 
 void Control::TransferNewBytes(bool report) {

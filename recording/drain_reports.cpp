@@ -1,0 +1,96 @@
+// The words of the drain's reports: lost audio (at once and in total), a device that is gone,
+// a sleep, a new default device.
+#include <string>
+
+#include "control/control.h"
+#include "recording/drain_limits.h"
+#include "recording/ring.h"
+
+namespace wendrix {
+
+namespace drain {
+
+std::string Seconds(int64_t bytes, int32_t bytes_per_second) {
+  const int64_t ms = bytes_per_second > 0 ? bytes * 1000 / bytes_per_second : 0;
+  std::string fraction = std::to_string(ms % 1000);
+  fraction.insert(0, 3 - fraction.size(), '0');
+  return std::to_string(ms / 1000) + "." + fraction;
+}
+
+}  // namespace drain
+
+using drain::kLeastSuspendMicroseconds;
+using drain::kMaxSilenceSeconds;
+using drain::kReportPrefix;
+using drain::Seconds;
+
+std::string Control::AccountLoss(const RingRead& got, int64_t silence_written, int64_t n,
+                                 bool report) {
+  ++s_.LossCount;
+  s_.LostBytes += got.lost;
+  s_.SilenceBytes += silence_written;
+  if (got.at_least) s_.LossAtLeast = True;
+  if (s_.LossCount != 1 || !report) return {};
+  s_.LostBytesReported = got.lost;
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  return kReportPrefix + std::string(got.at_least ? "at least " : "") + Seconds(got.lost, rate) +
+         " seconds of audio were lost: the recording was not read for longer than its buffer "
+         "lasts (the host held up the control's timer), and " +
+         s_.OutputFileName + SilenceClause(got.lost, silence_written) +
+         ". Bytes in this transfer: " + std::to_string(n);
+}
+
+std::string Control::SilenceClause(int64_t lost, int64_t silence) const {
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  if (silence == lost) return " holds silence in their place";
+  if (silence == 0) return " takes no more audio, so they are not in it";
+  return " holds " + Seconds(silence, rate) + " seconds of silence for them" +
+         (s_.AppendEnded != False ? " and takes no more audio"
+                                  : " (a gap is filled with at most " +
+                                        std::to_string(kMaxSilenceSeconds) + " seconds)");
+}
+
+std::string Control::LossTotalReport() {
+  if (s_.LostBytes <= s_.LostBytesReported) return {};
+  s_.LostBytesReported = s_.LostBytes;
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  const std::string times = s_.LossCount == 1 ? "once" : std::to_string(s_.LossCount) + " times";
+  return std::string(kReportPrefix) + "audio was lost " + times + " in this recording, " +
+         (s_.LossAtLeast != False ? "at least " : "") + Seconds(s_.LostBytes, rate) +
+         " seconds in all; " + s_.OutputFileName + SilenceClause(s_.LostBytes, s_.SilenceBytes) +
+         ".";
+}
+
+std::string Control::DeviceGoneReport(const std::string& why, int64_t n) {
+  if (s_.DeviceLostReported != False) return {};
+  s_.DeviceLostReported = True;
+  return std::string(kReportPrefix) + why + "; " + s_.OutputFileName +
+         " keeps what was recorded before. Bytes in this transfer: " + std::to_string(n);
+}
+
+std::string Control::PlatformNews(int64_t n) {
+  // A sleep is left out of the clock, so it costs no silence; the take simply goes on.
+  const int64_t suspended = p_.capture.SuspendedMicroseconds();
+  if (suspended - s_.SuspendedSeen >= kLeastSuspendMicroseconds) {
+    const int64_t slept = suspended - s_.SuspendedSeen;
+    s_.SuspendedSeen = suspended;
+    return kReportPrefix + std::string("the computer was asleep for ") + Seconds(slept, 1000000) +
+           " seconds during the recording; " + s_.OutputFileName +
+           " goes on after the pause without that time. Bytes in this transfer: " +
+           std::to_string(n);
+  }
+  if (s_.DeviceChangeReported == False &&
+      p_.capture.DefaultDeviceChanges() != s_.DeviceChangesSeen) {
+    s_.DeviceChangeReported = True;
+    return kReportPrefix +
+           std::string(
+               "the default recording device changed during the "
+               "recording; what ") +
+           s_.OutputFileName +
+           " holds from then on may come from the new device. Bytes in this transfer: " +
+           std::to_string(n);
+  }
+  return {};
+}
+
+}  // namespace wendrix
