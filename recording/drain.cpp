@@ -148,8 +148,11 @@ void Control::TransferNewBytes(bool report) {
       s_.ReadCursor = static_cast<int32_t>(s_.DrainOffset + shown);
       RingReadFacts facts = ReadFacts(shown, gap, now);
       // A position that stands where it stood after the clock says a ring or more passed is a
-      // stopped device or one exactly whole rings on: the ring's bytes tell which.
-      if (shown == 0 && facts.likely >= ring) facts.wrapped = RingChangedSinceLastRead(gap);
+      // stopped device or one exactly whole rings on: the ring's bytes tell which, once this
+      // recording has taken some to compare with.
+      if (shown == 0 && s_.DeviceFlowing != False && facts.likely >= ring) {
+        facts.wrapped = RingChangedSinceLastRead(gap);
+      }
       const RingRead got = AccountRingRead(facts);
       n = got.kept;
       const auto tell = [&text](std::string more) {
