@@ -18,13 +18,22 @@ std::string HResultText(HRESULT hr);
 // when it set none (HRESULT_FROM_WIN32(0) would be S_OK, a failure read as success).
 HRESULT LastErrorHResult();
 
-// The platform error for a failing COM call: Error::Platform(hr, "<api>: <text>").
+// The platform error for a failing COM call: Error::Platform(hr, "<api>: <text>"). An access
+// refusal names the microphone's privacy setting, which is what refuses it on Windows 10+.
 Error ComError(const char* api, HRESULT hr);
 
 // The run-time error a host's own file statements give when a file cannot be opened, written
 // or closed, from the system's error code: 76 "Path not found", 70 "Permission denied",
 // 61 "Disk full", 75 "Path/File access error" for anything else. The description reads
-// `Cannot <verb> "<path>": <what>`.
-Error FileError(const char* verb, const std::string& path, DWORD system_error);
+// `Cannot <verb> "<path>": <what>`, followed by ` (<why>)` when the cause is known: `why`, or
+// for a sharing violation and a name too long the system's reason in words.
+Error FileError(const char* verb, const std::string& path, DWORD system_error,
+                const char* why = nullptr);
+
+// Why Windows refuses to replace the existing file `path` with CREATE_ALWAYS, given the error
+// it gave: access denied over a read-only file, and over a hidden or system file unless the new
+// one carries the same attributes ("the file exists and is hidden, which Windows does not
+// replace; ..."). "" when that is not the cause.
+std::string ReplaceRefusal(const std::wstring& path, DWORD error);
 
 }  // namespace wendrix::win32
