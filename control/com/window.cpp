@@ -13,8 +13,11 @@ const wchar_t kClassName[] = L"WendrixControl";
 }  // namespace
 
 ControlWindow::ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
-                             std::function<void(int)> on_click)
-    : surface_(surface), elements_(elements), on_click_(std::move(on_click)) {}
+                             std::function<void(int)> on_click, std::function<void()> on_destroyed)
+    : surface_(surface),
+      elements_(elements),
+      on_click_(std::move(on_click)),
+      on_destroyed_(std::move(on_destroyed)) {}
 
 ControlWindow::~ControlWindow() {
   if (window_) {
@@ -145,6 +148,18 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CAPTURECHANGED:
       pressed_ = -1;
       return 0;
+    case WM_DESTROY:
+      // Only a window destroyed by someone else gets here (the destructor detaches first): a
+      // container that destroys it before deactivating the control. What uses it lets go now.
+      if (on_destroyed_) on_destroyed_();
+      return 0;
+    case WM_NCDESTROY: {
+      const LRESULT result = DefWindowProcW(window_, message, wparam, lparam);
+      SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+      window_ = nullptr;
+      has_region_ = false;
+      return result;
+    }
     case WM_WINDOWPOSCHANGING: {
       // The control keeps its own size: a container that sizes the window directly moves it,
       // but the size stays the face's.
