@@ -59,19 +59,22 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
       document.Reset();
     }
     if (position) proposed = *position;
-    HRESULT created = Guard([&] { EnsureInitialized(); });
-    auto window = std::make_unique<ControlWindow>(
-        surface_, elements_,
-        [this](int element) {
-          if (element == element::LEDOverflowLeft)
-            Call([&] { control_->LEDOverflowLeft_Click(); });
-          else if (element == element::LEDOverflowRight)
-            Call([&] { control_->LEDOverflowRight_Click(); });
-        },
-        // The ticks must not die with the window: back to the timer's own window.
-        [this] {
-          if (timer_) timer_->UseWindow(nullptr);
-        });
+    std::unique_ptr<ControlWindow> window;
+    HRESULT created = Guard([&] {
+      EnsureInitialized();
+      window = std::make_unique<ControlWindow>(
+          surface_, elements_,
+          [this](int element) {
+            if (element == element::LEDOverflowLeft)
+              Call([&] { control_->LEDOverflowLeft_Click(); });
+            else if (element == element::LEDOverflowRight)
+              Call([&] { control_->LEDOverflowRight_Click(); });
+          },
+          // The ticks must not die with the window: back to the timer's own window.
+          [this] {
+            if (timer_) timer_->UseWindow(nullptr);
+          });
+    });
     if (SUCCEEDED(created)) created = window->Create(container, proposed);
     if (FAILED(created)) {
       DeactivatedInPlace(inplace.Get());

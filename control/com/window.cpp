@@ -108,7 +108,15 @@ LRESULT CALLBACK ControlWindow::WindowProc(HWND window, UINT message, WPARAM wpa
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<ControlWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self && self->window_ == window) return self->Handle(message, wparam, lparam);
+  if (self && self->window_ == window) {
+    // No exception may unwind into the system's frames (a 32-bit DWARF unwind cannot pass
+    // them; on x64 it is undefined): what a handler throws ends here, as a message not handled.
+    try {
+      return self->Handle(message, wparam, lparam);
+    } catch (...) {
+      return DefWindowProcW(window, message, wparam, lparam);
+    }
+  }
   if (self && !self->window_ && message == WM_NCCREATE) self->window_ = window;
   return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -120,7 +128,11 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window_, &ps);
-      if (dc) Paint(dc, ps.rcPaint);
+      // EndPaint whatever the paint met: else the window would be asked to paint for ever.
+      try {
+        if (dc) Paint(dc, ps.rcPaint);
+      } catch (...) {
+      }
       EndPaint(window_, &ps);
       return 0;
     }

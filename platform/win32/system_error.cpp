@@ -1,6 +1,6 @@
 #include "platform/win32/system_error.h"
 
-#include <cstdio>
+#include <iterator>
 
 #include "platform/win32/text.h"
 
@@ -45,36 +45,69 @@ constexpr NamedCode kDirectSoundCodes[] = {
     {0x80070005u, "DSERR_ACCESSDENIED", "access is denied"},
 };
 
-std::string Hex(uint32_t code) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
-  return buf;
-}
+// Appends to a fixed buffer, cutting what does not fit; the buffer always ends in a NUL.
+class TextBuffer {
+ public:
+  TextBuffer(wchar_t* out, size_t capacity) : out_(out), capacity_(capacity) { out_[0] = 0; }
+  void Add(const char* ascii) {
+    while (*ascii) Put(static_cast<wchar_t>(static_cast<unsigned char>(*ascii++)));
+  }
+  void Add(const wchar_t* text) {
+    while (*text) Put(*text++);
+  }
+  void AddHex(uint32_t code) {
+    Add("0x");
+    for (int shift = 28; shift >= 0; shift -= 4) Put(L"0123456789ABCDEF"[(code >> shift) & 0xF]);
+  }
 
-std::string SystemMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string out;
-  if (n && text) out = Narrow(text, n);
-  if (text) LocalFree(text);
-  while (!out.empty() &&
-         (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
-    out.pop_back();
-  return out;
-}
+ private:
+  void Put(wchar_t c) {
+    if (length_ + 1 >= capacity_) return;
+    out_[length_++] = c;
+    out_[length_] = 0;
+  }
+  wchar_t* out_;
+  size_t capacity_;
+  size_t length_ = 0;
+};
 
 }  // namespace
 
-std::string HResultText(HRESULT hr) {
+void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept {
+  if (capacity == 0) return;
+  TextBuffer text(out, capacity);
   const auto code = static_cast<uint32_t>(hr);
   for (const NamedCode& c : kDirectSoundCodes) {
-    if (c.code == code) return std::string(c.name) + " (" + Hex(code) + "): " + c.text;
+    if (c.code != code) continue;
+    text.Add(c.name);
+    text.Add(" (");
+    text.AddHex(code);
+    text.Add("): ");
+    text.Add(c.text);
+    return;
   }
-  std::string text = SystemMessage(code);
-  if (text.empty()) return "error " + Hex(code);
-  return text + " (" + Hex(code) + ")";
+  wchar_t message[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, message, static_cast<DWORD>(std::size(message)), nullptr);
+  while (n > 0 && (message[n - 1] == L'\n' || message[n - 1] == L'\r' || message[n - 1] == L' ' ||
+                   message[n - 1] == L'.'))
+    --n;
+  message[n] = 0;
+  if (n == 0) {
+    text.Add("error ");
+    text.AddHex(code);
+    return;
+  }
+  text.Add(message);
+  text.Add(" (");
+  text.AddHex(code);
+  text.Add(")");
+}
+
+std::string HResultText(HRESULT hr) {
+  wchar_t text[1024];
+  HResultTextInto(hr, text, std::size(text));
+  return Narrow(std::wstring(text));
 }
 
 HRESULT LastErrorHResult() {

@@ -13,6 +13,9 @@ namespace wendrix::win32 {
 // A readable text for a failing HRESULT: DirectSound's own codes by name, anything else as
 // the system describes it, always with the code in hex ("DSERR_NODRIVER (0x88780078): ...").
 std::string HResultText(HRESULT hr);
+// The same text in `out` (cut to `capacity` characters with the NUL), allocating nothing: for
+// failure handlers, which may run because memory ran out.
+void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept;
 
 // The HRESULT of a Win32 call that has just failed: its last error as an HRESULT, or E_FAIL
 // when it set none (HRESULT_FROM_WIN32(0) would be S_OK, a failure read as success).

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "platform/error.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
+#include "platform/win32/window_timer.h"
 #include "tests/win/win32_test_support.h"
 
 namespace wendrix::test {
@@ -97,6 +100,36 @@ TEST(WinFiles, ANameThatCannotBePassedExactlyCreatesNothing) {
   const std::string pair = win32::Narrow(folder + L"take\xD83C\xDFB5.wav");
   EXPECT_EQ(fs.CreateMultimediaFile(pair)->Close(), kFileOk);
   EXPECT_NE(GetFileAttributesW(win32::Wide(pair).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A tick whose handler throws is a tick lost, on the timer's own window and on a host's: the
+// exception never unwinds into the system's frames (which would end the process), and the
+// ticks go on.
+TEST(WinTimer, ATickThatThrowsIsLostNotTheProcess) {
+  int ticks = 0;
+  win32::WindowTimer timer([&] {
+    ++ticks;
+    throw std::runtime_error("tick");
+  });
+  timer.SetInterval(10);
+  timer.SetEnabled(true);
+  HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(host, nullptr);
+  for (HWND window : {static_cast<HWND>(nullptr), host}) {
+    SCOPED_TRACE(window ? "on the host's window" : "on its own window");
+    timer.UseWindow(window);
+    ticks = 0;
+    const double until = Now() + 3;
+    while (ticks < 3 && Now() < until) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    EXPECT_GE(ticks, 3);
+  }
+  timer.UseWindow(nullptr);
+  DestroyWindow(host);
 }
 
 }  // namespace
