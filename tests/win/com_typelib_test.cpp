@@ -1,5 +1,7 @@
 // The type library in Wendrix.ocx, walked as form designers and compilers read it.
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 
 #include "tests/win/com_fixture.h"
 
@@ -228,6 +230,103 @@ TEST_F(TypeLib, DualInterfaceHas32EntriesInOrder) {
       vtable->ReleaseFuncDesc(f);
       ++index;
     }
+  }
+}
+
+// The byte offset of a virtual member in its class's vtable and its parameter count, as this
+// compiler lays the interface out: the layout of the vtable the OCX implements (the Itanium
+// C++ ABI that mingw-w64 follows stores a virtual member pointer as 1 + that offset).
+template <typename... Args>
+constexpr int Arity(HRESULT (STDMETHODCALLTYPE _DSWendrixControl::*)(Args...)) {
+  return sizeof...(Args);
+}
+template <typename Member>
+ptrdiff_t VtableOffset(Member member) {
+  ptrdiff_t raw[2] = {};
+  static_assert(sizeof member == sizeof raw);
+  std::memcpy(raw, &member, sizeof raw);
+  return raw[0] - 1;
+}
+
+struct Slot {
+  const wchar_t* name;
+  INVOKEKIND kind;
+  ptrdiff_t offset;
+  int params;
+};
+#define WENDRIX_SLOT(name, kind, member)                                                         \
+  Slot {                                                                                         \
+    L## #name, kind, VtableOffset(&_DSWendrixControl::member), Arity(&_DSWendrixControl::member) \
+  }
+#define WENDRIX_PROPERTY(name)                        \
+  WENDRIX_SLOT(name, INVOKE_PROPERTYGET, get_##name), \
+      WENDRIX_SLOT(name, INVOKE_PROPERTYPUT, put_##name)
+
+// The registered library, as DispInvoke and early-binding compilers read it, matches the
+// vtable the OCX implements: every function's offset, calling convention and parameter count.
+TEST_F(TypeLib, RegisteredLibraryMatchesTheImplementedVtable) {
+  HMODULE module = GetModuleHandleW(OcxPath().c_str());
+  if (!module) module = LoadLibraryW(OcxPath().c_str());
+  ASSERT_NE(module, nullptr);
+  const auto entry = [&](const char* name) {
+    return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  };
+  ASSERT_HRESULT_SUCCEEDED(entry("DllRegisterServer")());
+  ComPtr<ITypeLib> registered;
+  const HRESULT loaded = LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &registered);
+  ComPtr<ITypeInfo> vtable;
+  if (SUCCEEDED(loaded)) registered->GetTypeInfoOfGuid(IID__DSWendrixControl, &vtable);
+  registered.Reset();
+  EXPECT_HRESULT_SUCCEEDED(entry("DllUnregisterServer")());
+  ASSERT_HRESULT_SUCCEEDED(loaded);
+  ASSERT_TRUE(vtable);
+  HREFTYPE half = 0;
+  ComPtr<ITypeInfo> dispatch = std::move(vtable);
+  ASSERT_HRESULT_SUCCEEDED(dispatch->GetRefTypeOfImplType(-1, &half));
+  ASSERT_HRESULT_SUCCEEDED(dispatch->GetRefTypeInfo(half, &vtable));
+
+  const Slot slots[] = {
+      WENDRIX_SLOT(Wendrix_Stop, INVOKE_FUNC, Wendrix_Stop),
+      WENDRIX_PROPERTY(Enabled),
+      WENDRIX_PROPERTY(SamplesPerSecond),
+      WENDRIX_PROPERTY(NumChannels),
+      WENDRIX_PROPERTY(BitsPerSample),
+      WENDRIX_SLOT(Init_DSWendrix, INVOKE_FUNC, Init_DSWendrix),
+      WENDRIX_SLOT(UnInit_DSWendrix, INVOKE_FUNC, UnInit_DSWendrix),
+      WENDRIX_PROPERTY(BufferLength),
+      WENDRIX_SLOT(Wendrix_Start, INVOKE_FUNC, Wendrix_Start),
+      WENDRIX_PROPERTY(AutoCalculateBuff),
+      WENDRIX_PROPERTY(BufferPosition),
+      WENDRIX_PROPERTY(BackColor),
+      WENDRIX_PROPERTY(BackStyle),
+      WENDRIX_PROPERTY(BorderStyle),
+      WENDRIX_PROPERTY(ShowVU),
+      WENDRIX_PROPERTY(ShowVUScale),
+      WENDRIX_PROPERTY(dBLeft),
+      WENDRIX_PROPERTY(dBRight),
+  };
+  TYPEATTR* attr = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(vtable->GetTypeAttr(&attr));
+  const UINT functions = attr->cFuncs;
+  vtable->ReleaseTypeAttr(attr);
+  ASSERT_EQ(functions, std::size(slots));
+  for (UINT index = 0; index < functions; ++index) {
+    FUNCDESC* f = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(vtable->GetFuncDesc(index, &f));
+    const std::wstring name = Name(vtable.Get(), f->memid);
+    SCOPED_TRACE(Narrow(name) + " kind " + std::to_string(f->invkind));
+    const Slot* slot = nullptr;
+    for (const Slot& s : slots)
+      if (name == s.name && f->invkind == s.kind) slot = &s;
+    EXPECT_TRUE(slot);
+    if (slot) {
+      EXPECT_EQ(f->oVft, slot->offset);
+      EXPECT_EQ(f->cParams, slot->params);
+    }
+    EXPECT_EQ(f->callconv, CC_STDCALL);
+    EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
+    vtable->ReleaseFuncDesc(f);
   }
 }
 
