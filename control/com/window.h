@@ -29,7 +29,8 @@ class ControlWindow {
   HRESULT Create(HWND parent, const RECT& position);
   // Null once the window was destroyed.
   HWND handle() const { return window_; }
-  // Twips to the container's pixels (its DPI).
+  // Twips to the window's pixels (its own DPI, which follows the monitor's in a per-monitor-aware
+  // host).
   const FaceScale& scale() const { return scale_; }
 
   // Moves and sizes the window to `position`. However else the window is moved or sized
