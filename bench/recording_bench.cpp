@@ -164,6 +164,7 @@ class NullFiles : public FileSystem {
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string&) override {
     return std::make_unique<NullBinaryFile>();
   }
+  std::string FullPath(const std::string& path) override { return path; }
   void Remove(const std::string&) override {}
 };
 

@@ -61,7 +61,8 @@ class MultimediaFile {
   virtual uint32_t Close() = 0;
 };
 
-// An open plain file for binary reading and writing.
+// An open plain file for binary reading and writing (the size patch when the recording's own
+// handle could not take the sizes).
 class BinaryFile {
  public:
   virtual ~BinaryFile() = default;  // closes the file if Close was not called
@@ -80,9 +81,15 @@ class FileSystem {
   // Creates the file, or truncates an existing one, for reading and writing. Throws Error
   // with a description naming the path when it cannot be created.
   virtual std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) = 0;
-  // Opens a file for binary reading and writing without truncating it (a missing file is
-  // created). Throws Error naming the path when it cannot be opened.
+  // Opens an existing file for binary reading and writing without truncating it; a missing
+  // file is never created (Path not found). A file another program holds for a moment (a
+  // scanner, a sync client) is waited for a bounded time. Throws Error naming the path when
+  // it cannot be opened.
   virtual std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) = 0;
+  // The absolute form of `path`, resolved against the current directory now: a recording
+  // keeps naming the same file when the host changes directory (file dialogs do). Throws
+  // Error naming the path when it cannot be resolved.
+  virtual std::string FullPath(const std::string& path) = 0;
   // Deletes the file; a file that is not there is no failure. Throws Error naming the path
   // when it exists and cannot be deleted.
   virtual void Remove(const std::string& path) = 0;

@@ -162,7 +162,9 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
 
   const uint32_t serial = ++s_.RecordingSerial;
   try {
-    s_.OutputFileName = file_name;
+    // Resolved once: the finish and a rollback name this file even after the host changed
+    // its current directory.
+    s_.OutputFileName = p_.files.FullPath(file_name);
     s_.IsRecording = True;
     p_.timer.SetEnabled(true);
     s_.BytesRecorded = 0;

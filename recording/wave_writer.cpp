@@ -21,6 +21,14 @@ namespace {
   throw Error(errc::PathFileAccess, "Cannot write the header of \"" + path + "\": " + what);
 }
 
+// Writes `value` little-endian at `offset` of the open file; false when the file refused.
+bool PatchLong(MultimediaFile& file, int32_t offset, int32_t value) {
+  const auto v = static_cast<uint32_t>(value);
+  const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  return file.Seek(offset, kSeekSet) == offset && file.Write(bytes, 4) == 4;
+}
+
 }  // namespace
 
 // Creates (or truncates) the output file and writes the RIFF header and the "fmt " chunk,
@@ -88,28 +96,35 @@ void Control::CreateDataChunk() {
   }
 }
 
-// Closes the file and writes the data size (offset 42) and the RIFF size (offset 4) through a
-// second, binary opening. The chunks are never ascended, so the sizes come only from here.
-// A data size above kMaxDataBytes fails with error 6 after offset 42 was written; every other
-// failure throws at once. A failing close of the recording's handle does not stop the patch
-// (every byte was already written, unbuffered); it is reported after the patch.
+// Writes the data size (offset 42) and the RIFF size (offset 4) through the recording's own
+// handle, then closes it. While that handle is open no other program can open the file for
+// itself alone (the file is shared for reading only), so a scanner or sync client that takes
+// the file as soon as it is closed cannot keep the sizes out. Only when the handle refuses is
+// the file opened a second time, by its absolute name, never creating one.
+// A data size above kMaxDataBytes fails with error 6 after offset 42 was written; a failing
+// close of the recording's handle (every byte was already written, unbuffered) is reported
+// after the sizes are in.
 void Control::FinishWaveFile() {
-  bool close_failed = false;
+  const bool overflow = s_.BytesRecorded > kMaxDataBytes;
+  bool patched = false;
   uint32_t close_result = kFileOk;
   if (s_.FileHandle) {
-    close_result = s_.FileHandle->Close();
+    MultimediaFile& file = *s_.FileHandle;
+    patched = PatchLong(file, 42, s_.BytesRecorded) &&
+              (overflow || PatchLong(file, 4, s_.BytesRecorded + 38));
+    close_result = file.Close();
     s_.LastFileResult = Variant::Long(static_cast<int32_t>(close_result));
     s_.FileHandle.reset();
-    close_failed = close_result != kFileOk;
   }
-
-  auto file = p_.files.OpenBinaryFile(s_.OutputFileName);
-  file->WriteLongAt(42, s_.BytesRecorded);
-  if (s_.BytesRecorded > kMaxDataBytes) throw Error(errc::Overflow);
-  file->WriteLongAt(4, s_.BytesRecorded + 38);
-  file->Close();
-
-  if (close_failed) {
+  if (!patched) {
+    auto file = p_.files.OpenBinaryFile(s_.OutputFileName);
+    file->WriteLongAt(42, s_.BytesRecorded);
+    if (overflow) throw Error(errc::Overflow);
+    file->WriteLongAt(4, s_.BytesRecorded + 38);
+    file->Close();
+  }
+  if (overflow) throw Error(errc::Overflow);
+  if (close_result != kFileOk) {
     throw Error(errc::PathFileAccess, "Cannot close \"" + s_.OutputFileName +
                                           "\": mmioClose failed with " +
                                           std::to_string(close_result));

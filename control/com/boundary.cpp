@@ -1,5 +1,7 @@
 #include "control/com/boundary.h"
 
+#include <iterator>
+
 #include "Wendrix_h.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
@@ -145,29 +147,41 @@ Variant FromVariant(const VARIANT& in) {
   }
 }
 
-HRESULT ReportError(const Error& error) {
+namespace {
+
+// Sets the thread's error information to `description` (no C++ allocation: the error object
+// and the BSTR are COM's); without memory for it, no older description is left behind either.
+void SetDescription(const wchar_t* description) noexcept {
   ComPtr<ICreateErrorInfo> create;
   ComPtr<IErrorInfo> info;
-  if (SUCCEEDED(CreateErrorInfo(&create))) {
-    std::wstring description = win32::Wide(error.description());
+  if (description && SUCCEEDED(CreateErrorInfo(&create))) {
     create->SetGUID(IID__DSWendrixControl);
     create->SetSource(const_cast<LPOLESTR>(kErrorSource));
-    create->SetDescription(description.data());
+    create->SetDescription(const_cast<LPOLESTR>(description));
     create.As(&info);
   }
-  // Without a description of its own the failure at least leaves no older one behind.
   SetErrorInfo(0, info.Get());
+}
+
+}  // namespace
+
+HRESULT ReportError(const Error& error) noexcept {
+  const std::string& text = error.description();
+  const int length = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  BSTR description = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+  if (description && n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), length, description, n);
+  SetDescription(description);
+  SysFreeString(description);
   // A failure never travels as a success code, whatever the platform reported.
   const auto hr = static_cast<HRESULT>(error.hresult());
   return FAILED(hr) ? hr : E_FAIL;
 }
 
 HRESULT Refuse(HRESULT hr) noexcept {
-  try {
-    ReportError(Error::Platform(static_cast<uint32_t>(hr), win32::HResultText(hr)));
-  } catch (...) {
-    SetErrorInfo(0, nullptr);
-  }
+  wchar_t text[1024];
+  win32::HResultTextInto(hr, text, std::size(text));
+  SetDescription(text);
   return hr;
 }
 

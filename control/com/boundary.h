@@ -24,8 +24,9 @@ void ToVariant(const Variant& value, VARIANT* out);
 Variant FromVariant(const VARIANT& value);
 
 // Sets the thread's error information for `error` and returns its HRESULT (0x800A0000 + number
-// for a run-time error, the platform's own HRESULT for a platform error).
-HRESULT ReportError(const Error& error);
+// for a run-time error, the platform's own HRESULT for a platform error). Allocates nothing of
+// the C++ heap: without memory for the description it leaves no error information at all.
+HRESULT ReportError(const Error& error) noexcept;
 
 // For a call that fails without a run-time error of its own (E_POINTER, E_OUTOFMEMORY, ...):
 // sets the thread's error information to the system's text for `hr`, or clears it when none
@@ -33,6 +34,7 @@ HRESULT ReportError(const Error& error);
 HRESULT Refuse(HRESULT hr) noexcept;
 
 // Runs `body` and returns S_OK, or the HRESULT of what it threw, with the error information set.
+// The handlers allocate nothing that could throw again: nothing leaves, whatever `body` throws.
 template <typename Body>
 HRESULT Guard(Body&& body) noexcept {
   try {

@@ -80,8 +80,9 @@ HRESULT ControlObject::Create(REFIID riid, void** out) {
 }
 
 HRESULT ControlObject::Construct() {
-  std::wstring path = ModulePath();
-  HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library_);
+  std::wstring path;
+  HRESULT hr = Guard([&] { path = ModulePath(); });
+  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library_);
   if (FAILED(hr)) return hr;
   hr = library_->GetTypeInfoOfGuid(IID__DSWendrixControl, &dispatch_info_);
   if (FAILED(hr)) return hr;

@@ -236,8 +236,8 @@ class ControlObject final : public _DSWendrixControl,
   // Takes the window's place in the container as the control's own: a container may have moved
   // the window itself (MoveWindow) instead of through SetObjectRects.
   void KeepPlace();
-  // The window that owns the control's message boxes: the container's frame, else its window
-  // (message_box.cpp).
+  // The window that owns the control's message boxes: the root ancestor of the control's window
+  // (else of the container's frame or window), or null (message_box.cpp).
   HWND OwnerWindow();
   // Tells a container that draws the control itself that the face changed (view.cpp).
   void ViewChanged();

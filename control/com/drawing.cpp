@@ -1,6 +1,8 @@
 #include "control/com/drawing.h"
 
-#include <string>
+#include <algorithm>
+#include <iterator>
+#include <string_view>
 
 #include "control/com/module.h"
 #include "control/elements.h"
@@ -98,11 +100,13 @@ void DrawCaption(HDC dc, const RECT& r, const RECT& clip) {
   SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  std::string_view caption = Label1Caption();
-  std::wstring text(caption.begin(), caption.end());
+  // A fixed buffer: painting allocates nothing that could throw into a window procedure.
+  const std::string_view caption = Label1Caption();
+  wchar_t text[128];
+  const size_t length = std::min(caption.size(), std::size(text));
+  for (size_t i = 0; i < length; ++i) text[i] = static_cast<unsigned char>(caption[i]);
   RECT box = r;
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
-            DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+  DrawTextW(dc, text, static_cast<int>(length), &box, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
 }
 
 // The interior of a picture element: inside its frame.

@@ -3,6 +3,7 @@
 #include "control/com/control_object.h"
 // (first: the core headers must see MessageBox as it is)
 
+#include <new>
 #include <string_view>
 
 namespace wendrix::com {
@@ -53,7 +54,13 @@ void ControlObject::Site::RaiseEvent(Event event) {
 // IConnectionPointContainer
 
 STDMETHODIMP ControlObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  return CreateConnectionPointEnumerator({&events_, &property_notify_}, out);
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  try {
+    return CreateConnectionPointEnumerator({&events_, &property_notify_}, out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 STDMETHODIMP ControlObject::FindConnectionPoint(REFIID riid, IConnectionPoint** out) {

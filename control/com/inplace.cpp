@@ -35,6 +35,8 @@ void DeactivatedInPlace(IOleInPlaceSite* site) {
 // In-place activation
 
 HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT position, bool ui) {
+  // A window the container destroyed is no activation: it ends as one, and a new one begins.
+  if (window_ && !window_->handle()) InPlaceDeactivate();
   if (!window_) {
     ComPtr<IOleClientSite> client = site ? site : client_site_.Get();
     if (!client) return E_UNEXPECTED;
@@ -57,12 +59,21 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
       document.Reset();
     }
     if (position) proposed = *position;
-    HRESULT created = Guard([&] { EnsureInitialized(); });
-    auto window = std::make_unique<ControlWindow>(surface_, elements_, [this](int element) {
-      if (element == element::LEDOverflowLeft)
-        Call([&] { control_->LEDOverflowLeft_Click(); });
-      else if (element == element::LEDOverflowRight)
-        Call([&] { control_->LEDOverflowRight_Click(); });
+    std::unique_ptr<ControlWindow> window;
+    HRESULT created = Guard([&] {
+      EnsureInitialized();
+      window = std::make_unique<ControlWindow>(
+          surface_, elements_,
+          [this](int element) {
+            if (element == element::LEDOverflowLeft)
+              Call([&] { control_->LEDOverflowLeft_Click(); });
+            else if (element == element::LEDOverflowRight)
+              Call([&] { control_->LEDOverflowRight_Click(); });
+          },
+          // The ticks must not die with the window: back to the timer's own window.
+          [this] {
+            if (timer_) timer_->UseWindow(nullptr);
+          });
     });
     if (SUCCEEDED(created)) created = window->Create(container, proposed);
     if (FAILED(created)) {

@@ -1,5 +1,6 @@
-// The control's message boxes, owned by the container's window. While one is up the container's
-// own modeless windows are disabled through its frame, as for any modal box of a control.
+// The control's message boxes, owned by the top-level window of the container it sits in. While one
+// is up the container's own modeless windows are disabled through its frame, as for any modal box
+// of a control.
 #include "control/com/control_object.h"
 // (first: the core headers must see MessageBox as it is)
 
@@ -35,10 +36,12 @@ void ControlObject::Site::MessageBox(const std::string& text) {
 }
 
 HWND ControlObject::OwnerWindow() {
-  HWND owner = nullptr;
-  if (frame_ && SUCCEEDED(frame_->GetWindow(&owner)) && owner) return owner;
-  if (inplace_site_ && SUCCEEDED(inplace_site_->GetWindow(&owner)) && owner) return owner;
-  return nullptr;
+  // The top-level window the control sits in: a box owned by a child window would neither
+  // disable the form nor come to the front with it.
+  HWND owner = window_ ? window_->handle() : nullptr;
+  if (!owner && frame_ && FAILED(frame_->GetWindow(&owner))) owner = nullptr;
+  if (!owner && inplace_site_ && FAILED(inplace_site_->GetWindow(&owner))) owner = nullptr;
+  return owner ? GetAncestor(owner, GA_ROOT) : nullptr;
 }
 
 }  // namespace wendrix::com

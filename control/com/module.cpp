@@ -69,8 +69,9 @@ std::wstring ModulePath() {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
+    // No DisableThreadLibraryCalls: the statically linked runtime frees each thread's data
+    // when the thread detaches, and would leak it for every host thread that called in.
     wendrix::com::g_module = instance;
-    DisableThreadLibraryCalls(instance);
   }
   return TRUE;
 }

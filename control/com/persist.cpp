@@ -14,9 +14,11 @@ using Microsoft::WRL::ComPtr;
 // beneath it: refused, and nothing changes.
 bool Refused(const Control& control, HRESULT& hr) {
   if (control.state().IsRecording == False) return false;
-  hr = ReportError(Error::Platform(static_cast<uint32_t>(E_UNEXPECTED),
-                                   "The control cannot take new properties while it records; "
-                                   "call Wendrix_Stop first"));
+  hr = Guard([] {
+    throw Error::Platform(static_cast<uint32_t>(E_UNEXPECTED),
+                          "The control cannot take new properties while it records; "
+                          "call Wendrix_Stop first");
+  });
   return true;
 }
 

@@ -9,12 +9,36 @@ namespace wendrix::com {
 namespace {
 
 const wchar_t kClassName[] = L"WendrixControl";
+constexpr UINT kDpiChangedAfterParent = 0x02E3;  // WM_DPICHANGED_AFTERPARENT (Windows 10 1703)
+
+// The window's own DPI: a per-monitor-aware host (.NET, Office) on a monitor with other scaling
+// than the system's gets its pixels. GetDpiForWindow (Windows 10 1607) where the system has it,
+// else the logical pixels of the window's DC (the system DPI).
+FaceScale WindowScale(HWND window) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (get_dpi) {
+    if (const UINT dpi = get_dpi(window)) {
+      FaceScale scale;
+      scale.x_num = scale.y_num = static_cast<int>(dpi);
+      return scale;
+    }
+  }
+  HDC dc = GetDC(window);
+  const FaceScale scale = ScaleOf(dc);
+  if (dc) ReleaseDC(window, dc);
+  return scale;
+}
 
 }  // namespace
 
 ControlWindow::ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
-                             std::function<void(int)> on_click)
-    : surface_(surface), elements_(elements), on_click_(std::move(on_click)) {}
+                             std::function<void(int)> on_click, std::function<void()> on_destroyed)
+    : surface_(surface),
+      elements_(elements),
+      on_click_(std::move(on_click)),
+      on_destroyed_(std::move(on_destroyed)) {}
 
 ControlWindow::~ControlWindow() {
   if (window_) {
@@ -40,9 +64,7 @@ HRESULT ControlWindow::Create(HWND parent, const RECT& position) {
                             position.top, position.right - position.left,
                             position.bottom - position.top, parent, nullptr, ModuleHandle(), this);
   if (!window_) return win32::LastErrorHResult();
-  HDC dc = GetDC(window_);
-  scale_ = ScaleOf(dc);
-  ReleaseDC(window_, dc);
+  scale_ = WindowScale(window_);
   return S_OK;
 }
 
@@ -105,7 +127,15 @@ LRESULT CALLBACK ControlWindow::WindowProc(HWND window, UINT message, WPARAM wpa
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<ControlWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self && self->window_ == window) return self->Handle(message, wparam, lparam);
+  if (self && self->window_ == window) {
+    // No exception may unwind into the system's frames (a 32-bit DWARF unwind cannot pass
+    // them; on x64 it is undefined): what a handler throws ends here, as a message not handled.
+    try {
+      return self->Handle(message, wparam, lparam);
+    } catch (...) {
+      return DefWindowProcW(window, message, wparam, lparam);
+    }
+  }
   if (self && !self->window_ && message == WM_NCCREATE) self->window_ = window;
   return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -117,7 +147,11 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window_, &ps);
-      if (dc) Paint(dc, ps.rcPaint);
+      // EndPaint whatever the paint met: else the window would be asked to paint for ever.
+      try {
+        if (dc) Paint(dc, ps.rcPaint);
+      } catch (...) {
+      }
       EndPaint(window_, &ps);
       return 0;
     }
@@ -145,6 +179,30 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CAPTURECHANGED:
       pressed_ = -1;
       return 0;
+    case kDpiChangedAfterParent: {
+      // Moved to a monitor of another scale: the face is laid out again in its pixels; its
+      // size in HIMETRIC stays what it is.
+      const FaceScale scale = WindowScale(window_);
+      if (scale.x_num == scale_.x_num && scale.y_num == scale_.y_num) return 0;
+      scale_ = scale;
+      const SIZE size = FaceSize(scale_, surface_);
+      SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      InvalidateRect(window_, nullptr, FALSE);
+      return 0;
+    }
+    case WM_DESTROY:
+      // Only a window destroyed by someone else gets here (the destructor detaches first): a
+      // container that destroys it before deactivating the control. What uses it lets go now.
+      if (on_destroyed_) on_destroyed_();
+      return 0;
+    case WM_NCDESTROY: {
+      const LRESULT result = DefWindowProcW(window_, message, wparam, lparam);
+      SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+      window_ = nullptr;
+      has_region_ = false;
+      return result;
+    }
     case WM_WINDOWPOSCHANGING: {
       // The control keeps its own size: a container that sizes the window directly moves it,
       // but the size stays the face's.

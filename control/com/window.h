@@ -16,9 +16,10 @@ namespace wendrix::com {
 class ControlWindow {
  public:
   // `on_click` runs with the element number when the user presses and releases the left button
-  // over the same visible picture element; it must not throw.
+  // over the same visible picture element; `on_destroyed` when someone else (the container)
+  // destroys the window, while it still exists. Neither may throw.
   ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
-                std::function<void(int element)> on_click);
+                std::function<void(int element)> on_click, std::function<void()> on_destroyed);
   ~ControlWindow();
   ControlWindow(const ControlWindow&) = delete;
   ControlWindow& operator=(const ControlWindow&) = delete;
@@ -26,8 +27,10 @@ class ControlWindow {
   // Creates the window as a hidden child of `parent` at `position` (the parent's client
   // coordinates). Returns the failure's HRESULT.
   HRESULT Create(HWND parent, const RECT& position);
+  // Null once the window was destroyed.
   HWND handle() const { return window_; }
-  // Twips to the container's pixels (its DPI).
+  // Twips to the window's pixels (its own DPI, which follows the monitor's in a per-monitor-aware
+  // host).
   const FaceScale& scale() const { return scale_; }
 
   // Moves and sizes the window to `position`. However else the window is moved or sized
@@ -53,6 +56,7 @@ class ControlWindow {
   win32::SurfaceState& surface_;
   win32::ElementsState& elements_;
   std::function<void(int)> on_click_;
+  std::function<void()> on_destroyed_;
   HWND window_ = nullptr;
   FaceScale scale_;
   int pressed_ = -1;

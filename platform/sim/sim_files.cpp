@@ -34,8 +34,8 @@ std::string Utf8Of(const std::filesystem::path& path) {
 }
 
 #ifdef _WIN32
-int OpenFd(const std::string& path, bool truncate) {
-  const int flags = _O_RDWR | _O_CREAT | _O_BINARY | (truncate ? _O_TRUNC : 0);
+int OpenFd(const std::string& path, bool truncate, bool create = true) {
+  const int flags = _O_RDWR | _O_BINARY | (create ? _O_CREAT : 0) | (truncate ? _O_TRUNC : 0);
   return _wopen(PathOf(path).c_str(), flags, _S_IREAD | _S_IWRITE);
 }
 int64_t SeekFd(int fd, int64_t offset, int origin) { return _lseeki64(fd, offset, origin); }
@@ -48,8 +48,8 @@ int64_t SizeFd(int fd) {
   return _fstati64(fd, &st) == 0 ? st.st_size : -1;
 }
 #else
-int OpenFd(const std::string& path, bool truncate) {
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0);
+int OpenFd(const std::string& path, bool truncate, bool create = true) {
+  const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0) | (truncate ? O_TRUNC : 0);
   return ::open(path.c_str(), flags, 0666);
 }
 int64_t SeekFd(int fd, int64_t offset, int origin) { return ::lseek(fd, offset, origin); }
@@ -159,8 +159,9 @@ class SimMultimediaFile : public MultimediaFile {
   }
 
   int32_t Seek(int32_t offset, int32_t origin) override {
-    Log("Seek " + std::to_string(offset) + " " + std::to_string(origin));
-    if (!fd_.open()) return -1;
+    const std::string line = "Seek " + std::to_string(offset) + " " + std::to_string(origin);
+    if (!fd_.open() || (fs_.fail_seek_to && *fs_.fail_seek_to == offset)) return Fail(line, -1);
+    Log(line);
     const int64_t pos = fd_.Seek(offset, origin);
     return pos < 0 || pos > INT32_MAX ? -1 : static_cast<int32_t>(pos);
   }
@@ -306,7 +307,7 @@ std::unique_ptr<BinaryFile> SimFileSystem::OpenBinaryFile(const std::string& pat
     calls.push_back("!OpenBinary " + path);
     throw *fail_binary_open;
   }
-  const int fd = OpenFd(path, /*truncate=*/false);
+  const int fd = OpenFd(path, /*truncate=*/false, /*create=*/false);
   if (fd < 0) {
     const int err = errno;
     calls.push_back("!OpenBinary " + path);
@@ -314,6 +315,15 @@ std::unique_ptr<BinaryFile> SimFileSystem::OpenBinaryFile(const std::string& pat
   }
   calls.push_back("OpenBinary " + path);
   return std::make_unique<SimBinaryFile>(fd, path, *this);
+}
+
+std::string SimFileSystem::FullPath(const std::string& path) {
+  const std::filesystem::path given = PathOf(path);
+  if (given.is_absolute()) return path;
+  std::error_code ec;
+  const std::filesystem::path base = std::filesystem::current_path(ec);
+  if (ec) throw OpenError("create", path, ec.value());
+  return Utf8Of(base / given);
 }
 
 void SimFileSystem::Remove(const std::string& path) {

@@ -32,7 +32,8 @@ class SimFileSystem : public FileSystem {
  public:
   // --- what the writer did, in order ---
   // "Create <path>", "Seek 0 0", "CreateChunk RIFF 32", "CreateChunk fmt  0", "Write 18",
-  // "Ascend fmt ", "Close"; "OpenBinary <path>", "WriteLongAt 42 100", "CloseBinary";
+  // "Ascend fmt ", "Seek 42 0", "Write 4", "Close"; "OpenBinary <path>", "WriteLongAt 42 100",
+  // "CloseBinary";
   // "Remove <path>".
   // A call that fails by request or by the disk is logged with a "!" prefix.
   std::vector<std::string> calls;
@@ -40,6 +41,8 @@ class SimFileSystem : public FileSystem {
   // --- faults ---
   // CreateMultimediaFile throws this error (naming the path is the caller's business).
   std::optional<Error> fail_create;
+  // The multimedia file's Seek to this offset fails (-1).
+  std::optional<int32_t> fail_seek_to;
   // OpenBinaryFile throws this error.
   std::optional<Error> fail_binary_open;
   // WriteLongAt throws this error.
@@ -55,6 +58,8 @@ class SimFileSystem : public FileSystem {
 
   std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override;
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override;
+  // An absolute path stays as it is; a relative one is joined to the current directory.
+  std::string FullPath(const std::string& path) override;
   // Logged as "Remove <path>".
   void Remove(const std::string& path) override;
 

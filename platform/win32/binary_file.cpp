@@ -7,17 +7,33 @@
 #include "platform/win32/text.h"
 
 namespace wendrix::win32 {
+namespace {
+
+// How long an opening waits for a program that holds the file without sharing writes.
+constexpr ULONGLONG kSharingWaitMs = 2000;
+constexpr DWORD kSharingRetryMs = 50;
+
+}  // namespace
 
 Win32BinaryFile::Win32BinaryFile(UniqueFile file, std::string path)
     : file_(std::move(file)), path_(std::move(path)) {}
 
 std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path) {
   const std::wstring wide = FileNameWide("open", path);
-  // Readers may look at the file meanwhile; no one else may write it.
-  UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw FileError("open", path, GetLastError());
-  return std::unique_ptr<BinaryFile>(new Win32BinaryFile(std::move(file), path));
+  // A scanner, a sync client or Explorer reading the file's properties may hold it for a
+  // moment without sharing writes; the opening waits for it, a bounded time. It never creates
+  // the file: a patch of a file that is gone must fail, not leave a header-less one.
+  const ULONGLONG started = GetTickCount64();
+  for (;;) {
+    // Readers may look at the file meanwhile; no one else may write it.
+    UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return std::unique_ptr<BinaryFile>(new Win32BinaryFile(std::move(file), path));
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (!held || GetTickCount64() - started >= kSharingWaitMs) throw FileError("open", path, error);
+    Sleep(kSharingRetryMs);
+  }
 }
 
 void Win32BinaryFile::WriteLongAt(uint32_t offset, int32_t value) {

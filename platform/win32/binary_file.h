@@ -15,8 +15,9 @@ namespace wendrix::win32 {
 
 class Win32BinaryFile : public BinaryFile {
  public:
-  // Opens `path` (UTF-8) for reading and writing without truncating it; a missing file is
-  // created. Throws Error 76/70/61/75 naming the path when it cannot be opened.
+  // Opens the existing file `path` (UTF-8) for reading and writing without truncating it,
+  // waiting up to two seconds while another program holds it. Throws Error 76/70/61/75 naming
+  // the path when it cannot be opened (76 when it is missing).
   static std::unique_ptr<BinaryFile> Open(const std::string& path);
 
   // Throws Error naming the path when the position cannot be set or the 4 bytes cannot all be

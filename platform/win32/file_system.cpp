@@ -2,6 +2,7 @@
 
 #include "platform/utf16.h"
 #include "platform/win32/binary_file.h"
+#include "platform/win32/full_path.h"
 #include "platform/win32/mmio_file.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
@@ -16,11 +17,19 @@ std::unique_ptr<BinaryFile> Win32FileSystem::OpenBinaryFile(const std::string& p
   return Win32BinaryFile::Open(path);
 }
 
+std::string Win32FileSystem::FullPath(const std::string& path) {
+  CheckFileName("create", path);
+  DWORD error = 0;
+  const std::wstring full = FullPathWide(Wide(path), error);
+  if (full.empty()) throw FileError("create", path, error);
+  return Narrow(full);
+}
+
 void Win32FileSystem::Remove(const std::string& path) {
   // A name that cannot be passed exactly was never created, and another file must not go in
   // its place (an unpaired surrogate would read as U+FFFD).
   if (!FileNameProblem(path).empty()) return;
-  if (DeleteFileW(Wide(path).c_str())) return;
+  if (DeleteFileW(FileNameWide("delete", path).c_str())) return;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
   throw FileError("delete", path, error);

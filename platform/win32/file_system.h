@@ -13,6 +13,8 @@ class Win32FileSystem : public FileSystem {
  public:
   std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override;
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override;
+  // GetFullPathNameW; throws Error 52 for a name that cannot be passed exactly.
+  std::string FullPath(const std::string& path) override;
   void Remove(const std::string& path) override;
 };
 

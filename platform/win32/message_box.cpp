@@ -8,8 +8,8 @@ namespace wendrix::win32 {
 
 void ShowMessageBox(const std::string& text, HWND owner) {
   std::wstring wide = Wide(text);
-  if (!owner) owner = GetActiveWindow();
-  if (MessageBoxW(owner, wide.c_str(), L"Wendrix", MB_OK) == 0)
+  const UINT style = MB_OK | (owner ? 0 : MB_TASKMODAL);
+  if (MessageBoxW(owner, wide.c_str(), L"Wendrix", style) == 0)
     throw Error::Platform(LastErrorHResult(), "MessageBox");
 }
 

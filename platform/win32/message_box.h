@@ -8,9 +8,10 @@
 
 namespace wendrix::win32 {
 
-// Shows the box owned by `owner` (the container's frame), or without one by the active window
-// of this thread (if any), and returns when the user closes it. Throws Error when the box
-// cannot be shown.
+// Shows the box owned by `owner` (the container's top-level window) and returns when the user
+// closes it. Without an owner the box is task-modal: every top-level window of this thread is
+// disabled while it shows (the active window may be none when the host is in the background,
+// and a box it owned would block nothing). Throws Error when the box cannot be shown.
 void ShowMessageBox(const std::string& text, HWND owner = nullptr);
 
 }  // namespace wendrix::win32

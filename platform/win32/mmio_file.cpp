@@ -38,7 +38,11 @@ std::unique_ptr<MultimediaFile> MmioFile::Create(const std::string& path) {
   const std::wstring wide = FileNameWide("create", path);
   UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw FileError("create", path, GetLastError());
+  if (!file) {
+    const DWORD error = GetLastError();
+    const std::string why = ReplaceRefusal(wide, error);
+    throw FileError("create", path, error, why.empty() ? nullptr : why.c_str());
+  }
 
   MMIOINFO info{};
   // File handles carry 32 significant bits, also in a 64-bit process.

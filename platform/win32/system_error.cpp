@@ -1,6 +1,6 @@
 #include "platform/win32/system_error.h"
 
-#include <cstdio>
+#include <iterator>
 
 #include "platform/win32/text.h"
 
@@ -13,8 +13,19 @@ struct NamedCode {
   const char* text;
 };
 
-// DirectSound's failure codes; the system's message table does not describe them.
+// DirectSound's failure codes and those of the audio engine beneath it; the system's message
+// table does not describe them.
 constexpr NamedCode kDirectSoundCodes[] = {
+    {0x8889000Au, "AUDCLNT_E_DEVICE_IN_USE",
+     "another program holds the recording device in exclusive mode; close that program, or "
+     "clear \"Allow applications to take exclusive control of this device\" on the Advanced "
+     "tab of the device's properties in the Sound control panel"},
+    {0x88890010u, "AUDCLNT_E_SERVICE_NOT_RUNNING",
+     "the Windows Audio service is not running; start it (Services, \"Windows Audio\") and "
+     "call Init_DSWendrix again"},
+    {0x88890026u, "AUDCLNT_E_RESOURCES_INVALIDATED",
+     "Windows took the device's resources back (the device was reset or the system resumed "
+     "from sleep); call Init_DSWendrix again"},
     {0x8878000Au, "DSERR_ALLOCATED", "the device is in use by another caller"},
     {0x8878001Eu, "DSERR_CONTROLUNAVAIL", "the control is not available on this buffer"},
     {0x80070057u, "DSERR_INVALIDPARAM", "an invalid parameter was passed"},
@@ -34,36 +45,69 @@ constexpr NamedCode kDirectSoundCodes[] = {
     {0x80070005u, "DSERR_ACCESSDENIED", "access is denied"},
 };
 
-std::string Hex(uint32_t code) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
-  return buf;
-}
+// Appends to a fixed buffer, cutting what does not fit; the buffer always ends in a NUL.
+class TextBuffer {
+ public:
+  TextBuffer(wchar_t* out, size_t capacity) : out_(out), capacity_(capacity) { out_[0] = 0; }
+  void Add(const char* ascii) {
+    while (*ascii) Put(static_cast<wchar_t>(static_cast<unsigned char>(*ascii++)));
+  }
+  void Add(const wchar_t* text) {
+    while (*text) Put(*text++);
+  }
+  void AddHex(uint32_t code) {
+    Add("0x");
+    for (int shift = 28; shift >= 0; shift -= 4) Put(L"0123456789ABCDEF"[(code >> shift) & 0xF]);
+  }
 
-std::string SystemMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string out;
-  if (n && text) out = Narrow(text, n);
-  if (text) LocalFree(text);
-  while (!out.empty() &&
-         (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
-    out.pop_back();
-  return out;
-}
+ private:
+  void Put(wchar_t c) {
+    if (length_ + 1 >= capacity_) return;
+    out_[length_++] = c;
+    out_[length_] = 0;
+  }
+  wchar_t* out_;
+  size_t capacity_;
+  size_t length_ = 0;
+};
 
 }  // namespace
 
-std::string HResultText(HRESULT hr) {
+void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept {
+  if (capacity == 0) return;
+  TextBuffer text(out, capacity);
   const auto code = static_cast<uint32_t>(hr);
   for (const NamedCode& c : kDirectSoundCodes) {
-    if (c.code == code) return std::string(c.name) + " (" + Hex(code) + "): " + c.text;
+    if (c.code != code) continue;
+    text.Add(c.name);
+    text.Add(" (");
+    text.AddHex(code);
+    text.Add("): ");
+    text.Add(c.text);
+    return;
   }
-  std::string text = SystemMessage(code);
-  if (text.empty()) return "error " + Hex(code);
-  return text + " (" + Hex(code) + ")";
+  wchar_t message[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, message, static_cast<DWORD>(std::size(message)), nullptr);
+  while (n > 0 && (message[n - 1] == L'\n' || message[n - 1] == L'\r' || message[n - 1] == L' ' ||
+                   message[n - 1] == L'.'))
+    --n;
+  message[n] = 0;
+  if (n == 0) {
+    text.Add("error ");
+    text.AddHex(code);
+    return;
+  }
+  text.Add(message);
+  text.Add(" (");
+  text.AddHex(code);
+  text.Add(")");
+}
+
+std::string HResultText(HRESULT hr) {
+  wchar_t text[1024];
+  HResultTextInto(hr, text, std::size(text));
+  return Narrow(std::wstring(text));
 }
 
 HRESULT LastErrorHResult() {
@@ -72,10 +116,19 @@ HRESULT LastErrorHResult() {
 }
 
 Error ComError(const char* api, HRESULT hr) {
-  return Error::Platform(static_cast<uint32_t>(hr), std::string(api) + ": " + HResultText(hr));
+  std::string text = std::string(api) + ": " + HResultText(hr);
+  // Windows 10 (1803) and later refuse the microphone this way when its privacy setting keeps
+  // desktop programs from it.
+  if (hr == E_ACCESSDENIED) {
+    text +=
+        "; Windows may be keeping this program from the microphone: allow \"desktop apps\" to "
+        "access the microphone under Settings > Privacy > Microphone (Windows 11: Settings > "
+        "Privacy & security > Microphone)";
+  }
+  return Error::Platform(static_cast<uint32_t>(hr), text);
 }
 
-Error FileError(const char* verb, const std::string& path, DWORD system_error) {
+Error FileError(const char* verb, const std::string& path, DWORD system_error, const char* why) {
   int32_t number = errc::PathFileAccess;
   const char* what = "Path/File access error";
   switch (system_error) {
@@ -89,9 +142,18 @@ Error FileError(const char* verb, const std::string& path, DWORD system_error) {
       number = errc::PathNotFound;
       what = "Path not found";
       break;
-    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
+      number = errc::PermissionDenied;
+      what = "Permission denied";
+      if (!why) why = "another program has the file open";
+      break;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BUFFER_OVERFLOW:
+      what = "Path/File access error";
+      if (!why) why = "the name is too long: a part of it is longer than the file system allows";
+      break;
+    case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
       number = errc::PermissionDenied;
       what = "Permission denied";
@@ -104,7 +166,31 @@ Error FileError(const char* verb, const std::string& path, DWORD system_error) {
     default:
       break;
   }
-  return Error(number, std::string("Cannot ") + verb + " \"" + path + "\": " + what);
+  std::string text = std::string("Cannot ") + verb + " \"" + path + "\": " + what;
+  if (why) {
+    text += " (";
+    text += why;
+    text += ")";
+  }
+  return Error(number, text);
+}
+
+std::string ReplaceRefusal(const std::wstring& path, DWORD error) {
+  if (error != ERROR_ACCESS_DENIED) return {};
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  std::string kinds;
+  const auto add = [&](DWORD attribute, const char* kind) {
+    if (!(attributes & attribute)) return;
+    if (!kinds.empty()) kinds += " and ";
+    kinds += kind;
+  };
+  add(FILE_ATTRIBUTE_READONLY, "read-only");
+  add(FILE_ATTRIBUTE_HIDDEN, "hidden");
+  add(FILE_ATTRIBUTE_SYSTEM, "a system file");
+  if (kinds.empty()) return {};
+  return "the file exists and is " + kinds +
+         ", which Windows does not replace; clear that attribute or choose another name";
 }
 
 }  // namespace wendrix::win32

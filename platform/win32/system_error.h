@@ -13,18 +13,30 @@ namespace wendrix::win32 {
 // A readable text for a failing HRESULT: DirectSound's own codes by name, anything else as
 // the system describes it, always with the code in hex ("DSERR_NODRIVER (0x88780078): ...").
 std::string HResultText(HRESULT hr);
+// The same text in `out` (cut to `capacity` characters with the NUL), allocating nothing: for
+// failure handlers, which may run because memory ran out.
+void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept;
 
 // The HRESULT of a Win32 call that has just failed: its last error as an HRESULT, or E_FAIL
 // when it set none (HRESULT_FROM_WIN32(0) would be S_OK, a failure read as success).
 HRESULT LastErrorHResult();
 
-// The platform error for a failing COM call: Error::Platform(hr, "<api>: <text>").
+// The platform error for a failing COM call: Error::Platform(hr, "<api>: <text>"). An access
+// refusal names the microphone's privacy setting, which is what refuses it on Windows 10+.
 Error ComError(const char* api, HRESULT hr);
 
 // The run-time error a host's own file statements give when a file cannot be opened, written
 // or closed, from the system's error code: 76 "Path not found", 70 "Permission denied",
 // 61 "Disk full", 75 "Path/File access error" for anything else. The description reads
-// `Cannot <verb> "<path>": <what>`.
-Error FileError(const char* verb, const std::string& path, DWORD system_error);
+// `Cannot <verb> "<path>": <what>`, followed by ` (<why>)` when the cause is known: `why`, or
+// for a sharing violation and a name too long the system's reason in words.
+Error FileError(const char* verb, const std::string& path, DWORD system_error,
+                const char* why = nullptr);
+
+// Why Windows refuses to replace the existing file `path` with CREATE_ALWAYS, given the error
+// it gave: access denied over a read-only file, and over a hidden or system file unless the new
+// one carries the same attributes ("the file exists and is hidden, which Windows does not
+// replace; ..."). "" when that is not the cause.
+std::string ReplaceRefusal(const std::wstring& path, DWORD error);
 
 }  // namespace wendrix::win32

@@ -4,6 +4,7 @@
 
 #include "platform/error.h"
 #include "platform/utf16.h"
+#include "platform/win32/full_path.h"
 
 namespace wendrix::win32 {
 
@@ -24,16 +25,18 @@ std::string Narrow(const std::wstring& utf16) { return Narrow(utf16.data(), utf1
 
 std::string NarrowBstr(BSTR text) { return Narrow(text, text ? SysStringLen(text) : 0); }
 
-std::wstring FileNameWide(const char* verb, const std::string& path) {
+void CheckFileName(const char* verb, const std::string& path) {
   const std::string problem = FileNameProblem(path);
-  if (!problem.empty()) {
-    std::string shown = path;
-    for (char& c : shown)
-      if (c == '\0') c = '?';
-    throw Error(errc::BadFileName,
-                std::string("Cannot ") + verb + " \"" + shown + "\": " + problem);
-  }
-  return Wide(path);
+  if (problem.empty()) return;
+  std::string shown = path;
+  for (char& c : shown)
+    if (c == '\0') c = '?';
+  throw Error(errc::BadFileName, std::string("Cannot ") + verb + " \"" + shown + "\": " + problem);
+}
+
+std::wstring FileNameWide(const char* verb, const std::string& path) {
+  CheckFileName(verb, path);
+  return ExtendedLengthPath(Wide(path));
 }
 
 BSTR AllocBstr(const std::string& utf8) {

@@ -14,8 +14,11 @@ std::string Narrow(const std::wstring& utf16);
 // Unpaired surrogates keep their code unit (platform/utf16.h), so a name can be checked.
 // A null BSTR reads as the empty string.
 std::string NarrowBstr(BSTR text);
-// A path exactly as the file system must see it; throws Error 52 "Bad file name or number",
-// `Cannot <verb> "<path>": <why>`, when it cannot be passed exactly (FileNameProblem).
+// Throws Error 52 "Bad file name or number", `Cannot <verb> "<path>": <why>`, when `path`
+// cannot be passed to the file system exactly (FileNameProblem).
+void CheckFileName(const char* verb, const std::string& path);
+// A path exactly as the file system must see it, a long one with the \\?\ prefix
+// (ExtendedLengthPath); throws as CheckFileName does.
 std::wstring FileNameWide(const char* verb, const std::string& path);
 // A new BSTR (the caller frees it); throws std::bad_alloc when there is no memory.
 BSTR AllocBstr(const std::string& utf8);

@@ -105,13 +105,22 @@ void WindowTimer::Apply() {
 void CALLBACK WindowTimer::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
   // KillTimer removes a stopped timer's pending ticks, so the object is alive here.
   auto* self = reinterpret_cast<WindowTimer*>(id);
-  if (self && self->running_ && self->on_tick_) self->on_tick_();
+  if (self && self->running_) self->Tick();
+}
+
+void WindowTimer::Tick() noexcept {
+  // No exception may unwind into the system's frames that called the timer (a 32-bit DWARF
+  // unwind cannot pass them; on x64 it is undefined): a tick that throws is a tick lost.
+  try {
+    if (on_tick_) on_tick_();
+  } catch (...) {
+  }
 }
 
 LRESULT CALLBACK WindowTimer::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_TIMER && wparam == kTimerId) {
     auto* self = reinterpret_cast<WindowTimer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self && self->running_ && self->on_tick_) self->on_tick_();
+    if (self && self->running_) self->Tick();
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);

@@ -16,7 +16,8 @@ namespace wendrix::win32 {
 
 class WindowTimer : public Timer {
  public:
-  // `on_tick` runs for every tick, on the thread that created the timer; it must not throw.
+  // `on_tick` runs for every tick, on the thread that created the timer; what it throws is
+  // dropped there (that tick is lost), never let into the system's frames.
   explicit WindowTimer(std::function<void()> on_tick);
   ~WindowTimer() override;
   WindowTimer(const WindowTimer&) = delete;
@@ -41,6 +42,7 @@ class WindowTimer : public Timer {
   // The tick of a timer set on a window that is not the timer's own: the timer's identifier
   // is the timer object itself.
   static void CALLBACK TimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+  void Tick() noexcept;
   HWND Target() const { return host_window_ ? host_window_ : window_; }
   UINT_PTR TargetId() const;
   // Starts or stops the window timer to match Enabled and Interval.

@@ -76,6 +76,7 @@ class NoFiles : public FileSystem {
   std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override {
     throw Error(75, "cannot open " + path);
   }
+  std::string FullPath(const std::string& path) override { return path; }
   void Remove(const std::string&) override {}
 };
 

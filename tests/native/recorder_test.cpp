@@ -339,6 +339,8 @@ TEST(Recorder, AFailedFinishLeavesTheRecordingToBeStoppedAgain) {
   rig.control.Wendrix_Start(rig.Path());
   rig.Drains(1);
   rig.Tick(1);
+  // The sizes fail through the recording's handle and through a second opening.
+  rig.files.fail_seek_to = 42;
   rig.files.fail_binary_open = Error(75, "Path/File access error");
   try {
     rig.control.Wendrix_Stop();

@@ -135,10 +135,20 @@ TEST(SimFiles, BinaryOpeningKeepsTheContentAndWritesLittleEndianLongs) {
   EXPECT_EQ(*SimFileSystem::ReadAll(path),
             (Bytes{'0', '1', 0xFE, 0xFF, 0xFF, 0xFF, '6', '7', '8', '9', 0, 0, 4, 3, 2, 1}));
 
-  // A missing file is created.
-  const std::string fresh = dir.File("fresh.bin");
-  fs.OpenBinaryFile(fresh)->Close();
-  EXPECT_EQ(SimFileSystem::ReadAll(fresh)->size(), 0u);
+  // A missing file is not created: the patch must not leave a header-less one.
+  const std::string missing = dir.File("missing.bin");
+  EXPECT_THROW(fs.OpenBinaryFile(missing), Error);
+  EXPECT_FALSE(std::filesystem::exists(missing));
+
+  // A relative name is resolved against the current directory once; an absolute one stays.
+  EXPECT_EQ(fs.FullPath(path), path);
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  const std::string resolved = fs.FullPath("take.wav");
+  std::filesystem::current_path(here);
+  EXPECT_TRUE(std::filesystem::path(resolved).is_absolute()) << resolved;
+  EXPECT_TRUE(
+      std::filesystem::equivalent(std::filesystem::path(resolved).parent_path(), dir.path()));
 }
 
 TEST(SimFiles, OpeningFailuresNameThePathAndTheCause) {

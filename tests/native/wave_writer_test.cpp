@@ -143,8 +143,9 @@ TEST_F(WriterFixture, TheCallsAndTheirOrder) {
   EXPECT_EQ(files.calls,
             (std::vector<std::string>{
                 "Create " + path, "Seek 0 0", "CreateChunk RIFF 32", "CreateChunk fmt  0",
-                "Write 18", "Ascend fmt ", "CreateChunk data 0", "Write 8", "Close",
-                "OpenBinary " + path, "WriteLongAt 42 8", "WriteLongAt 4 46", "CloseBinary"}));
+                "Write 18", "Ascend fmt ", "CreateChunk data 0", "Write 8",
+                // The sizes go in through the recording's own handle, before it is closed.
+                "Seek 42 0", "Write 4", "Seek 4 0", "Write 4", "Close"}));
   EXPECT_EQ(s.LastFileResult, Variant::Long(0));
   EXPECT_EQ(s.RiffChunk.fccType, StringToFourCC("WAVE"));
   EXPECT_EQ(s.SubChunk.ckid, StringToFourCC("data"));
@@ -172,7 +173,8 @@ TEST_F(WriterFixture, RiffSizeOverflowIsGuarded) {
   b = FileBytes();
   EXPECT_EQ(LongAt(b, 42), 2147483610);
   EXPECT_EQ(LongAt(b, 4), 0);
-  EXPECT_EQ(files.calls.back(), "WriteLongAt 42 2147483610");  // no patch at 4, no close
+  EXPECT_EQ(files.calls[files.calls.size() - 2], "Write 4");  // offset 42 only, then closed
+  EXPECT_EQ(files.calls.back(), "Close");
 }
 
 // Where the mmio calls would let a failure pass unnoticed, the writer throws and leaves no
@@ -207,13 +209,26 @@ TEST_F(WriterFixture, HeaderFailuresThrowWithTheFileClosed) {
 
 TEST_F(WriterFixture, FinishFailures) {
   SetFormat(44100, 1, 16);
+  // A handle that refuses the sizes: they go in through a second opening of the same file.
+  Start("a.wav");
+  Append(Bytes(10, 5));
+  files.fail_seek_to = 4;
+  control.FinishWaveFile();
+  EXPECT_FALSE(s.FileHandle);
+  EXPECT_EQ(LongAt(FileBytes(), 42), 10);
+  EXPECT_EQ(LongAt(FileBytes(), 4), 48);
+  EXPECT_EQ(files.calls[files.calls.size() - 5], "Close");
+  EXPECT_EQ(files.calls[files.calls.size() - 4], "OpenBinary " + s.OutputFileName);
+
+  // When that opening fails too, the finish fails: no file with sizes 0 passes for finished.
   Start("a.wav");
   Append(Bytes(10, 5));
   files.fail_binary_open = Error(errc::PermissionDenied, "denied");
   EXPECT_THROW(control.FinishWaveFile(), Error);
-  EXPECT_FALSE(s.FileHandle);  // the recording's handle was closed first
+  EXPECT_FALSE(s.FileHandle);
   EXPECT_EQ(FileBytes().size(), 56u);
   files.fail_binary_open.reset();
+  files.fail_seek_to.reset();
 
   // A failing close of the recording's handle is reported, after the sizes are in.
   Start("b.wav");

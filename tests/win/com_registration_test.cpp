@@ -10,8 +10,28 @@ std::wstring GuidText(REFGUID guid) {
   return text;
 }
 
-DWORD RunRegsvr32(const std::wstring& options) {
-  std::wstring command = L"regsvr32.exe " + options + L" \"" + OcxPath() + L"\"";
+// The other bitness's module of this tree (build\win64 beside build\win32), or "" when it was
+// not built.
+std::wstring OtherOcxPath() {
+  std::wstring path = OcxPath();
+  const std::wstring own = sizeof(void*) == 8 ? L"\\win64\\" : L"\\win32\\";
+  const size_t at = path.rfind(own);
+  if (at == std::wstring::npos) return {};
+  path.replace(at, own.size(), sizeof(void*) == 8 ? L"\\win32\\" : L"\\win64\\");
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? L"" : path;
+}
+
+// Runs the regsvr32 of the module's bitness: this process's, or for `module` of the other
+// bitness the other one (SysWOW64's from a 64-bit process, Sysnative's from a 32-bit one).
+DWORD RunRegsvr32(const std::wstring& options, const std::wstring& module = OcxPath()) {
+  std::wstring program = L"regsvr32.exe";
+  if (module != OcxPath()) {
+    wchar_t windows[MAX_PATH];
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    program = std::wstring(windows) +
+              (sizeof(void*) == 8 ? L"\\syswow64\\regsvr32.exe" : L"\\sysnative\\regsvr32.exe");
+  }
+  std::wstring command = L"\"" + program + L"\" " + options + L" \"" + module + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -36,6 +56,18 @@ bool ReadKey(const std::wstring& path, const wchar_t* name, std::wstring& value)
   LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
   RegCloseKey(key);
   value = rc == ERROR_SUCCESS ? buffer : L"<no value>";
+  return true;
+}
+
+// Whether HKLM\Software\Classes\<path> exists in this bitness's registry view or the other's.
+bool KeyInView(const std::wstring& path, bool other) {
+  REGSAM view = 0;
+  if (other) view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + path).c_str(), 0, KEY_READ | view,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
   return true;
 }
 
@@ -118,6 +150,41 @@ TEST(ComRegistration, Regsvr32RegistersEveryKeyAndRemovesThemAgain) {
   EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_Wendrix) + L"\\2.0"));
   EXPECT_FALSE(KeyExists(L"Interface\\" + GuidText(IID__DSWendrixControl)));
   EXPECT_HRESULT_FAILED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
+}
+
+// Both bitnesses registered side by side: unregistering one leaves the other's class, ProgID and
+// library (the ProgID and TypeLib keys are shared by the two registry views); the last one to go
+// takes the ProgID with it.
+TEST(ComRegistration, EachBitnessUnregistersOnlyItself) {
+  const std::wstring other = OtherOcxPath();
+  if (other.empty()) GTEST_SKIP() << "the other bitness's Wendrix.ocx is not built";
+  const std::wstring server = L"CLSID\\" + GuidText(CLSID_DSWendrixControl) + L"\\InprocServer32";
+  const std::wstring prog_id = L"Wendrix.DSWendrixControl";
+  ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
+  ASSERT_EQ(RunRegsvr32(L"/s", other), 0u);
+  ASSERT_EQ(RunRegsvr32(L"/u /s", other), 0u);
+  EXPECT_FALSE(KeyInView(server, true));
+  ComPtr<IDispatch> control;
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(prog_id.c_str(), &clsid));
+  ASSERT_HRESULT_SUCCEEDED(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control)));
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  ComPtr<ITypeLib> library;
+  EXPECT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
+  library.Reset();
+
+  ASSERT_EQ(RunRegsvr32(L"/s", other), 0u);
+  ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
+  EXPECT_TRUE(KeyInView(server, true));
+  // The ProgID is one key both views share (Wine hides it from a 64-bit process's
+  // KEY_WOW64_32KEY, not from 32-bit processes).
+  EXPECT_TRUE(KeyInView(prog_id + L"\\CLSID", false));
+  EXPECT_TRUE(KeyInView(L"TypeLib\\" + GuidText(LIBID_Wendrix) + L"\\2.0\\409\\" +
+                            (sizeof(void*) == 8 ? L"win32" : L"win64"),
+                        true));
+  ASSERT_EQ(RunRegsvr32(L"/u /s", other), 0u);
+  for (const bool view : {false, true}) EXPECT_FALSE(KeyInView(prog_id, view)) << view;
 }
 
 TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {

@@ -1,5 +1,8 @@
 // The type library in Wendrix.ocx, walked as form designers and compilers read it.
+#include <cstddef>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "tests/win/com_fixture.h"
 
@@ -229,6 +232,81 @@ TEST_F(TypeLib, DualInterfaceHas32EntriesInOrder) {
       ++index;
     }
   }
+}
+
+// A member of the vtable the OCX implements: its byte offset as this compiler lays it out (the
+// Itanium C++ ABI of mingw-w64 stores a virtual member pointer as 1 + it) and its parameters.
+template <typename... Args>
+std::pair<ptrdiff_t, int> Slot(HRESULT (STDMETHODCALLTYPE _DSWendrixControl::*member)(Args...)) {
+  ptrdiff_t raw[2] = {};
+  static_assert(sizeof member == sizeof raw);
+  std::memcpy(raw, &member, sizeof raw);
+  return {raw[0] - 1, static_cast<int>(sizeof...(Args))};
+}
+
+// The registered library, as DispInvoke and early-binding compilers read it, matches that
+// vtable: every function's offset, calling convention and parameter count, in order.
+TEST_F(TypeLib, RegisteredLibraryMatchesTheImplementedVtable) {
+  using I = _DSWendrixControl;
+  const std::pair<ptrdiff_t, int> slots[] = {Slot(&I::Wendrix_Stop),
+                                             Slot(&I::get_Enabled),
+                                             Slot(&I::put_Enabled),
+                                             Slot(&I::get_SamplesPerSecond),
+                                             Slot(&I::put_SamplesPerSecond),
+                                             Slot(&I::get_NumChannels),
+                                             Slot(&I::put_NumChannels),
+                                             Slot(&I::get_BitsPerSample),
+                                             Slot(&I::put_BitsPerSample),
+                                             Slot(&I::Init_DSWendrix),
+                                             Slot(&I::UnInit_DSWendrix),
+                                             Slot(&I::get_BufferLength),
+                                             Slot(&I::put_BufferLength),
+                                             Slot(&I::Wendrix_Start),
+                                             Slot(&I::get_AutoCalculateBuff),
+                                             Slot(&I::put_AutoCalculateBuff),
+                                             Slot(&I::get_BufferPosition),
+                                             Slot(&I::put_BufferPosition),
+                                             Slot(&I::get_BackColor),
+                                             Slot(&I::put_BackColor),
+                                             Slot(&I::get_BackStyle),
+                                             Slot(&I::put_BackStyle),
+                                             Slot(&I::get_BorderStyle),
+                                             Slot(&I::put_BorderStyle),
+                                             Slot(&I::get_ShowVU),
+                                             Slot(&I::put_ShowVU),
+                                             Slot(&I::get_ShowVUScale),
+                                             Slot(&I::put_ShowVUScale),
+                                             Slot(&I::get_dBLeft),
+                                             Slot(&I::put_dBLeft),
+                                             Slot(&I::get_dBRight),
+                                             Slot(&I::put_dBRight)};
+  HMODULE module = LoadLibraryW(OcxPath().c_str());
+  ASSERT_NE(module, nullptr);
+  const auto entry = [&](const char* name) {
+    return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  };
+  ASSERT_HRESULT_SUCCEEDED(entry("DllRegisterServer")());
+  ComPtr<ITypeLib> registered;
+  ComPtr<ITypeInfo> dispatch, vtable;
+  HREFTYPE half = 0;
+  if (SUCCEEDED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &registered)) &&
+      SUCCEEDED(registered->GetTypeInfoOfGuid(IID__DSWendrixControl, &dispatch)) &&
+      SUCCEEDED(dispatch->GetRefTypeOfImplType(-1, &half)))
+    dispatch->GetRefTypeInfo(half, &vtable);
+  EXPECT_HRESULT_SUCCEEDED(entry("DllUnregisterServer")());
+  FreeLibrary(module);
+  ASSERT_TRUE(vtable);
+  for (UINT index = 0; index < std::size(slots); ++index) {
+    FUNCDESC* f = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(vtable->GetFuncDesc(index, &f)) << index;
+    EXPECT_EQ(f->oVft, slots[index].first) << Narrow(Name(vtable.Get(), f->memid));
+    EXPECT_EQ(f->cParams, slots[index].second) << Narrow(Name(vtable.Get(), f->memid));
+    EXPECT_EQ(f->callconv, CC_STDCALL);
+    vtable->ReleaseFuncDesc(f);
+  }
+  FUNCDESC* beyond = nullptr;
+  EXPECT_HRESULT_FAILED(vtable->GetFuncDesc(std::size(slots), &beyond));
 }
 
 TEST_F(TypeLib, EventInterfaceHasFourEventsWithoutArguments) {

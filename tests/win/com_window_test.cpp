@@ -520,6 +520,8 @@ TEST_F(ControlOnForm, ViewObjectDrawsTheFaceIntoTheBoundsAContainerGives) {
 
 // What the watchdog saw of the control's message box.
 struct SeenBox {
+  HWND watched = nullptr;  // a window whose state the watchdog reads while the box shows
+  bool watched_enabled = true;
   HWND owner = nullptr;
   std::wstring text;
   bool found = false;
@@ -532,6 +534,7 @@ void PressOkWhenTheBoxShows(SeenBox& seen, std::atomic<bool>& stop) {
     if (box) {
       seen.found = true;
       seen.owner = GetWindow(box, GW_OWNER);
+      if (seen.watched) seen.watched_enabled = IsWindowEnabled(seen.watched);
       wchar_t text[512] = {};
       HWND label = FindWindowExW(box, nullptr, L"Static", nullptr);
       while (label && GetDlgCtrlID(label) != 0xFFFF)
@@ -545,27 +548,38 @@ void PressOkWhenTheBoxShows(SeenBox& seen, std::atomic<bool>& stop) {
   }
 }
 
-TEST_F(ControlOnForm, MessageBoxesAreOwnedByTheContainersFrame) {
-  Activate();
+// Active in a form, the control's boxes are owned by the form (its window's root ancestor);
+// without a window, by no one but task-modal: the thread's windows are disabled all the same,
+// even when the host is in the background and has no active window.
+TEST_F(ControlOnForm, MessageBoxesAreOwnedByTheFormOrTaskModal) {
   Outcome init;
   InvokeByName(control.Get(), L"Init_DSWendrix", DISPATCH_METHOD, {}, init);
   if (init.hr != S_OK) GTEST_SKIP() << "no recording device";
   Put(L"Enabled", Var::Bool(true));
   ASSERT_NE(GetActiveWindow(), form.window);
-  SeenBox seen;
-  std::atomic<bool> stop{false};
-  std::thread watchdog(PressOkWhenTheBoxShows, std::ref(seen), std::ref(stop));
-  // A file in a folder that does not exist cannot be created: the start reports it in a box.
-  Var path = Var::Str(L"Z:\\nonexistent-wendrix-folder\\take.wav");
-  Outcome start;
-  InvokeByName(control.Get(), L"Wendrix_Start", DISPATCH_METHOD, {&path}, start);
-  stop = true;
-  watchdog.join();
-  ASSERT_HRESULT_SUCCEEDED(start.hr);
-  EXPECT_EQ(V_BOOL(&start.result.v), VARIANT_FALSE);
-  ASSERT_TRUE(seen.found) << "no message box";
-  EXPECT_EQ(seen.owner, form.window);
-  EXPECT_FALSE(seen.text.empty());
+  for (const bool active : {true, false}) {
+    SCOPED_TRACE(active ? "active" : "without a window");
+    if (active) Activate();
+    if (!active) ASSERT_HRESULT_SUCCEEDED(inplace->InPlaceDeactivate());
+    SeenBox seen;
+    seen.watched = form.window;
+    std::atomic<bool> stop{false};
+    std::thread watchdog(PressOkWhenTheBoxShows, std::ref(seen), std::ref(stop));
+    // A file in a folder that does not exist cannot be created: the start reports it in a box.
+    Var path = Var::Str(L"Z:\\nonexistent-wendrix-folder\\take.wav");
+    Outcome start;
+    InvokeByName(control.Get(), L"Wendrix_Start", DISPATCH_METHOD, {&path}, start);
+    stop = true;
+    watchdog.join();
+    ASSERT_HRESULT_SUCCEEDED(start.hr);
+    EXPECT_EQ(V_BOOL(&start.result.v), VARIANT_FALSE);
+    ASSERT_TRUE(seen.found) << "no message box";
+    EXPECT_EQ(seen.owner, active ? form.window : nullptr);
+    EXPECT_FALSE(seen.watched_enabled) << "the form took input while the box showed";
+    EXPECT_TRUE(IsWindowEnabled(form.window));
+    EXPECT_FALSE(seen.text.empty());
+  }
+  window = nullptr;
   Outcome uninit;
   InvokeByName(control.Get(), L"UnInit_DSWendrix", DISPATCH_METHOD, {}, uninit);
   EXPECT_HRESULT_SUCCEEDED(uninit.hr);
@@ -705,9 +719,16 @@ TEST_F(ControlOnForm, TicksGoOnWhenTheWindowComesAndGoes) {
   ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___DSWendrixControl, &point));
   DWORD cookie = 0;
   ASSERT_HRESULT_SUCCEEDED(point->Advise(&counter, &cookie));
-  for (const char* phase : {"before activation", "active", "after deactivation"}) {
-    if (phase[0] == 'a' && phase[1] == 'c') Activate();
-    if (phase[0] == 'a' && phase[1] == 'f') {
+  // A container may also destroy the control's window before it deactivates the control.
+  for (const std::string phase :
+       {"before activation", "active", "window destroyed", "after deactivation", "active again"}) {
+    if (phase.starts_with("active")) Activate();
+    if (phase == "window destroyed") {
+      ASSERT_TRUE(DestroyWindow(window));
+      HWND none = nullptr;
+      EXPECT_EQ(inplace->GetWindow(&none), E_FAIL);
+    }
+    if (phase == "after deactivation") {
       ASSERT_HRESULT_SUCCEEDED(inplace->InPlaceDeactivate());
       window = nullptr;
     }

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "platform/error.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
+#include "platform/win32/window_timer.h"
 #include "tests/win/win32_test_support.h"
 
 namespace wendrix::test {
@@ -52,10 +56,12 @@ TEST(WinFiles, ANameThatCannotBePassedExactlyCreatesNothing) {
                                 folder + std::wstring(L"take.wav\0.txt", 13)};
   for (const std::wstring& name : names) {
     const std::string path = win32::Narrow(name);
-    for (int binary = 0; binary < 2; ++binary) {
-      SCOPED_TRACE(binary);
+    for (int call = 0; call < 3; ++call) {
+      SCOPED_TRACE(call);
       try {
-        if (binary) {
+        if (call == 2) {
+          fs.FullPath(path);  // the start's resolution of the name refuses it first
+        } else if (call == 1) {
           fs.OpenBinaryFile(path);
         } else {
           fs.CreateMultimediaFile(path);
@@ -93,8 +99,30 @@ TEST(WinFiles, ANameThatCannotBePassedExactlyCreatesNothing) {
 
   // A valid name outside the Basic Multilingual Plane (a surrogate pair) is taken as it is.
   const std::string pair = win32::Narrow(folder + L"take\xD83C\xDFB5.wav");
-  fs.OpenBinaryFile(pair)->Close();
+  EXPECT_EQ(fs.CreateMultimediaFile(pair)->Close(), kFileOk);
   EXPECT_NE(GetFileAttributesW(win32::Wide(pair).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A tick whose handler throws is a tick lost, on the timer's own window and on a host's: the
+// exception never unwinds into the system's frames (that would end the process).
+TEST(WinTimer, ATickThatThrowsIsLostNotTheProcess) {
+  int ticks = 0;
+  win32::WindowTimer timer([&] { throw std::runtime_error(std::to_string(++ticks)); });
+  timer.SetInterval(10);
+  timer.SetEnabled(true);
+  HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  for (HWND window : {static_cast<HWND>(nullptr), host}) {
+    timer.UseWindow(window);
+    ticks = 0;
+    for (const double until = Now() + 3; ticks < 3 && Now() < until;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
+    }
+    EXPECT_GE(ticks, 3) << (window ? "on the host's window" : "on its own window");
+  }
+  timer.UseWindow(nullptr);
+  DestroyWindow(host);
 }
 
 }  // namespace

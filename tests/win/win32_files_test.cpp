@@ -11,6 +11,7 @@
 #include "platform/error.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/host_surface.h"
+#include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 #include "tests/win/win32_test_support.h"
 
@@ -159,7 +160,12 @@ TEST(WinMmioFile, ChunksAreAscendedWithTheirSizeAndPadByte) {
   EXPECT_EQ(Bytes(b.begin() + 20, b.end()), (Bytes{'x', 'y', 'z', 0}));
 }
 
-TEST(WinBinaryFile, PatchesInPlaceAndCreatesAMissingFile) {
+DWORD WINAPI CloseLater(void* handle) {
+  Sleep(300);
+  return CloseHandle(static_cast<HANDLE>(handle)) ? 0 : 1;
+}
+
+TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
   WinTempDir dir;
   win32::Win32FileSystem fs;
   const std::string path = dir.File("patch \xC3\xA4.bin");
@@ -171,10 +177,75 @@ TEST(WinBinaryFile, PatchesInPlaceAndCreatesAMissingFile) {
   EXPECT_EQ(ReadAll(path), (Bytes{0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1}));
   EXPECT_THROW(file->Close(), Error);
   EXPECT_THROW(file->WriteLongAt(0, 1), Error);
+  // A file that is gone is not made again at the patch.
+  EXPECT_THROW(fs.OpenBinaryFile(dir.File("gone.bin")), Error);
+  EXPECT_FALSE(ReadAll(dir.File("gone.bin")));
 
-  const std::string fresh = dir.File("fresh.bin");
-  fs.OpenBinaryFile(fresh)->Close();
-  EXPECT_EQ(ReadAll(fresh), Bytes{});
+  // A reader that shares no writes (a scanner) is waited for; one that holds on is reported.
+  for (const bool lets_go : {true, false}) {
+    HANDLE holder = CreateFileW(win32::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    HANDLE releaser = lets_go ? CreateThread(nullptr, 0, &CloseLater, holder, 0, nullptr) : holder;
+    const double started = Now();
+    try {
+      fs.OpenBinaryFile(path)->Close();
+      EXPECT_TRUE(lets_go);
+    } catch (const Error& e) {
+      EXPECT_FALSE(lets_go) << e.description();
+      EXPECT_NE(e.description().find("Permission denied (another program has the file open)"),
+                std::string::npos);
+      EXPECT_GE(Now() - started, 1.5);
+    }
+    EXPECT_LT(Now() - started, 5.0);
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+  }
+}
+
+// Windows' own refusals name their cause: a path past MAX_PATH works (the \\?\ prefix), a file
+// CREATE_ALWAYS will not replace is named hidden or system, the audio engine's codes and the
+// privacy setting say what to do.
+TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
+  WinTempDir dir;
+  win32::Win32FileSystem fs;
+  std::wstring deep = win32::Wide(dir.path());
+  while (deep.size() < 300) {
+    deep += L"\\" + std::wstring(60, L'd');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+  }
+  const std::string long_path = win32::Narrow(deep + L"\\take.wav");
+  EXPECT_EQ(win32::FileNameWide("create", long_path), L"\\\\?\\" + deep + L"\\take.wav");
+  ASSERT_EQ(fs.CreateMultimediaFile(long_path)->Close(), kFileOk);
+  fs.OpenBinaryFile(long_path)->WriteLongAt(0, 1);
+  EXPECT_EQ(ReadAll("\\\\?\\" + long_path)->size(), 4u);
+  fs.Remove(long_path);
+  EXPECT_FALSE(ReadAll("\\\\?\\" + long_path));
+
+  // Wine (as root) replaces such files; Windows refuses with access denied.
+  const std::wstring kept = win32::Wide(dir.File("kept.wav"));
+  ASSERT_TRUE(WriteAll(dir.File("kept.wav"), Bytes(5, 1)));
+  EXPECT_EQ(win32::ReplaceRefusal(kept, ERROR_ACCESS_DENIED), "");
+  ASSERT_TRUE(SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  EXPECT_EQ(win32::ReplaceRefusal(kept, ERROR_ACCESS_DENIED),
+            "the file exists and is hidden and a system file, which Windows does not replace; "
+            "clear that attribute or choose another name");
+  EXPECT_EQ(win32::ReplaceRefusal(kept, ERROR_SHARING_VIOLATION), "");
+  SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  const std::pair<uint32_t, const char*> codes[] = {
+      {0x8889000A, "exclusive mode"},
+      {0x88890010, "Windows Audio service"},
+      {0x88890026, "Init_DSWendrix again"},
+      {0x80070005, "Settings > Privacy > Microphone"}};
+  for (const auto& [code, words] : codes) {
+    const Error e = win32::ComError("DirectSoundCaptureCreate", static_cast<HRESULT>(code));
+    EXPECT_EQ(e.hresult(), code);
+    EXPECT_NE(e.description().find(words), std::string::npos) << e.description();
+  }
+  EXPECT_NE(
+      win32::FileError("create", "x", ERROR_FILENAME_EXCED_RANGE).description().find("too long"),
+      std::string::npos);
 }
 
 TEST(WinFiles, OpeningFailuresGiveTheHostsNumbersAndNameThePath) {

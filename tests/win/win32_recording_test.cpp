@@ -133,5 +133,42 @@ TEST_F(WinRecorder, AnUncreatablePathFailsTheStartAndLeavesTheControlReady) {
   EXPECT_GT(ReadAll(good)->size(), 46u);
 }
 
+// A relative name names the file of the current directory at the start, whatever directory
+// the host moves to (its file dialogs do) before the stop: the take is finished there and no
+// other file appears. While it records, a reader that does not share writes (a scanner) is
+// kept out, so nothing between the last write and the sizes can stop them.
+TEST_F(WinRecorder, ARelativeNameKeepsItsFileAcrossADirectoryChangeAndAHoldingReader) {
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, capture);
+  WinTempDir first;
+  WinTempDir second;
+  wchar_t here[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, here), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(win32::Wide(first.path()).c_str()));
+  ASSERT_EQ(control.Init_DSWendrix(), True);
+  const bool started = control.Wendrix_Start("take.wav") == True;
+  const std::string take = first.File("take.wav");
+  HANDLE reader = INVALID_HANDLE_VALUE;
+  if (started) {
+    EXPECT_EQ(control.state().OutputFileName, take);
+    TickFor(5.0, [&] { return control.state().BytesRecorded > 0; });
+    SetCurrentDirectoryW(win32::Wide(second.path()).c_str());
+    reader = CreateFileW(win32::Wide(take).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(reader, INVALID_HANDLE_VALUE) << "a reader that shares no writes got in";
+    EXPECT_EQ(control.Wendrix_Stop(), True);
+  }
+  SetCurrentDirectoryW(here);
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  ASSERT_TRUE(started) << (container.message_boxes.empty() ? "" : container.message_boxes[0]);
+
+  EXPECT_EQ(container.message_boxes, std::vector<std::string>{});
+  const Bytes file = *ReadAll(take);
+  ASSERT_GT(file.size(), 46u);
+  EXPECT_EQ(U32At(file, 4), file.size() - 8);
+  EXPECT_EQ(U32At(file, 42), file.size() - 46);
+  EXPECT_EQ(GetFileAttributesW(win32::Wide(second.File("take.wav")).c_str()),
+            INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace
 }  // namespace wendrix::test

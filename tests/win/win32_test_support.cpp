@@ -51,7 +51,8 @@ WinTempDir::WinTempDir() {
   }
 }
 
-WinTempDir::~WinTempDir() { RemoveTree(Wide(path_)); }
+// With the \\?\ prefix: a test may leave paths longer than MAX_PATH behind.
+WinTempDir::~WinTempDir() { RemoveTree(L"\\\\?\\" + Wide(path_)); }
 
 std::optional<Bytes> ReadAll(const std::string& path) {
   HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
