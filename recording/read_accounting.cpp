@@ -35,13 +35,17 @@ RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const 
   // what lay between the two at the last read.
   const int64_t slack = 2 * int64_t{f.frame} + BytesIn(2000) + s_.LastGap;
   const int64_t elapsed = BytesIn(now - s_.LastReadTime);
+  const int64_t jitter = std::min(BytesIn(kLatenessJitterMicroseconds), f.ring / 4);
   if (s_.DeviceFlowing == False) {
-    // Before its first bytes the device may have waited up to its start delay.
+    // Before its first bytes the device may have waited up to its start delay. A read that
+    // found it still silent tells it began after that read (whatever delay it took).
     f.possible = BytesIn(now - s_.CaptureStartTime) + slack;
-    f.likely = f.possible;
-    f.certain = std::max<int64_t>(
+    f.likely = s_.LastReadTime > s_.CaptureStartTime
+                   ? std::min(f.possible, elapsed + jitter + slack)
+                   : f.possible;
+    f.certain = std::clamp<int64_t>(
         BytesIn(now - s_.CaptureStartTime - p_.capture.MaxStartDelayMicroseconds()) - gap - slack,
-        0);
+        0, f.likely);
     return f;
   }
   // Since Start the device cannot have delivered more than real time (give or take a device
@@ -57,7 +61,6 @@ RingReadFacts Control::ReadFacts(int64_t shown, int64_t gap, int64_t now) const 
   const int64_t backlog = DeviceWasFrozen() || floor == WindowMinimum::kNone
                               ? 0
                               : std::max<int64_t>(lateness - floor, 0);
-  const int64_t jitter = std::min(BytesIn(kLatenessJitterMicroseconds), f.ring / 4);
   f.likely = elapsed + backlog + jitter + slack;
   f.certain = f.likely;
   return f;

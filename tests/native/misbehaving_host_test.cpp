@@ -97,6 +97,7 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       {"10 ms periods", 176400, 441, 441, 0, 0, 0},
       {"600 ms bursts", 176400, 26460, 441, 0, 0, 0},
       {"late start", 176400, 441, 441, 500, 0, 0},
+      {"later start than it claims", 176400, 441, 441, 1100, 0, 0},
       {"freeze that resumes", 176400, 441, 441, 0, 1000, 800},
       {"short ring, 50 ms periods", 17640, 2205, 64, 0, 0, 0},
   };
@@ -115,6 +116,12 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
   };
   for (const Device& d : devices) {
     for (const Host& h : hosts) {
+      // Blocked from the start, a host cannot tell a device's delay beyond the one it claims.
+      const int64_t claimed_delay_us = std::min<int64_t>(d.start_delay_ms * 1000 + 20000, 1000000);
+      if (claimed_delay_us < d.start_delay_ms * 1000 && !h.stalls.empty() &&
+          h.stalls[0].first == 0) {
+        continue;
+      }
       SCOPED_TRACE(testing::Message() << d.name << ", " << h.name);
       RecorderRig rig;
       rig.SetRing(d.ring);
@@ -124,7 +131,7 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       device.period_frames = d.period_frames;
       device.read_lag_frames = d.lag_frames;
       device.start_delay_us = d.start_delay_ms * 1000;
-      device.max_start_delay_us = device.start_delay_us + 20000;
+      device.max_start_delay_us = claimed_delay_us;
       rig.control.Wendrix_Start(rig.Path());
 
       // The clock runs on through freezes and stalls; ticks come at the interval between them.
@@ -197,8 +204,8 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
 TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
   struct Case {
     const char* name;
-    bool resumes;            // delivery comes back after 2 s
-    bool calls_fail;         // then positions and locks fail
+    bool resumes;     // delivery comes back after 2 s
+    bool calls_fail;  // then positions and locks fail
     bool stop_fails;
   };
   const Case cases[] = {{"freeze of 2 s that resumes", true, false, false},
@@ -231,9 +238,10 @@ TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
     } catch (const Error& e) {
       EXPECT_TRUE(c.stop_fails);
       EXPECT_EQ(static_cast<uint32_t>(e.number()), sim::kAudclntDeviceInvalidated);
-      EXPECT_EQ(e.description(), "The recording device stopped or was removed "
-                                 "(IDirectSoundCaptureBuffer::Stop: error 0x88890004); " +
-                                     rig.Path() + " was finished with what was recorded before.");
+      EXPECT_EQ(e.description(),
+                "The recording device stopped or was removed "
+                "(IDirectSoundCaptureBuffer::Stop: error 0x88890004); " +
+                    rig.Path() + " was finished with what was recorded before.");
     }
     EXPECT_EQ(rig.s.IsRecording, False);
     // A device that never stopped never completed the bytes behind its capture position.
@@ -262,8 +270,9 @@ TEST(MisbehavingHost, UncertainAndLongLossesAreToldAsSuch) {
   };
   const Case cases[] = {
       {0, 2300, "private update wendrix Error: at least "},
-      {2000, 15000, " holds 10.000 seconds of silence for them (a gap is filled with at most 10 "
-                    "seconds)"},
+      {2000, 15000,
+       " holds 10.000 seconds of silence for them (a gap is filled with at most 10 "
+       "seconds)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words);
@@ -318,7 +327,8 @@ TEST(MisbehavingHost, ASleepAndANewDefaultDeviceAreToldOnceAndCostNothing) {
 TEST(MisbehavingHost, EveryStopPathFinishesTheFileWhenTheDeviceFails) {
   enum class Path { Stop, UnInit, Init };
   for (const Path path : {Path::Stop, Path::UnInit, Path::Init}) {
-    for (const CaptureCall failing : {CaptureCall::Stop, CaptureCall::Position, CaptureCall::Lock}) {
+    for (const CaptureCall failing :
+         {CaptureCall::Stop, CaptureCall::Position, CaptureCall::Lock}) {
       SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << ", failing call "
                                       << static_cast<int>(failing));
       RecorderRig rig;
@@ -331,9 +341,12 @@ TEST(MisbehavingHost, EveryStopPathFinishesTheFileWhenTheDeviceFails) {
       rig.capture.FailAlways(failing, Error::Platform(sim::kDsErrBufferLost, "buffer lost"));
       const auto run = [&] {
         switch (path) {
-          case Path::Stop: return rig.control.Wendrix_Stop();
-          case Path::UnInit: return rig.control.UnInit_DSWendrix();
-          case Path::Init: return rig.control.Init_DSWendrix();
+          case Path::Stop:
+            return rig.control.Wendrix_Stop();
+          case Path::UnInit:
+            return rig.control.UnInit_DSWendrix();
+          case Path::Init:
+            return rig.control.Init_DSWendrix();
         }
         return False;
       };
