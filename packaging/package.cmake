@@ -1,7 +1,8 @@
 # The release packages, one per bitness:
 #   cmake --build --preset win32 --target package   ->  build/win32/Wendrix-<version>-win32.zip
 #   cmake --build --preset win64 --target package   ->  build/win64/Wendrix-<version>-win64.zip
-# Each holds Wendrix.ocx, wendrix-host.exe, INSTALL.txt, the user guide (docs/) and the samples
+# Each holds Wendrix.ocx, its assembly manifest Wendrix.manifest (registration-free use),
+# wendrix-host.exe, INSTALL.txt, the user guide (docs/) and the samples
 # (with the C++ recorder built). The version is project(VERSION), which also gives the OCX its
 # file version. Included from the top-level CMakeLists.txt (Windows builds only).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -25,7 +26,7 @@ foreach(file IN LISTS sample_texts)
 endforeach()
 
 install(PROGRAMS $<TARGET_FILE:wendrix_ocx> $<TARGET_FILE:wendrix_host> DESTINATION .)
-install(FILES ${text_dir}/INSTALL.txt DESTINATION .)
+install(FILES ${text_dir}/INSTALL.txt ${WENDRIX_MANIFEST} DESTINATION .)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs)
 install(DIRECTORY ${text_dir}/samples/ DESTINATION samples)
 install(PROGRAMS $<TARGET_FILE:wendrix_record_sample> DESTINATION samples/cpp)

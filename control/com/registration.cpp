@@ -7,6 +7,7 @@
 
 #include "Wendrix_h.h"
 #include "control/com/module.h"
+#include "control/com/registration_scope.h"
 #include "platform/win32/system_error.h"
 
 namespace {
@@ -60,6 +61,9 @@ HRESULT Register() {
       {clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
       {clsid + L"\\ProgID", nullptr, kProgId},
       {clsid + L"\\Control", nullptr, L""},
+      // The control category (CATID_Control): hosts list the controls they offer by it.
+      {clsid + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr,
+       L""},
       {clsid + L"\\MiscStatus", nullptr, kMiscStatus},
       {clsid + L"\\MiscStatus\\1", nullptr, kMiscStatus},
       {clsid + L"\\ToolboxBitmap32", nullptr, module + L", " + kToolboxBitmapId},
@@ -79,7 +83,7 @@ HRESULT Register() {
   HRESULT hr = LoadTypeLibEx(module.c_str(), REGKIND_NONE, &library);
   if (FAILED(hr)) return hr;
   std::wstring path = module;
-  return RegisterTypeLib(library.Get(), path.data(), nullptr);
+  return wendrix::com::RegisterLibrary(library.Get(), path.data());
 }
 
 }  // namespace
@@ -98,7 +102,7 @@ STDAPI DllUnregisterServer() {
     HRESULT hr = DeleteTree(path);
     if (FAILED(hr)) result = hr;
   }
-  HRESULT hr = UnRegisterTypeLib(LIBID_Wendrix, 2, 0, 0x0409, OwnSysKind());
+  HRESULT hr = wendrix::com::UnregisterLibrary(LIBID_Wendrix, 2, 0, 0x0409, OwnSysKind());
   if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) result = hr;
   return result;
 }
