@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "control/com/module.h"
 #include "control/elements.h"
@@ -156,21 +157,62 @@ void DrawPanelPicture(HDC dc, const RECT& interior, const FaceScale& scale,
   DeleteMetaFile(picture);
 }
 
+// A Windows metafile has no device to measure text on, so DrawText cannot break the lines
+// there: they are broken on a memory DC with the same font and written with TextOut, centred as
+// DrawText centres them.
+void DrawCaptionInMetafile(HDC dc, HGDIOBJ font, const std::wstring& text, const RECT& box) {
+  HDC measure = CreateCompatibleDC(nullptr);
+  if (!measure) return;
+  HGDIOBJ old = SelectObject(measure, font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(measure, &metrics);
+  auto width_of = [&](const std::wstring& line) {
+    SIZE extent{};
+    GetTextExtentPoint32W(measure, line.c_str(), static_cast<int>(line.size()), &extent);
+    return static_cast<int>(extent.cx);
+  };
+  const int width = box.right - box.left;
+  std::vector<std::wstring> lines(1);
+  for (size_t at = 0; at <= text.size();) {
+    size_t end = std::min(text.find(L' ', at), text.size());
+    const std::wstring word = text.substr(at, end - at);
+    std::wstring& line = lines.back();
+    if (line.empty() || width_of(line + L' ' + word) <= width)
+      line += (line.empty() ? L"" : L" ") + word;
+    else
+      lines.push_back(word);
+    at = end + 1;
+  }
+  const int advance = box.bottom < box.top ? -metrics.tmHeight : metrics.tmHeight;
+  for (size_t i = 0; i < lines.size(); ++i)
+    TextOutW(dc, box.left + (width - width_of(lines[i])) / 2,
+             box.top + advance * static_cast<int>(i), lines[i].c_str(),
+             static_cast<int>(lines[i].size()));
+  SelectObject(measure, old);
+  DeleteDC(measure);
+}
+
 void DrawCaption(HDC dc, const RECT& r, const RECT& clip, const FaceScale& scale) {
-  SavedDc saved(dc);
-  const RECT shown = Normal(clip);
-  IntersectClipRect(dc, shown.left, shown.top, shown.right, shown.bottom);
-  // The dialog font at 8 points (160 twips), as large on paper as on the screen.
+  // The dialog font at 8 points (160 twips), as large on paper as on the screen. (Made before
+  // the DC's state is saved: it is deleted after the state that selects it is restored.)
   LOGFONTW font{};
   GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
   font.lfHeight = -std::max(1, std::abs(scale.Y(kCaptionTwips)));
   font.lfWidth = 0;
   GdiObject caption_font(CreateFontIndirectW(&font));
-  SelectObject(dc, caption_font.h ? caption_font.h : GetStockObject(DEFAULT_GUI_FONT));
+  SavedDc saved(dc);
+  const RECT shown = Normal(clip);
+  IntersectClipRect(dc, shown.left, shown.top, shown.right, shown.bottom);
+  HGDIOBJ used = caption_font.h ? caption_font.h : GetStockObject(DEFAULT_GUI_FONT);
+  SelectObject(dc, used);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
   std::string_view caption = Label1Caption();
   std::wstring text(caption.begin(), caption.end());
+  if (GetObjectType(dc) == OBJ_METADC) {
+    DrawCaptionInMetafile(dc, used, text, r);
+    return;
+  }
   RECT box = r;
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
             DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);

@@ -24,6 +24,7 @@ class ClassFactory final : public IClassFactory {
     if (!out) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
       *out = static_cast<IClassFactory*>(this);
+      AddRef();
       return S_OK;
     }
     *out = nullptr;

@@ -62,8 +62,7 @@ HRESULT Register() {
       {clsid + L"\\ProgID", nullptr, kProgId},
       {clsid + L"\\Control", nullptr, L""},
       // The control category (CATID_Control): hosts list the controls they offer by it.
-      {clsid + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr,
-       L""},
+      {clsid + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr, L""},
       {clsid + L"\\MiscStatus", nullptr, kMiscStatus},
       {clsid + L"\\MiscStatus\\1", nullptr, kMiscStatus},
       {clsid + L"\\ToolboxBitmap32", nullptr, module + L", " + kToolboxBitmapId},

@@ -2,15 +2,15 @@
 // control for the current user only, under HKCU\Software\Classes, which needs no administrator's
 // rights; `regsvr32 /u /n /i:user` removes those keys again. Without "user" DllInstall does
 // what DllRegisterServer and DllUnregisterServer do.
-#include "control/com/registration_scope.h"
-
 #include <cwchar>
+
+#include "control/com/registration_scope.h"
 
 // Not declared by every SDK's oleauto.h; present since Windows Vista.
 extern "C" HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path,
                                                  OLECHAR* help_dir);
-extern "C" HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libid, WORD major, WORD minor,
-                                                   LCID lcid, SYSKIND kind);
+extern "C" HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libid, WORD major, WORD minor, LCID lcid,
+                                                   SYSKIND kind);
 
 namespace wendrix::com {
 namespace {

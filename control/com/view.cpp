@@ -78,7 +78,8 @@ STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE
   // A Windows metafile is played under the window the container gives (else the bounds').
   RECT meta_window = area;
   if (meta_bounds)
-    meta_window = RECT{meta_bounds->left, meta_bounds->top, meta_bounds->right, meta_bounds->bottom};
+    meta_window =
+        RECT{meta_bounds->left, meta_bounds->top, meta_bounds->right, meta_bounds->bottom};
   DrawFace(dc, area, scale, surface_, elements_, &meta_window);
   return S_OK;
 }

@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/win/com_fixture.h"
@@ -95,7 +99,7 @@ class Container final : public IOleClientSite,
     return CreateFileMoniker(L"C:\\forms\\Form1.frm", out);
   }
   STDMETHODIMP GetContainer(IOleContainer** out) override { return *out = nullptr, E_NOINTERFACE; }
-  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP ShowObject() override { return log.push_back("ShowObject"), S_OK; }
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   STDMETHODIMP RequestNewObjectLayout() override { return S_OK; }
 
@@ -106,7 +110,7 @@ class Container final : public IOleClientSite,
   // IOleInPlaceSite, IOleInPlaceSiteEx
   STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
   STDMETHODIMP OnInPlaceActivate() override { return log.push_back("OnInPlaceActivate"), S_OK; }
-  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return log.push_back("OnUIActivate"), ui_answer; }
   STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
                                 LPRECT position, LPRECT clip, OLEINPLACEFRAMEINFO* info) override {
     *frame = this;
@@ -144,7 +148,10 @@ class Container final : public IOleClientSite,
   STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
   STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) override {
+    if (active) log.push_back("SetActiveObject");
+    return S_OK;
+  }
   STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
   STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
@@ -163,7 +170,11 @@ class Container final : public IOleClientSite,
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
-    if (id > 0) return events.push_back(id), S_OK;
+    if (id > 0) {
+      events.push_back(id);
+      if (on_event) on_event(id);
+      return S_OK;
+    }
     if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_BOOL;
     V_BOOL(result) = VARIANT_TRUE;
@@ -192,6 +203,8 @@ class Container final : public IOleClientSite,
   std::vector<DISPID> changed, events;
   int view_changes = 0;
   std::atomic<bool> modeless{true};
+  HRESULT ui_answer = S_OK;
+  std::function<void(DISPID)> on_event;
 };
 
 class ContainerTest : public ::testing::Test {
@@ -311,7 +324,8 @@ TEST_F(ContainerTest, QuickActivationConnectsEverythingAndActivationFallsBackToA
 
   // A site that could host it windowless is told the control is windowed, and it is.
   Activate();
-  EXPECT_EQ(container.log, (std::vector<std::string>{"OnInPlaceActivateEx(windowed)"}));
+  EXPECT_EQ(container.log,
+            (std::vector<std::string>{"OnInPlaceActivateEx(windowed)", "ShowObject"}));
   ASSERT_TRUE(IsWindow(window));
   EXPECT_EQ(GetParent(window), container.form);
   EXPECT_TRUE(IsWindowVisible(window));
@@ -511,6 +525,420 @@ TEST_F(ContainerTest, TheFormsModelessWindowsAreDisabledWhileTheBoxIsUp) {
             (std::vector<std::string>{"EnableModeless(FALSE)", "EnableModeless(TRUE)"}));
   EXPECT_TRUE(container.modeless);
   Call(L"UnInit_DSWendrix");
+}
+
+TEST_F(ContainerTest, VerbsActivateInPlaceAndOnlyUIActivateTakesTheForm) {
+  container.object = inplace.Get();
+  auto verb = [&](LONG v) {
+    return ole->DoVerb(v, nullptr, &container, 0, container.form, &container.proposed);
+  };
+  // Shown or activated, the control is in place; the form's active control stays where it was.
+  EXPECT_EQ(verb(OLEIVERB_SHOW), S_OK);
+  EXPECT_EQ(verb(OLEIVERB_PRIMARY), S_OK);
+  EXPECT_EQ(verb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  EXPECT_EQ(verb(7), OLEOBJ_S_INVALIDVERB) << "an unknown verb runs the primary one";
+  EXPECT_EQ(verb(-99), E_NOTIMPL);
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnInPlaceActivateEx(windowed)", "ShowObject",
+                                                     "ShowObject", "ShowObject", "ShowObject"}));
+  // A form that refuses the UI activation keeps the control in place only.
+  container.log.clear();
+  container.ui_answer = E_FAIL;
+  EXPECT_EQ(verb(OLEIVERB_UIACTIVATE), E_FAIL);
+  container.ui_answer = S_OK;
+  EXPECT_EQ(verb(OLEIVERB_UIACTIVATE), S_OK);
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnUIActivate", "OnUIActivate",
+                                                     "SetActiveObject", "ShowObject"}));
+}
+
+std::wstring TempFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  return std::wstring(folder) + name;
+}
+
+TEST_F(ContainerTest, ASinkUnadvisedByAnEarlierHandlerHearsNothingMore) {
+  Activate();
+  if (!Call(L"Init_DSWendrix")) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> events;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&points));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___DSWendrixControl, &events));
+  Container later;  // connected after the form's own sink
+  DWORD cookie = 0;
+  ASSERT_EQ(events->Advise(static_cast<IDispatch*>(&later), &cookie), S_OK);
+  // The first handler of OnStart lets the later sink go (VB's `Set x = Nothing`).
+  container.on_event = [&](DISPID id) {
+    if (id == kOnStart && cookie) {
+      EXPECT_EQ(events->Unadvise(std::exchange(cookie, 0)), S_OK);
+    }
+  };
+  const std::wstring file = TempFile(L"wendrix-unadvise-test.wav");
+  std::vector<DISPID> heard = RecordAMoment(file);
+  container.on_event = nullptr;
+  ASSERT_FALSE(heard.empty());
+  EXPECT_EQ(heard.front(), kOnStart);
+  EXPECT_EQ(cookie, 0u);
+  EXPECT_EQ(later.events, std::vector<DISPID>{});
+  EXPECT_EQ(later.refs, 1u);
+  Call(L"UnInit_DSWendrix");
+  DeleteFileW(file.c_str());
+}
+
+// A view sink that holds its control, as a real form's site object does: a cycle that only the
+// control's letting go of the sink can break.
+class HoldingSink final : public IAdviseSink {
+ public:
+  explicit HoldingSink(IUnknown* control) : control_(control) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid != IID_IUnknown && riid != IID_IAdviseSink) return *out = nullptr, E_NOINTERFACE;
+    *out = static_cast<IAdviseSink*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) {
+      ComPtr<IUnknown> control = std::move(control_);
+      delete this;
+    }
+    return n;
+  }
+  STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override {}
+  STDMETHODIMP_(void) OnRename(IMoniker*) override {}
+  STDMETHODIMP_(void) OnSave() override {}
+  STDMETHODIMP_(void) OnClose() override {}
+
+ private:
+  ULONG refs_ = 1;
+  ComPtr<IUnknown> control_;
+};
+
+// The 32-bit little-endian number at `at` of `bytes`.
+uint32_t Le32(const std::vector<unsigned char>& bytes, size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t{bytes[at + 3]} << 24;
+}
+
+TEST_F(ContainerTest, TheFormsTeardownWithoutSetAdviseNullLetsTheLastReleaseFinishTheTake) {
+  Activate();
+  if (!Call(L"Init_DSWendrix")) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  ComPtr<IViewObject> view;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&view));
+  auto* sink = new HoldingSink(control.Get());
+  ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, sink), S_OK);
+  sink->Release();
+  view.Reset();
+  const std::wstring file = TempFile(L"wendrix-teardown-test.wav");
+  Var path = Var::Str(file.c_str());
+  ASSERT_TRUE(Call(L"Wendrix_Start", {&path}));
+  Pump(800);
+
+  // The form's teardown: close, disconnect the sinks it connected, take the site back, let go;
+  // never SetAdvise(..., NULL).
+  ASSERT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> events, notify;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&points));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___DSWendrixControl, &events));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(IID_IPropertyNotifySink, &notify));
+  EXPECT_EQ(events->Unadvise(quick_result.dwEventCookie), S_OK);
+  EXPECT_EQ(notify->Unadvise(quick_result.dwPropNotifyCookie), S_OK);
+  points.Reset(), events.Reset(), notify.Reset();
+  ASSERT_EQ(ole->SetClientSite(nullptr), S_OK);
+  container.object = nullptr;
+  inplace.Reset();
+  ole.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u) << "a sink still holds the control";
+
+  // The take was finished: the RIFF and data sizes are the file's.
+  std::vector<unsigned char> bytes;
+  if (FILE* f = _wfopen(file.c_str(), L"rb")) {
+    for (int c; (c = fgetc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
+    fclose(f);
+  }
+  DeleteFileW(file.c_str());
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8);
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t data = text.find("data", 12);
+  ASSERT_NE(data, std::string::npos);
+  EXPECT_EQ(Le32(bytes, data + 4), bytes.size() - data - 8);
+  EXPECT_GT(Le32(bytes, data + 4), 0u);
+}
+
+// A 32-bit top-down DIB section selected into a memory DC, white at first.
+class Canvas {
+ public:
+  Canvas(int width, int height) : width_(width) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    dc = CreateCompatibleDC(nullptr);
+    bitmap_ =
+        CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+    old_ = SelectObject(dc, bitmap_);
+    if (bits_) std::fill(bits_, bits_ + width * height, 0xFFFFFFu);
+  }
+  ~Canvas() {
+    SelectObject(dc, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  uint32_t At(int x, int y) const { return bits_[y * width_ + x] & 0xFFFFFFu; }
+
+  HDC dc;
+
+ private:
+  int width_;
+  HBITMAP bitmap_;
+  HGDIOBJ old_;
+  uint32_t* bits_ = nullptr;
+};
+
+// Compares a drawing of the face with the window's pixels, the window's pixel (x, y) against
+// the drawing's at the same place of `target` (the drawing's device pixels). A pixel whose eight
+// neighbours share its colour must have that colour there; any other (an edge, a frame, a
+// gradient's band, which scaling may move by a pixel) must find its colour, or a shade next to
+// it, within a pixel of the window's size. Text,
+// which a font of another size lays out a little differently, is compared by its amount of ink
+// within the caption's box.
+struct Comparison {
+  int compared = 0, wrong = 0, edges = 0, edges_wrong = 0;
+  double shown_ink = 0, drawn_ink = 0;
+};
+// Colours a shade apart: a gradient drawn at another scale shows the neighbouring shade.
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16})
+    if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > 16)
+      return false;
+  return true;
+}
+bool Ink(uint32_t colour) { return (colour & 0xFF) < 128 && (colour >> 16 & 0xFF) < 128; }
+Comparison Compare(const Canvas& shown, SIZE size, const Canvas& drawn, const RECT& target,
+                   const RECT& caption) {
+  Comparison c;
+  const int tw = target.right - target.left, th = target.bottom - target.top;
+  const int reach = (std::max(tw / size.cx, th / size.cy) + 1);
+  for (int y = 1; y < size.cy - 1; ++y) {
+    for (int x = 1; x < size.cx - 1; ++x) {
+      const uint32_t colour = shown.At(x, y);
+      if (PtInRect(&caption, POINT{x, y})) {
+        c.shown_ink += Ink(colour);
+        continue;
+      }
+      bool uniform = true;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) uniform = uniform && shown.At(x + dx, y + dy) == colour;
+      const int px = target.left + MulDiv(2 * x + 1, tw, 2 * size.cx);
+      const int py = target.top + MulDiv(2 * y + 1, th, 2 * size.cy);
+      if (uniform) {
+        ++c.compared;
+        if (drawn.At(px, py) != colour) ++c.wrong;
+        continue;
+      }
+      ++c.edges;
+      bool found = false;
+      for (int dy = -reach; dy <= reach && !found; ++dy)
+        for (int dx = -reach; dx <= reach && !found; ++dx)
+          found = Near(drawn.At(px + dx, py + dy), colour);
+      if (!found) ++c.edges_wrong;
+    }
+  }
+  const double scale = static_cast<double>(tw) * th / (size.cx * size.cy);
+  for (int y = caption.top; y < caption.bottom; ++y)
+    for (int x = caption.left; x < caption.right; ++x) {
+      // The drawing's pixels under this window pixel.
+      const int x0 = target.left + MulDiv(x, tw, size.cx),
+                x1 = target.left + MulDiv(x + 1, tw, size.cx);
+      const int y0 = target.top + MulDiv(y, th, size.cy),
+                y1 = target.top + MulDiv(y + 1, th, size.cy);
+      for (int py = y0; py < y1; ++py)
+        for (int px = x0; px < x1; ++px) c.drawn_ink += Ink(drawn.At(px, py)) / scale;
+    }
+  return c;
+}
+
+// Draws the face through IViewObject::Draw into an enhanced metafile and a Windows metafile,
+// each played at twice the size, and into a DC in MM_HIMETRIC (its y axis points up) with an
+// offset viewport, as a printer's may be; each drawing shows the window's pixels.
+void ExpectDrawingsShowTheWindow(IViewObject* view, IOleObject* ole, HWND window,
+                                 const RECT& caption) {
+  RECT client{};
+  GetClientRect(window, &client);
+  const SIZE size{client.right, client.bottom};
+  Canvas shown(size.cx + 2, size.cy + 2);
+  SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(shown.dc), PRF_CLIENT);
+  const RECTL bounds{0, 0, size.cx, size.cy};
+  auto draw = [&](HDC dc, const RECTL& where, const RECTL* window_bounds) {
+    return view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &where, window_bounds,
+                      nullptr, 0);
+  };
+  const RECT twice{0, 0, 2 * size.cx, 2 * size.cy};
+
+  HDC screen = GetDC(nullptr);
+  const RECT frame{
+      0, 0, MulDiv(size.cx, GetDeviceCaps(screen, HORZSIZE) * 100, GetDeviceCaps(screen, HORZRES)),
+      MulDiv(size.cy, GetDeviceCaps(screen, VERTSIZE) * 100, GetDeviceCaps(screen, VERTRES))};
+  HDC emf_dc = CreateEnhMetaFileW(screen, nullptr, &frame, nullptr);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(draw(emf_dc, bounds, nullptr), S_OK);
+  HENHMETAFILE emf = CloseEnhMetaFile(emf_dc);
+  Canvas from_emf(twice.right + 8, twice.bottom + 8);
+  EXPECT_TRUE(PlayEnhMetaFile(from_emf.dc, emf, &twice));
+  DeleteEnhMetaFile(emf);
+
+  HDC wmf_dc = CreateMetaFileW(nullptr);
+  EXPECT_EQ(draw(wmf_dc, bounds, &bounds), S_OK);
+  HMETAFILE wmf = CloseMetaFile(wmf_dc);
+  Canvas from_wmf(twice.right + 8, twice.bottom + 8);
+  SetMapMode(from_wmf.dc, MM_ANISOTROPIC);
+  SetWindowExtEx(from_wmf.dc, size.cx, size.cy, nullptr);
+  SetViewportExtEx(from_wmf.dc, twice.right, twice.bottom, nullptr);
+  EXPECT_TRUE(PlayMetaFile(from_wmf.dc, wmf));
+  DeleteMetaFile(wmf);
+
+  Canvas himetric(size.cx + 20, size.cy + 20);
+  SetMapMode(himetric.dc, MM_HIMETRIC);
+  SetViewportOrgEx(himetric.dc, 5, 7, nullptr);
+  SIZEL extent{};
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
+  EXPECT_EQ(draw(himetric.dc, RECTL{0, 0, extent.cx, -extent.cy}, nullptr), S_OK);
+  POINT corners[2] = {{0, 0}, {extent.cx, -extent.cy}};
+  LPtoDP(himetric.dc, corners, 2);
+  const RECT placed{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+  EXPECT_EQ(placed.left, 5);
+  EXPECT_EQ(placed.top, 7);
+
+  const struct {
+    const char* name;
+    const Canvas& drawn;
+    RECT target;
+  } drawings[] = {
+      {"EMF", from_emf, twice}, {"WMF", from_wmf, twice}, {"HIMETRIC", himetric, placed}};
+  for (const auto& d : drawings) {
+    const Comparison c = Compare(shown, size, d.drawn, d.target, caption);
+    EXPECT_GT(c.compared, 50) << d.name;
+    EXPECT_LE(c.wrong, c.compared / 1000) << d.name << ": " << c.wrong << " of " << c.compared;
+    EXPECT_LE(c.edges_wrong, c.edges / 100)
+        << d.name << ": " << c.edges_wrong << " of " << c.edges << " edge pixels";
+    EXPECT_GE(c.drawn_ink, c.shown_ink * 0.6) << d.name << ": the caption's ink";
+    EXPECT_LE(c.drawn_ink, c.shown_ink * 1.6 + 1) << d.name << ": the caption's ink";
+  }
+}
+
+TEST_F(ContainerTest, DrawingIntoMetafilesAndAHimetricDcShowsTheWindowsFace) {
+  Activate();
+  Put(L"BackStyle", Var::I4(1));
+  ComPtr<IViewObject> view;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&view));
+  // While it records, the ticks light LEDs; no message runs while the face is drawn, so it
+  // stays as it is.
+  if (Call(L"Init_DSWendrix")) {
+    Put(L"Enabled", Var::Bool(true));
+    const std::wstring file = TempFile(L"wendrix-drawing-test.wav");
+    Var path = Var::Str(file.c_str());
+    EXPECT_TRUE(Call(L"Wendrix_Start", {&path}));
+    const int shown = container.view_changes;
+    for (ULONGLONG until = GetTickCount64() + 4000;
+         container.view_changes == shown && GetTickCount64() < until;)
+      Pump(50);
+    {
+      SCOPED_TRACE("the meter, recording");
+      ExpectDrawingsShowTheWindow(view.Get(), ole.Get(), window, RECT{});
+    }
+    Call(L"Wendrix_Stop");
+    Call(L"UnInit_DSWendrix");
+    DeleteFileW(file.c_str());
+  }
+  // The panel picture and the caption in place of the meter.
+  Put(L"ShowVU", Var::Bool(false));
+  Pump(50);
+  SCOPED_TRACE("the panel");
+  // The caption's text lies over the panel picture in Label1 (1770 x 435 twips inside
+  // Picture1's frame); the picture shows below it.
+  ExpectDrawingsShowTheWindow(view.Get(), ole.Get(), window, RECT{1, 1, 1 + Px(1770), 1 + Px(435)});
+}
+
+// The built module and its assembly manifest in a folder of their own: COM loads (and may free)
+// that copy alone, whatever else of the module this program holds.
+class PrivateAssembly {
+ public:
+  PrivateAssembly() {
+    folder_ = TempFile((L"wendrix-assembly-" + std::to_wstring(GetCurrentProcessId())).c_str());
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    const std::wstring built = OcxPath();
+    const std::wstring built_folder = built.substr(0, built.find_last_of(L'\\') + 1);
+    ocx = folder_ + L"\\Wendrix.ocx";
+    manifest_ = folder_ + L"\\Wendrix.manifest";
+    EXPECT_TRUE(CopyFileW(built.c_str(), ocx.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW((built_folder + L"Wendrix.manifest").c_str(), manifest_.c_str(), FALSE));
+    ACTCTXW context{};
+    context.cbSize = sizeof context;
+    context.lpSource = manifest_.c_str();
+    handle = CreateActCtxW(&context);
+  }
+  ~PrivateAssembly() {
+    if (handle != INVALID_HANDLE_VALUE) ReleaseActCtx(handle);
+    DeleteFileW(ocx.c_str());
+    DeleteFileW(manifest_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  bool Loaded() const { return GetModuleHandleW(ocx.c_str()) != nullptr; }
+
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::wstring ocx;
+
+ private:
+  std::wstring folder_, manifest_;
+};
+
+void FreeUnusedLibraries() {
+  for (int i = 0; i < 3; ++i) {
+    CoFreeUnusedLibrariesEx(0, 0);
+    Sleep(20);
+  }
+}
+
+TEST(RegistrationFree, TheManifestGivesTheClassAndAHeldFactoryKeepsTheModule) {
+  PrivateAssembly assembly;
+  ASSERT_NE(assembly.handle, INVALID_HANDLE_VALUE) << "CreateActCtx: " << GetLastError();
+  ULONG_PTR cookie = 0;
+  ASSERT_TRUE(ActivateActCtx(assembly.handle, &cookie));
+  // By ProgID and by CLSID, with nothing registered but the manifest. (The ProgID may lead to
+  // an alias of the class that only the activation context knows.)
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid), S_OK);
+  ComPtr<IPersist> by_name;
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&by_name)), S_OK);
+  EXPECT_EQ(by_name->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_DSWendrixControl));
+  EXPECT_EQ(ReleaseLast(by_name), 0u);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_DSWendrixControl, CLSCTX_INPROC_SERVER, nullptr,
+                             IID_PPV_ARGS(&factory)),
+            S_OK);
+  DeactivateActCtx(0, cookie);
+  ASSERT_TRUE(assembly.Loaded()) << "the class came from elsewhere";
+
+  // A host that keeps the factory lets COM free unused libraries between two controls.
+  for (int round = 0; round < 2; ++round) {
+    FreeUnusedLibraries();
+    ASSERT_TRUE(assembly.Loaded()) << "freed under a held factory";
+    ComPtr<IDispatch> control;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&control)), S_OK);
+    Outcome out;
+    InvokeByName(control.Get(), L"BufferLength", DISPATCH_PROPERTYGET, {}, out);
+    EXPECT_EQ(out.hr, S_OK);
+    EXPECT_EQ(ReleaseLast(control), 0u);
+  }
+  // Nothing held: the module goes.
+  EXPECT_EQ(ReleaseLast(factory), 0u);
+  FreeUnusedLibraries();
+  EXPECT_FALSE(assembly.Loaded());
 }
 
 }  // namespace
