@@ -29,7 +29,7 @@ class PerUserScope {
       classes_ = nullptr;
       return;
     }
-    LONG rc = RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_ALL_ACCESS, &user_);
+    LONG rc = RegOpenCurrentUser(KEY_ALL_ACCESS, &user_);
     if (rc == ERROR_SUCCESS) rc = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_);
     if (rc == ERROR_SUCCESS) rc = RegOverridePredefKey(HKEY_LOCAL_MACHINE, user_);
     result_ = HRESULT_FROM_WIN32(rc);
