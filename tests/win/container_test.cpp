@@ -321,6 +321,18 @@ TEST_F(ContainerTest, QuickActivationConnectsEverythingAndActivationFallsBackToA
   Put(L"BackStyle", Var::I4(1));
   EXPECT_EQ(container.changed, (std::vector<DISPID>{0x68030005}));
   EXPECT_GT(container.view_changes, 0);
+  // A view sink advised with ADVF_PRIMEFIRST hears of the view at once; the content has no
+  // index but -1.
+  ComPtr<IViewObject> view;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&view));
+  const int views = container.view_changes;
+  ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, &container), S_OK);
+  EXPECT_EQ(container.view_changes, views + 1);
+  const RECTL bounds{0, 0, 10, 10};
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, 0, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr,
+                       nullptr, 0),
+            DV_E_LINDEX);
+  view.Reset();
 
   // A site that could host it windowless is told the control is windowed, and it is.
   Activate();
@@ -381,6 +393,11 @@ TEST_F(ContainerTest, KeepsItsSizeAndShowsOnlyTheClippedPart) {
   EXPECT_EQ(placed.bottom - placed.top, height);
   ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
   EXPECT_EQ(extent.cy, Himetric(510));
+
+  // An empty clip rectangle leaves the control unclipped, as ATL's controls take it.
+  const RECT nothing{}, here = Placed();
+  ASSERT_EQ(inplace->SetObjectRects(&here, &nothing), S_OK);
+  EXPECT_EQ(GetWindowRgn(window, region), ERROR);
 
   // Scrolled back into view: the region goes. Then a size of its own is told from where the
   // form put it last.
@@ -808,7 +825,9 @@ struct PrivateAssembly {
     const std::wstring built = OcxPath(), from = built.substr(0, built.find_last_of(L'\\'));
     EXPECT_TRUE(CopyFileW(built.c_str(), ocx.c_str(), FALSE));
     EXPECT_TRUE(CopyFileW((from + L"\\Wendrix.manifest").c_str(), manifest.c_str(), FALSE));
-    ACTCTXW context{sizeof context, 0, manifest.c_str()};
+    ACTCTXW context{};
+    context.cbSize = sizeof context;
+    context.lpSource = manifest.c_str();
     handle = CreateActCtxW(&context);
   }
   ~PrivateAssembly() {
