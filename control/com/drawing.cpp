@@ -101,18 +101,18 @@ int CALLBACK PlayDrawingRecord(HDC dc, HANDLETABLE* table, METARECORD* record, i
 // A device context (a screen, a printer, an enhanced metafile) gets the target in device units
 // through its own mapping; a Windows metafile, which has no device, gets only a window that,
 // under the window `meta_window` its player maps, puts the picture on the target, so that the
-// recording stays scalable.
-void MapPicture(HDC dc, const RECT& target, int width, int height, const RECT* meta_window) {
+// recording stays scalable. False when there is no such window: the picture is left out.
+bool MapPicture(HDC dc, const RECT& target, int width, int height, const RECT* meta_window) {
   const int target_w = target.right - target.left, target_h = target.bottom - target.top;
   if (GetObjectType(dc) == OBJ_METADC) {
-    if (!meta_window || !target_w || !target_h) return;
+    if (!meta_window || !target_w || !target_h) return false;
     const int window_w = meta_window->right - meta_window->left;
     const int window_h = meta_window->bottom - meta_window->top;
     SetWindowOrgEx(dc, MulDiv(meta_window->left - target.left, width, target_w),
                    MulDiv(meta_window->top - target.top, height, target_h), nullptr);
     SetWindowExtEx(dc, MulDiv(window_w, width, target_w), MulDiv(window_h, height, target_h),
                    nullptr);
-    return;
+    return true;
   }
   POINT corners[2] = {{target.left, target.top}, {target.right, target.bottom}};
   LPtoDP(dc, corners, 2);
@@ -122,6 +122,7 @@ void MapPicture(HDC dc, const RECT& target, int width, int height, const RECT* m
   SetWindowExtEx(dc, width, height, nullptr);
   SetViewportOrgEx(dc, corners[0].x, corners[0].y, nullptr);
   SetViewportExtEx(dc, corners[1].x - corners[0].x, corners[1].y - corners[0].y, nullptr);
+  return true;
 }
 
 // The panel picture (a placeable metafile embedded as resource PANEL), played at its natural
@@ -151,8 +152,8 @@ void DrawPanelPicture(HDC dc, const RECT& interior, const FaceScale& scale,
     const RECT natural{interior.left, interior.top,
                        interior.left + scale.X(MulDiv(width, 1440, per_inch)),
                        interior.top + scale.Y(MulDiv(height, 1440, per_inch))};
-    MapPicture(dc, natural, width, height, meta_window);
-    EnumMetaFile(dc, picture, &PlayDrawingRecord, 0);
+    if (MapPicture(dc, natural, width, height, meta_window))
+      EnumMetaFile(dc, picture, &PlayDrawingRecord, 0);
   }
   DeleteMetaFile(picture);
 }
