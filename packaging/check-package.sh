@@ -12,6 +12,9 @@
 #    checks its take; the VBScript sample runs its setup and error handling (Wine's cscript
 #    cannot wait, so it skips its recording loop);
 # 5. it is unregistered again, also on failure.
+# Before 3, with nothing registered: the C++ sample creates the control registration-free
+# (Wendrix.manifest and the application manifest of the guide) and records the test tone, and
+# `regsvr32 /n /i:user` registers it for the current user alone and `/u /n /i:user` removes it.
 # Needs the services scripts/test starts: the Wine prefix and PulseAudio with the test tone.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -37,6 +40,9 @@ esac
 windows_path() { echo "Z:${1//\//\\}"; }
 ocx="$(windows_path "$dir/Wendrix.ocx")"
 clsid='{FEC0C325-2038-45EE-8086-8B087DB56CA3}'
+libid='{40CB6CB6-EA06-4F0D-801B-EE826928BB0E}'
+progid='Wendrix.DSWendrixControl'
+catid='{40FC6ED4-2438-11CF-A3DB-080036F12502}'
 
 wendrix_wine_prefix
 compiled="$unpacked/compiled"
@@ -47,10 +53,75 @@ mkdir -p "$compiled"
   -o "$compiled/wendrix-record.exe" -lole32 -loleaut32 -luuid -static
 wine "$compiled/check_include.exe" "$(windows_path "$dir/include/Wendrix.tlb")" "$ocx"
 wendrix_log "$name: include/ compiles in C and C++; Wendrix.tlb is the OCX's library"
-"$loader" "$system\\regsvr32.exe" /s "$ocx"
+
+regsvr32() { "$loader" "$system\\regsvr32.exe" /s "$@" "$ocx"; }
+# The default value of the key $1 in the registry view of the build.
+reg_value() {
+  "$loader" "$system\\reg.exe" query "$1" /ve "/reg:$view" 2>/dev/null |
+    tr -d '\r' | sed -n 's/.*REG_SZ *//p'
+}
+key_exists() { "$loader" "$system\\reg.exe" query "$1" "/reg:$view" >/dev/null 2>&1; }
+# An independent reader accepts the take a sample checked.
+check_take() {
+  python3 - "$1" <<'EOF'
+import sys, wave
+with wave.open(sys.argv[1]) as w:
+    assert (w.getnchannels(), w.getsampwidth(), w.getframerate()) == (2, 2, 44100)
+    assert w.getnframes() > 0
+EOF
+}
+
+# Registration-free: nothing registered; the C++ sample beside Wendrix.ocx and Wendrix.manifest,
+# with the application manifest the guide shows, creates the control by its ProgID.
+! key_exists "HKCR\\CLSID\\$clsid" || wendrix_die "the control is registered before the check"
+free="$unpacked/registration-free"
+mkdir -p "$free"
+cp "$dir/Wendrix.ocx" "$dir/Wendrix.manifest" "$dir/samples/cpp/wendrix-record.exe" "$free/"
+arch=$([[ $view == 64 ]] && echo amd64 || echo x86)
+assembly="$(tr -d '\r\n' <"$dir/Wendrix.manifest" | grep -o '<assemblyIdentity[^>]*>')"
+[[ $assembly == *"processorArchitecture=\"$arch\""* ]] ||
+  wendrix_die "Wendrix.manifest is not for $arch: $assembly"
+cat >"$free/wendrix-record.exe.manifest" <<EOF
+<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  <assemblyIdentity type="win32" name="WendrixRecord" version="1.0.0.0" processorArchitecture="$arch"/>
+  <dependency>
+    <dependentAssembly>
+      $assembly
+    </dependentAssembly>
+  </dependency>
+</assembly>
+EOF
+wendrix_log "$name: wendrix-record.exe registration-free"
+(cd "$free" && wine wendrix-record.exe take.wav --seconds 2 --expect-signal)
+check_take "$free/take.wav"
+
+# Per user, without administrator's rights: /n /i:user writes the class, the ProgID and the type
+# library under HKCU\Software\Classes only, and /u /n /i:user removes exactly them.
+user='HKCU\Software\Classes'
+platform=$([[ $view == 64 ]] && echo win64 || echo win32)
+trap 'regsvr32 /u /n /i:user || true' EXIT
+regsvr32 /n /i:user
+got="$(reg_value "$user\\CLSID\\$clsid\\InprocServer32")"
+[[ ${got,,} == "${ocx,,}" ]] || wendrix_die "the per-user class names '$got', not $ocx"
+[[ "$(reg_value "$user\\$progid\\CLSID")" == "$clsid" ]] || wendrix_die "no per-user ProgID"
+got="$(reg_value "$user\\TypeLib\\$libid\\2.0\\409\\$platform")"
+[[ ${got,,} == "${ocx,,}" ]] || wendrix_die "the per-user type library names '$got', not $ocx"
+key_exists "$user\\CLSID\\$clsid\\Implemented Categories\\$catid" ||
+  wendrix_die "the per-user class lacks the control category"
+for key in "CLSID\\$clsid" "$progid" "TypeLib\\$libid"; do
+  ! key_exists "HKLM\\Software\\Classes\\$key" || wendrix_die "the per-user registration wrote HKLM: $key"
+done
+regsvr32 /u /n /i:user
+for key in "CLSID\\$clsid" "$progid" "TypeLib\\$libid"; do
+  ! key_exists "$user\\$key" || wendrix_die "the per-user unregistration left $key"
+done
+key_exists "$user\\CLSID" || wendrix_die "the per-user unregistration removed more than its keys"
+wendrix_log "$name: registered and unregistered for the user alone"
+
+regsvr32
 trap '"$loader" "$system\\regsvr32.exe" /u /s "$ocx" || true' EXIT
-registered="$("$loader" "$system\\reg.exe" query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve \
-  "/reg:$view" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+registered="$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32")"
 if [[ ${registered,,} != "${ocx,,}" ]]; then
   wendrix_die "the $view-bit registration names '$registered', not the packaged $ocx"
 fi
@@ -59,13 +130,7 @@ wendrix_log "$name: Wendrix.ocx registered ($view-bit)"
 cd "$dir/samples"
 wendrix_log "$name: samples/cpp/wendrix-record.exe"
 wine cpp/wendrix-record.exe take.wav --seconds 2 --expect-signal
-python3 - "$dir/samples/take.wav" <<'EOF'
-import sys, wave
-# An independent reader accepts the take the sample checked.
-with wave.open(sys.argv[1]) as w:
-    assert (w.getnchannels(), w.getsampwidth(), w.getframerate()) == (2, 2, 44100)
-    assert w.getnframes() > 0
-EOF
+check_take "$dir/samples/take.wav"
 
 wendrix_log "$name: samples/vbscript/record.vbs"
 output="$("$loader" "$system\\cscript.exe" //nologo 'vbscript\record.vbs' 2>&1)"

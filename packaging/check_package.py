@@ -22,6 +22,7 @@ import zipfile
 
 REQUIRED = [
     "Wendrix.ocx",
+    "Wendrix.manifest",
     "wendrix-host.exe",
     "INSTALL.txt",
     "LICENSE.txt",
@@ -47,7 +48,7 @@ REQUIRED = [
 ]
 MODULES = ["Wendrix.ocx", "wendrix-host.exe", "samples/cpp/wendrix-record.exe"]
 MACHINE = {"win32": 0x014C, "win64": 0x8664}
-CRLF_SUFFIXES = (".txt", ".vbs", ".vbp", ".frm", ".bas", ".cs", ".pas")
+CRLF_SUFFIXES = (".txt", ".vbs", ".vbp", ".frm", ".bas", ".cs", ".pas", ".manifest")
 
 
 def pe_machine(data):

@@ -1,8 +1,9 @@
 # The release packages, one per bitness:
 #   cmake --build --preset win32 --target package   ->  build/win32/Wendrix-<version>-win32.zip
 #   cmake --build --preset win64 --target package   ->  build/win64/Wendrix-<version>-win64.zip
-# Each holds Wendrix.ocx, wendrix-host.exe, INSTALL.txt, LICENSE.txt, the user guide (docs/, in
-# Markdown and as HTML pages), include/ (Wendrix.idl, Wendrix.h, Wendrix.tlb) and the samples
+# Each holds Wendrix.ocx, its assembly manifest Wendrix.manifest (registration-free use),
+# wendrix-host.exe, INSTALL.txt, LICENSE.txt, the user guide (docs/, in Markdown and as HTML
+# pages), include/ (Wendrix.idl, Wendrix.h, Wendrix.tlb) and the samples
 # (with the C++ recorder built). The version is project(VERSION), which also gives the OCX its
 # file version. Included from the top-level CMakeLists.txt (Windows builds only).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -44,7 +45,7 @@ add_custom_command(OUTPUT ${html_pages}
 add_custom_target(wendrix_guide_html ALL DEPENDS ${html_pages})
 
 install(PROGRAMS $<TARGET_FILE:wendrix_ocx> $<TARGET_FILE:wendrix_host> DESTINATION .)
-install(FILES ${text_dir}/INSTALL.txt ${text_dir}/LICENSE.txt DESTINATION .)
+install(FILES ${text_dir}/INSTALL.txt ${text_dir}/LICENSE.txt ${WENDRIX_MANIFEST} DESTINATION .)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs)
 install(FILES ${html_pages} DESTINATION docs)
 # For C, C++ and Delphi developers: the IDL, the header made from it, and the type library

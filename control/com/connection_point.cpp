@@ -62,8 +62,14 @@ class Enumerator final : public Enum {
   }
   STDMETHODIMP Clone(Enum** out) override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) Enumerator(items_, position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    *out = nullptr;
+    // Copying the items may throw as well as the allocation.
+    try {
+      *out = new Enumerator(items_, position_);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
   }
 
  private:
@@ -139,9 +145,16 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
   return CONNECT_E_NOCONNECTION;
 }
 
+bool ConnectionPoint::Connected(DWORD cookie) const {
+  for (const Sink& s : sinks_)
+    if (s.cookie == cookie) return true;
+  return false;
+}
+
 void ConnectionPoint::Fire(DISPID id) {
   DISPPARAMS none{};
   for (const Sink& sink : Sinks()) {
+    if (!Connected(sink.cookie)) continue;
     static_cast<IDispatch*>(sink.unknown.Get())
         ->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr,
                  nullptr);
@@ -150,7 +163,8 @@ void ConnectionPoint::Fire(DISPID id) {
 
 void ConnectionPoint::NotifyChanged(DISPID id) {
   for (const Sink& sink : Sinks())
-    static_cast<IPropertyNotifySink*>(sink.unknown.Get())->OnChanged(id);
+    if (Connected(sink.cookie))
+      static_cast<IPropertyNotifySink*>(sink.unknown.Get())->OnChanged(id);
 }
 
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {

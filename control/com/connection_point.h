@@ -23,9 +23,10 @@ class ConnectionPoint final : public IConnectionPoint {
   // Drops every sink (the owner is going away).
   void Clear() { sinks_.clear(); }
 
-  // Calls IDispatch::Invoke(id) with no arguments on every sink connected when the call starts,
-  // synchronously, in the order they connected. A sink may disconnect (itself or another) or
-  // fail meanwhile; the others still hear the event.
+  // Calls IDispatch::Invoke(id) with no arguments on every sink connected when the call starts
+  // and still connected when its turn comes, synchronously, in the order they connected. A sink
+  // may disconnect (itself or another) or fail meanwhile; the others still hear the event, a
+  // disconnected one does not (a handler's `Set x = Nothing`).
   void Fire(DISPID id);
   // Calls IPropertyNotifySink::OnChanged(id) on every sink, in the same way.
   void NotifyChanged(DISPID id);
@@ -43,6 +44,8 @@ class ConnectionPoint final : public IConnectionPoint {
   STDMETHODIMP EnumConnections(IEnumConnections** out) override;
 
  private:
+  bool Connected(DWORD cookie) const;
+
   IConnectionPointContainer* owner_;
   IID iid_;
   std::vector<Sink> sinks_;

@@ -243,6 +243,9 @@ class ControlObject final : public _DSWendrixControl,
   void ViewChanged();
   // Tells the container's advise sinks that the control's state was saved (ole_object.cpp).
   void NotifySaved();
+  // Lets go of the view's advise sink, which containers hand over and seldom take back
+  // (ole_object.cpp).
+  void ReleaseContainer();
 
   LONG refs_ = 1;
   bool initialized_ = false;

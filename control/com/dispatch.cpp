@@ -90,8 +90,13 @@ STDMETHODIMP ControlObject::GetGUID(DWORD kind, GUID* out) {
   return S_OK;
 }
 
+// The persistence interfaces report their failures (a bad saved value, a damaged stream) with
+// error information as well.
 STDMETHODIMP ControlObject::InterfaceSupportsErrorInfo(REFIID riid) {
-  return riid == IID__DSWendrixControl || riid == IID_IDispatch ? S_OK : S_FALSE;
+  for (const IID* iid : {&IID__DSWendrixControl, &IID_IDispatch, &IID_IPersistPropertyBag,
+                         &IID_IPersistStreamInit, &IID_IPersistStream, &IID_IPersistStorage})
+    if (riid == *iid) return S_OK;
+  return S_FALSE;
 }
 
 }  // namespace wendrix::com

@@ -1,8 +1,12 @@
 #include "control/com/drawing.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "control/com/module.h"
 #include "control/elements.h"
@@ -12,6 +16,8 @@ namespace {
 
 // The size of the placeable header in front of the panel picture's metafile.
 constexpr DWORD kPlaceableHeaderBytes = 22;
+// The caption's font height: 8 points.
+constexpr int kCaptionTwips = 160;
 
 // Restores a DC's state (clipping, mapping, selected objects) when it goes.
 class SavedDc {
@@ -43,6 +49,14 @@ RECT Offset(RECT r, int dx, int dy) {
   return r;
 }
 
+// `r` with left <= right and top <= bottom: in a mapping whose y axis points up (MM_HIMETRIC)
+// the face's rectangles come out upside down, which FillRect and FrameRect would skip.
+RECT Normal(RECT r) {
+  if (r.left > r.right) std::swap(r.left, r.right);
+  if (r.top > r.bottom) std::swap(r.top, r.bottom);
+  return r;
+}
+
 // An element shows when it and every parent of it are visible.
 bool Shown(int element, win32::ElementsState& elements) {
   for (int e = element; e >= 0; e = ElementTable()[e].parent)
@@ -52,18 +66,71 @@ bool Shown(int element, win32::ElementsState& elements) {
 
 void Fill(HDC dc, const RECT& r, COLORREF color) {
   GdiObject brush(CreateSolidBrush(color));
-  FillRect(dc, &r, static_cast<HBRUSH>(brush.h));
+  RECT n = Normal(r);
+  FillRect(dc, &n, static_cast<HBRUSH>(brush.h));
 }
 
-// A flat single-line frame just inside `r`.
-void Frame(HDC dc, const RECT& r) {
+// A flat frame just inside `r`, one screen pixel (15 twips) wide at the face's scale.
+void Frame(HDC dc, const RECT& r, const FaceScale& scale) {
   GdiObject brush(CreateSolidBrush(GetSysColor(COLOR_WINDOWFRAME)));
-  FrameRect(dc, &r, static_cast<HBRUSH>(brush.h));
+  const auto b = static_cast<HBRUSH>(brush.h);
+  const RECT n = Normal(r);
+  const int x = std::abs(scale.LineX()), y = std::abs(scale.LineY());
+  const RECT sides[] = {{n.left, n.top, n.right, n.top + y},
+                        {n.left, n.bottom - y, n.right, n.bottom},
+                        {n.left, n.top, n.left + x, n.bottom},
+                        {n.right - x, n.top, n.right, n.bottom}};
+  for (const RECT& side : sides) FillRect(dc, &side, b);
+}
+
+// The mapping records of the panel picture, which the drawing replaces with its own.
+int CALLBACK PlayDrawingRecord(HDC dc, HANDLETABLE* table, METARECORD* record, int objects,
+                               LPARAM) {
+  switch (record->rdFunction) {
+    case META_SETMAPMODE:
+    case META_SETWINDOWORG:
+    case META_SETWINDOWEXT:
+    case META_SETVIEWPORTORG:
+    case META_SETVIEWPORTEXT:
+      return 1;
+    default:
+      PlayMetaFileRecord(dc, table, record, static_cast<UINT>(objects));
+      return 1;
+  }
+}
+
+// Maps the picture's window (0, 0, width, height) onto `target` (logical units of `dc`).
+// A device context (a screen, a printer, an enhanced metafile) gets the target in device units
+// through its own mapping; a Windows metafile, which has no device, gets only a window that,
+// under the window `meta_window` its player maps, puts the picture on the target, so that the
+// recording stays scalable. False when there is no such window: the picture is left out.
+bool MapPicture(HDC dc, const RECT& target, int width, int height, const RECT* meta_window) {
+  const int target_w = target.right - target.left, target_h = target.bottom - target.top;
+  if (GetObjectType(dc) == OBJ_METADC) {
+    if (!meta_window || !target_w || !target_h) return false;
+    const int window_w = meta_window->right - meta_window->left;
+    const int window_h = meta_window->bottom - meta_window->top;
+    SetWindowOrgEx(dc, MulDiv(meta_window->left - target.left, width, target_w),
+                   MulDiv(meta_window->top - target.top, height, target_h), nullptr);
+    SetWindowExtEx(dc, MulDiv(window_w, width, target_w), MulDiv(window_h, height, target_h),
+                   nullptr);
+    return true;
+  }
+  POINT corners[2] = {{target.left, target.top}, {target.right, target.bottom}};
+  LPtoDP(dc, corners, 2);
+  if (GetGraphicsMode(dc) == GM_ADVANCED) ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+  SetMapMode(dc, MM_ANISOTROPIC);
+  SetWindowOrgEx(dc, 0, 0, nullptr);
+  SetWindowExtEx(dc, width, height, nullptr);
+  SetViewportOrgEx(dc, corners[0].x, corners[0].y, nullptr);
+  SetViewportExtEx(dc, corners[1].x - corners[0].x, corners[1].y - corners[0].y, nullptr);
+  return true;
 }
 
 // The panel picture (a placeable metafile embedded as resource PANEL), played at its natural
 // size (its units are twips) from the interior's top-left, clipped by the interior.
-void DrawPanelPicture(HDC dc, const RECT& interior, const FaceScale& scale) {
+void DrawPanelPicture(HDC dc, const RECT& interior, const FaceScale& scale,
+                      const RECT* meta_window) {
   HMODULE module = ModuleHandle();
   HRSRC found = FindResourceW(module, L"PANEL", reinterpret_cast<LPCWSTR>(RT_RCDATA));
   if (!found) return;
@@ -82,22 +149,65 @@ void DrawPanelPicture(HDC dc, const RECT& interior, const FaceScale& scale) {
   if (!picture) return;
   {
     SavedDc saved(dc);
-    IntersectClipRect(dc, interior.left, interior.top, interior.right, interior.bottom);
-    // The picture sets its own window extent; the viewport places it at its natural size.
-    SetMapMode(dc, MM_ANISOTROPIC);
-    SetViewportOrgEx(dc, interior.left, interior.top, nullptr);
-    SetViewportExtEx(dc, MulDiv(width * 1440 / per_inch, scale.x_num, scale.x_den),
-                     MulDiv(height * 1440 / per_inch, scale.y_num, scale.y_den), nullptr);
-    SetWindowExtEx(dc, width, height, nullptr);
-    PlayMetaFile(dc, picture);
+    const RECT clip = Normal(interior);
+    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    const RECT natural{interior.left, interior.top,
+                       interior.left + scale.X(MulDiv(width, 1440, per_inch)),
+                       interior.top + scale.Y(MulDiv(height, 1440, per_inch))};
+    if (MapPicture(dc, natural, width, height, meta_window))
+      EnumMetaFile(dc, picture, &PlayDrawingRecord, 0);
   }
   DeleteMetaFile(picture);
 }
 
-void DrawCaption(HDC dc, const RECT& r, const RECT& clip) {
+// A Windows metafile has no device to measure text on, so DrawText cannot break the lines
+// there: they are broken on a memory DC with the same font and written with TextOut, centred as
+// DrawText centres them.
+void DrawCaptionInMetafile(HDC dc, HGDIOBJ font, const std::wstring& text, const RECT& box) {
+  HDC measure = CreateCompatibleDC(nullptr);
+  if (!measure) return;
+  HGDIOBJ old = SelectObject(measure, font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(measure, &metrics);
+  auto width_of = [&](const std::wstring& line) {
+    SIZE extent{};
+    GetTextExtentPoint32W(measure, line.c_str(), static_cast<int>(line.size()), &extent);
+    return static_cast<int>(extent.cx);
+  };
+  const int width = box.right - box.left;
+  std::vector<std::wstring> lines(1);
+  for (size_t at = 0; at <= text.size();) {
+    size_t end = std::min(text.find(L' ', at), text.size());
+    const std::wstring word = text.substr(at, end - at);
+    std::wstring& line = lines.back();
+    if (line.empty() || width_of(line + L' ' + word) <= width)
+      line += (line.empty() ? L"" : L" ") + word;
+    else
+      lines.push_back(word);
+    at = end + 1;
+  }
+  const int advance = box.bottom < box.top ? -metrics.tmHeight : metrics.tmHeight;
+  for (size_t i = 0; i < lines.size(); ++i)
+    TextOutW(dc, box.left + (width - width_of(lines[i])) / 2,
+             box.top + advance * static_cast<int>(i), lines[i].c_str(),
+             static_cast<int>(lines[i].size()));
+  SelectObject(measure, old);
+  DeleteDC(measure);
+}
+
+void DrawCaption(HDC dc, const RECT& r, const RECT& clip, const FaceScale& scale) {
+  // The dialog font at 8 points (160 twips), as large on paper as on the screen. (Made before
+  // the DC's state is saved: it is deleted after the state that selects it is restored.)
+  LOGFONTW font{};
+  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+  font.lfHeight = -std::max(1, std::abs(scale.Y(kCaptionTwips)));
+  font.lfWidth = 0;
+  GdiObject caption_font(CreateFontIndirectW(&font));
   SavedDc saved(dc);
-  IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
-  SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  const RECT shown = Normal(clip);
+  IntersectClipRect(dc, shown.left, shown.top, shown.right, shown.bottom);
+  HGDIOBJ used = caption_font.h ? caption_font.h : GetStockObject(DEFAULT_GUI_FONT);
+  SelectObject(dc, used);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
   // A fixed buffer: painting allocates nothing that could throw into a window procedure.
@@ -105,13 +215,21 @@ void DrawCaption(HDC dc, const RECT& r, const RECT& clip) {
   wchar_t text[128];
   const size_t length = std::min(caption.size(), std::size(text));
   for (size_t i = 0; i < length; ++i) text[i] = static_cast<unsigned char>(caption[i]);
+  if (GetObjectType(dc) == OBJ_METADC) {
+    // Only IViewObject::Draw records metafiles, and it catches what this throws.
+    DrawCaptionInMetafile(dc, used, std::wstring(text, length), r);
+    return;
+  }
   RECT box = r;
   DrawTextW(dc, text, static_cast<int>(length), &box, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
 }
 
 // The interior of a picture element: inside its frame.
-RECT Interior(RECT r) {
-  InflateRect(&r, -1, -1);
+RECT Interior(RECT r, const FaceScale& scale) {
+  r.left += scale.LineX();
+  r.right -= scale.LineX();
+  r.top += scale.LineY();
+  r.bottom -= scale.LineY();
   return r;
 }
 
@@ -144,7 +262,7 @@ RECT ElementRect(int element, const FaceScale& scale) {
          scale.Y(def.top + def.height)};
   // A child lies in its parent's interior, inside the parent's frame.
   if (def.parent >= 0) {
-    RECT parent = Interior(ElementRect(def.parent, scale));
+    RECT parent = Interior(ElementRect(def.parent, scale), scale);
     r = Offset(r, parent.left, parent.top);
   }
   return r;
@@ -161,27 +279,28 @@ int ElementAt(POINT point, const FaceScale& scale, win32::ElementsState& element
 }
 
 void DrawFace(HDC dc, const RECT& area, const FaceScale& scale, win32::SurfaceState& surface,
-              win32::ElementsState& elements) {
+              win32::ElementsState& elements, const RECT* meta_window) {
   SavedDc saved(dc);
-  IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
+  const RECT clip = Normal(area);
+  IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
   if (surface.BackStyle() != 0) Fill(dc, area, GdiColor(surface.BackColor()));
   for (int e = 0; e < kElementCount; ++e) {
     const ElementDef& def = ElementTable()[e];
     if (def.kind == ElementKind::Timer || !Shown(e, elements)) continue;
     RECT r = Offset(ElementRect(e, scale), area.left, area.top);
     if (def.kind == ElementKind::Label) {
-      RECT parent = Interior(Offset(ElementRect(def.parent, scale), area.left, area.top));
-      DrawCaption(dc, r, parent);
+      RECT parent = Interior(Offset(ElementRect(def.parent, scale), area.left, area.top), scale);
+      DrawCaption(dc, r, parent, scale);
       continue;
     }
     Fill(dc, r, GdiColor(elements.BackColor(e)));
-    if (e == element::Picture1) DrawPanelPicture(dc, Interior(r), scale);
-    Frame(dc, r);
+    if (e == element::Picture1) DrawPanelPicture(dc, Interior(r, scale), scale, meta_window);
+    Frame(dc, r, scale);
   }
   if (surface.BorderStyle() != 0) {
     SIZE size = FaceSize(scale, surface);
     RECT border{area.left, area.top, area.left + size.cx, area.top + size.cy};
-    Frame(dc, border);
+    Frame(dc, border, scale);
   }
 }
 

@@ -85,7 +85,8 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     document_ = document;
     position_ = proposed;
     clip_ = clip;
-    clipped_ = context;
+    // An empty clip rectangle leaves the control unclipped, as ATL's controls take it.
+    clipped_ = context && !IsRectEmpty(&clip);
     window_ = std::move(window);
     // Ticks come through the control's own window while it has one.
     if (timer_) timer_->UseWindow(window_->handle());
@@ -94,12 +95,20 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
   }
   window_->Show(true);
   if (ui && !ui_active_ && inplace_site_) {
+    // A site that refuses the UI activation (OnUIActivate fails) keeps the control in place
+    // only, and the verb fails with its answer.
     ui_active_ = true;
-    inplace_site_->OnUIActivate();
+    HRESULT hr = inplace_site_->OnUIActivate();
+    if (FAILED(hr)) {
+      ui_active_ = false;
+      return hr;
+    }
     auto* active = static_cast<IOleInPlaceActiveObject*>(this);
     if (frame_) frame_->SetActiveObject(active, nullptr);
     if (document_) document_->SetActiveObject(active, nullptr);
   }
+  // The container scrolls the control into view if it needs to.
+  if (IOleClientSite* client = site ? site : client_site_.Get()) client->ShowObject();
   return S_OK;
 }
 
@@ -181,8 +190,8 @@ STDMETHODIMP ControlObject::SetObjectRects(LPCRECT position, LPCRECT clip) {
   if (!position) return E_POINTER;
   ComPtr<IUnknown> keep(Identity());
   position_ = *position;
-  clipped_ = clip != nullptr;
-  if (clip) clip_ = *clip;
+  clipped_ = clip && !IsRectEmpty(clip);
+  if (clipped_) clip_ = *clip;
   HRESULT hr = Call([&] { control_->Resize(); });
   HoldSize();
   return hr;

@@ -14,21 +14,26 @@ namespace {
 HINSTANCE g_module = nullptr;
 std::atomic<long> g_locks{0};
 
-// The one class factory; it lives as long as the module, so its count does not keep the
-// module loaded (LockServer does).
+// The one class factory; it lives as long as the module. Every reference a host holds on it
+// keeps the module loaded, as LockServer does: a host that keeps the factory to create controls
+// later (a script engine, a designer) must never find the module freed under it when COM lets
+// unused libraries go.
 class ClassFactory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
       *out = static_cast<IClassFactory*>(this);
+      AddRef();
       return S_OK;
     }
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+  // The references hosts hold.
+  long Held() const { return refs_; }
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     if (!out) return E_POINTER;
@@ -44,6 +49,9 @@ class ClassFactory final : public IClassFactory {
       --g_locks;
     return S_OK;
   }
+
+ private:
+  std::atomic<long> refs_{0};
 };
 
 ClassFactory g_factory;
@@ -84,5 +92,6 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
 }
 
 STDAPI DllCanUnloadNow() {
-  return wendrix::com::LiveObjects() == 0 && wendrix::com::g_locks == 0 ? S_OK : S_FALSE;
+  using namespace wendrix::com;
+  return LiveObjects() == 0 && g_locks == 0 && g_factory.Held() == 0 ? S_OK : S_FALSE;
 }

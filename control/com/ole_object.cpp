@@ -3,6 +3,8 @@
 #include "control/com/control_object.h"
 // (first: the core headers must see MessageBox as it is)
 
+#include <utility>
+
 namespace wendrix::com {
 namespace {
 
@@ -18,10 +20,25 @@ constexpr DWORD kMiscStatus = 131473;
 // ---------------------------------------------------------------------------------------------
 // IOleObject
 
+// A container takes its site back (SetClientSite(NULL)) as it lets the control go: every
+// pointer into the container goes with it, so that no cycle through a sink keeps the control
+// (and a running recording) alive after the container's last Release.
 STDMETHODIMP ControlObject::SetClientSite(IOleClientSite* site) {
-  if (!site) InPlaceDeactivate();
-  client_site_ = site;
+  ComPtr<IUnknown> keep(Identity());
+  if (site) {
+    client_site_ = site;
+    return S_OK;
+  }
+  InPlaceDeactivate();
+  ReleaseContainer();
+  // Cleared before it is released: its Release may call back in.
+  ComPtr<IOleClientSite> gone = std::move(client_site_);
   return S_OK;
+}
+
+void ControlObject::ReleaseContainer() {
+  ComPtr<IAdviseSink> view_sink = std::move(view_sink_);
+  view_aspects_ = view_flags_ = 0;
 }
 
 STDMETHODIMP ControlObject::GetClientSite(IOleClientSite** out) {
@@ -42,6 +59,9 @@ STDMETHODIMP ControlObject::Close(DWORD save_option) {
       client_site_)
     client_site_->SaveObject();
   if (advise_holder_) advise_holder_->SendOnClose();
+  // As ATL's controls do: the view's sink is let go; the OnClose sinks stay until the container
+  // unadvises them.
+  ReleaseContainer();
   return S_OK;
 }
 
@@ -68,22 +88,28 @@ STDMETHODIMP ControlObject::GetClipboardData(DWORD, IDataObject** out) {
   if (out) *out = nullptr;
   return E_NOTIMPL;
 }
+// The primary verb, OLEIVERB_SHOW and OLEIVERB_INPLACEACTIVATE activate the control in place
+// without making it UI-active (it takes no keyboard input, so the form's active control stays
+// where it was); only OLEIVERB_UIACTIVATE makes it UI-active. An unknown positive verb runs the
+// primary verb and says that it did (OLEOBJ_S_INVALIDVERB), as ATL's and MFC's controls do.
 STDMETHODIMP ControlObject::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
                                    LPCRECT rect) {
   ComPtr<IUnknown> keep(Identity());
   switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:
-    case OLEIVERB_UIACTIVATE:
-      return Activate(site, parent, rect, true);
     case OLEIVERB_INPLACEACTIVATE:
       return Activate(site, parent, rect, false);
+    case OLEIVERB_UIACTIVATE:
+      return Activate(site, parent, rect, true);
     case OLEIVERB_HIDE:
       UIDeactivate();
       if (window_) window_->Show(false);
       return S_OK;
     default:
-      return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
+      if (verb < 0) return E_NOTIMPL;
+      HRESULT hr = Activate(site, parent, rect, false);
+      return FAILED(hr) ? hr : OLEOBJ_S_INVALIDVERB;
   }
 }
 
@@ -100,11 +126,15 @@ STDMETHODIMP ControlObject::GetUserType(DWORD form, LPOLESTR* out) {
   return OleRegGetUserType(CLSID_DSWendrixControl, form, out);
 }
 
-// The control keeps its own size: any extent asked for gives way to it (the resize rule), and
-// the container reads the real one with GetExtent.
+// The control keeps its own size: its own extent is taken (the resize rule runs), any other is
+// refused with E_FAIL, as a fixed-size object answers, so that a designer that draws the control
+// inactive neither stretches its face nor saves a size it will not have.
 STDMETHODIMP ControlObject::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return E_FAIL;
+  SIZEL own{};
+  GetExtent(aspect, &own);
+  if (size->cx != own.cx || size->cy != own.cy) return E_FAIL;
   return Call([&] { control_->Resize(); });
 }
 

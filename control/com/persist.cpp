@@ -51,7 +51,12 @@ STDMETHODIMP ControlObject::Load(IPropertyBag* bag, IErrorLog* log) {
   dirty_ = false;
   return Guard([&] {
     HostPropertyBag host(bag, log);
-    control_->ReadProperties(host);
+    try {
+      control_->ReadProperties(host);
+    } catch (const Error& e) {
+      host.LogFailure(e);
+      throw;
+    }
   });
 }
 

@@ -21,6 +21,7 @@ void ReadExactly(IStream* stream, void* buffer, ULONG size) {
 }  // namespace
 
 Variant HostPropertyBag::ReadProperty(const std::string& key, const Variant& default_value) {
+  last_key_ = key;
   std::wstring name = win32::Wide(key);
   VARIANT value;
   VariantInit(&value);
@@ -42,6 +43,24 @@ void HostPropertyBag::WriteProperty(const std::string& key, const Variant& value
   HRESULT hr = bag_->Write(name.c_str(), &v);
   VariantClear(&v);
   if (FAILED(hr)) throw Error::Platform(static_cast<uint32_t>(hr), "IPropertyBag::Write " + key);
+}
+
+void HostPropertyBag::LogFailure(const Error& error) noexcept {
+  if (!log_ || last_key_.empty()) return;
+  try {
+    const std::wstring name = win32::Wide(last_key_);
+    const std::wstring description = win32::Wide(error.description());
+    EXCEPINFO info{};
+    info.bstrSource = SysAllocString(kErrorSource);
+    info.bstrDescription = SysAllocString(description.c_str());
+    const auto hr = static_cast<HRESULT>(error.hresult());
+    info.scode = FAILED(hr) ? hr : E_FAIL;
+    log_->AddError(name.c_str(), &info);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+  } catch (...) {
+    // Without memory for the entry the load still fails as it would have.
+  }
 }
 
 MemoryBag ReadBag(IStream* stream) {

@@ -13,6 +13,7 @@
 
 #include "control/saved_state.h"
 #include "platform/container.h"
+#include "platform/error.h"
 
 namespace wendrix::com {
 
@@ -24,10 +25,14 @@ class HostPropertyBag : public PropertyBag {
   Variant ReadProperty(const std::string& key, const Variant& default_value) override;
   void WriteProperty(const std::string& key, const Variant& value,
                      const Variant& default_value) override;
+  // Tells the host's error log (if it gave one) that the value read last failed with `error`,
+  // under the property's name, as a form's or a web page's diagnostics show it.
+  void LogFailure(const Error& error) noexcept;
 
  private:
   IPropertyBag* bag_;
   IErrorLog* log_;
+  std::string last_key_;
 };
 
 // The byte form of control/saved_state.h on a stream.

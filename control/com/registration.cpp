@@ -13,6 +13,7 @@
 
 #include "Wendrix_h.h"
 #include "control/com/module.h"
+#include "control/com/registration_scope.h"
 #include "platform/win32/system_error.h"
 
 namespace {
@@ -81,7 +82,7 @@ HRESULT Unregister() {
   }
   // Only this bitness's part of the library's key (win32 or win64) goes; the key itself stays
   // while the other part is registered.
-  HRESULT hr = UnRegisterTypeLib(LIBID_Wendrix, 2, 0, 0x0409, OwnSysKind());
+  HRESULT hr = wendrix::com::UnregisterLibrary(LIBID_Wendrix, 2, 0, 0x0409, OwnSysKind());
   if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) result = hr;
   return result;
 }
@@ -105,6 +106,8 @@ HRESULT Register() {
       {clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
       {clsid + L"\\ProgID", nullptr, kProgId},
       {clsid + L"\\Control", nullptr, L""},
+      // The control category (CATID_Control): hosts list the controls they offer by it.
+      {clsid + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr, L""},
       {clsid + L"\\MiscStatus", nullptr, kMiscStatus},
       {clsid + L"\\MiscStatus\\1", nullptr, kMiscStatus},
       {clsid + L"\\ToolboxBitmap32", nullptr, module + L", " + kToolboxBitmapId},
@@ -121,7 +124,7 @@ HRESULT Register() {
     if (FAILED(hr)) return hr;
   }
   std::wstring path = module;
-  return RegisterTypeLib(library.Get(), path.data(), nullptr);
+  return wendrix::com::RegisterLibrary(library.Get(), path.data());
 }
 
 }  // namespace

@@ -48,10 +48,12 @@ void ControlObject::ViewChanged() {
 // ---------------------------------------------------------------------------------------------
 // IViewObject2
 
-STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc,
-                                 LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
-                                 ULONG_PTR) {
+STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*, HDC, HDC dc,
+                                 LPCRECTL bounds, LPCRECTL meta_bounds,
+                                 BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) {
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  // The content is one whole piece: -1 is the only index it has.
+  if (index != -1) return DV_E_LINDEX;
   if (!dc) return E_INVALIDARG;
   ComPtr<IUnknown> keep(Identity());
   HRESULT hr = Guard([&] { EnsureInitialized(); });
@@ -59,7 +61,8 @@ STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC
   RECT area;
   FaceScale scale;
   if (bounds) {
-    // The face fills the bounds the container gives, whatever their scale.
+    // The face fills the bounds the container gives, in the logical units of its DC, whatever
+    // their scale and direction.
     area = RECT{bounds->left, bounds->top, bounds->right, bounds->bottom};
     scale.x_num = area.right - area.left;
     scale.x_den = std::max(1, static_cast<int>(surface_.Width()));
@@ -72,7 +75,12 @@ STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC
   } else {
     return E_INVALIDARG;
   }
-  DrawFace(dc, area, scale, surface_, elements_);
+  // A Windows metafile is played under the window the container gives (else the bounds').
+  RECT meta_window = area;
+  if (meta_bounds)
+    meta_window =
+        RECT{meta_bounds->left, meta_bounds->top, meta_bounds->right, meta_bounds->bottom};
+  DrawFace(dc, area, scale, surface_, elements_, &meta_window);
   return S_OK;
 }
 
@@ -89,10 +97,13 @@ STDMETHODIMP ControlObject::Freeze(DWORD, LONG, void*, DWORD* cookie) {
 
 STDMETHODIMP ControlObject::Unfreeze(DWORD) { return E_NOTIMPL; }
 
+// With ADVF_PRIMEFIRST the sink hears of the view at once, before any change.
 STDMETHODIMP ControlObject::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+  ComPtr<IUnknown> keep(Identity());
   view_aspects_ = aspects;
   view_flags_ = flags;
   view_sink_ = sink;
+  if (sink && (flags & ADVF_PRIMEFIRST)) ViewChanged();
   return S_OK;
 }
 

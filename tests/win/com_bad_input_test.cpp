@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/win/com_fixture.h"
 #include "tests/win/memory_bag.h"
@@ -23,11 +25,22 @@ Var Typed(VARTYPE vt, double value) {
   return v;
 }
 
-HRESULT Load(IDispatch* control, Bag& bag) {
+HRESULT Load(IDispatch* control, Bag& bag, IErrorLog* log = nullptr) {
   ComPtr<IPersistPropertyBag> persist;
   EXPECT_HRESULT_SUCCEEDED(control->QueryInterface(IID_PPV_ARGS(&persist)));
-  return persist->Load(&bag, nullptr);
+  return persist->Load(&bag, log);
 }
+
+// A form's load diagnostics: the property names and errors it is told.
+struct NameLog final : IErrorLog {
+  STDMETHODIMP QueryInterface(REFIID, void** out) override { return *out = this, S_OK; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP AddError(LPCOLESTR name, EXCEPINFO* info) override {
+    return entries.emplace_back(name, static_cast<ULONG>(info->scode)), S_OK;
+  }
+  std::vector<std::pair<std::wstring, ULONG>> entries;
+};
 
 TEST(ComBadInput, ARestoredRateOutsideTheTwelveFailsInitWith380) {
   for (LONG rate : {1L, -44100L, 100000000L}) {
@@ -55,7 +68,10 @@ TEST(ComBadInput, BagValuesKeepTheirTypeAndANullIsATypeMismatch) {
   Var null;
   V_VT(&null.v) = VT_NULL;
   bag.Write(L"NumChannels", &null);
-  EXPECT_EQ(static_cast<ULONG>(Load(control.Get(), bag)), 0x800A000Du);
+  NameLog log;
+  EXPECT_EQ(static_cast<ULONG>(Load(control.Get(), bag, &log)), 0x800A000Du);
+  using Entry = std::pair<std::wstring, ULONG>;
+  EXPECT_EQ(log.entries, (std::vector<Entry>{{L"NumChannels", 0x800A000Du}}));
 
   Bag typed;
   typed.Write(L"dBLeft", &Typed(VT_DATE, 45000.5));

@@ -91,6 +91,7 @@ std::vector<Expected> ExpectedKeys() {
       {clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
       {clsid + L"\\ProgID", nullptr, L"Wendrix.DSWendrixControl"},
       {clsid + L"\\Control", nullptr, L""},
+      {clsid + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr, L""},
       {clsid + L"\\MiscStatus", nullptr, L"131473"},
       {clsid + L"\\MiscStatus\\1", nullptr, L"131473"},
       {clsid + L"\\ToolboxBitmap32", nullptr, module + L", 30000"},
@@ -187,7 +188,7 @@ TEST(ComRegistration, EachBitnessUnregistersOnlyItself) {
   for (const bool view : {false, true}) EXPECT_FALSE(KeyInView(prog_id, view)) << view;
 }
 
-TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {
+TEST(ComModule, UnloadsOnlyWithoutObjectsLocksOrAHeldFactory) {
   HMODULE module = GetModuleHandleW(OcxPath().c_str());
   ComPtr<IDispatch> control = CreateControl();
   ASSERT_TRUE(control);
@@ -207,6 +208,8 @@ TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {
   ASSERT_HRESULT_SUCCEEDED(factory->LockServer(TRUE));
   EXPECT_EQ(can_unload(), S_FALSE);
   ASSERT_HRESULT_SUCCEEDED(factory->LockServer(FALSE));
+  EXPECT_EQ(can_unload(), S_FALSE) << "a host holds the factory";
+  EXPECT_EQ(ReleaseLast(factory), 0u);
   EXPECT_EQ(can_unload(), S_OK);
 
   // An enumerator the control handed out keeps the module loaded after the control is gone.
@@ -224,6 +227,7 @@ TEST(ComModule, UnloadsOnlyWithoutObjectsAndLocks) {
   EXPECT_EQ(ReleaseLast(connections), 0u);
   EXPECT_EQ(can_unload(), S_OK);
 
+  ASSERT_HRESULT_SUCCEEDED(get(CLSID_DSWendrixControl, IID_PPV_ARGS(&factory)));
   ComPtr<IUnknown> outer_attempt;
   EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory.Get()), IID_IUnknown,
                                     &outer_attempt),

@@ -351,13 +351,14 @@ TEST_F(ControlOnForm, PaintsItsFaceOnTheScreen) {
   ReleaseDC(window, dc);
 }
 
-TEST_F(ControlOnForm, ExtentFollowsTheLayoutWhateverTheContainerSets) {
+TEST_F(ControlOnForm, ExtentFollowsTheLayoutAndRefusesEveryOtherSize) {
   SIZEL big{Himetric(3000), Himetric(2000)};
-  ASSERT_HRESULT_SUCCEEDED(ole->SetExtent(DVASPECT_CONTENT, &big));
+  EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &big), E_FAIL);
   SIZEL extent{};
   ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
   EXPECT_EQ(extent.cx, Himetric(1830));
   EXPECT_EQ(extent.cy, Himetric(510));
+  EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
 
   Activate();
   // Mono with the meter shown: one row; the window and the site follow at once.
@@ -369,7 +370,7 @@ TEST_F(ControlOnForm, ExtentFollowsTheLayoutWhateverTheContainerSets) {
   ASSERT_HRESULT_SUCCEEDED(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &view_extent));
   EXPECT_EQ(view_extent.cx, Himetric(1830));
   EXPECT_EQ(view_extent.cy, Himetric(255));
-  ASSERT_HRESULT_SUCCEEDED(ole->SetExtent(DVASPECT_CONTENT, &big));
+  EXPECT_EQ(ole->SetExtent(DVASPECT_CONTENT, &extent), E_FAIL) << "the old size";
   ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
   EXPECT_EQ(extent.cy, Himetric(255));
 

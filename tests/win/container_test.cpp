@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/win/com_fixture.h"
@@ -95,7 +99,7 @@ class Container final : public IOleClientSite,
     return CreateFileMoniker(L"C:\\forms\\Form1.frm", out);
   }
   STDMETHODIMP GetContainer(IOleContainer** out) override { return *out = nullptr, E_NOINTERFACE; }
-  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP ShowObject() override { return log.push_back("ShowObject"), S_OK; }
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   STDMETHODIMP RequestNewObjectLayout() override { return S_OK; }
 
@@ -106,7 +110,7 @@ class Container final : public IOleClientSite,
   // IOleInPlaceSite, IOleInPlaceSiteEx
   STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
   STDMETHODIMP OnInPlaceActivate() override { return log.push_back("OnInPlaceActivate"), S_OK; }
-  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return log.push_back("OnUIActivate"), ui_answer; }
   STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
                                 LPRECT position, LPRECT clip, OLEINPLACEFRAMEINFO* info) override {
     *frame = this;
@@ -144,7 +148,10 @@ class Container final : public IOleClientSite,
   STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
   STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) override {
+    if (active) log.push_back("SetActiveObject");
+    return S_OK;
+  }
   STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
   STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
@@ -163,7 +170,11 @@ class Container final : public IOleClientSite,
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
-    if (id > 0) return events.push_back(id), S_OK;
+    if (id > 0) {
+      events.push_back(id);
+      if (on_event) on_event(id);
+      return S_OK;
+    }
     if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_BOOL;
     V_BOOL(result) = VARIANT_TRUE;
@@ -192,6 +203,8 @@ class Container final : public IOleClientSite,
   std::vector<DISPID> changed, events;
   int view_changes = 0;
   std::atomic<bool> modeless{true};
+  HRESULT ui_answer = S_OK;
+  std::function<void(DISPID)> on_event;
 };
 
 class ContainerTest : public ::testing::Test {
@@ -288,14 +301,14 @@ TEST_F(ContainerTest, QuickActivationConnectsEverythingAndActivationFallsBackToA
   EXPECT_NE(quick_result.dwEventCookie, 0u);
   EXPECT_NE(quick_result.dwPropNotifyCookie, 0u);
   EXPECT_EQ(quick_result.dwViewStatus, 0u);
-  // A new control on the form; the extent asked for gives way to its own, as SetExtent's does.
+  // A new control on the form; another extent is refused, as SetExtent refuses it.
   ComPtr<IPersistStreamInit> persist;
   ASSERT_HRESULT_SUCCEEDED(control.As(&persist));
   ASSERT_EQ(persist->InitNew(), S_OK);
   ComPtr<IQuickActivate> quick;
   ASSERT_HRESULT_SUCCEEDED(control.As(&quick));
   SIZEL big{Himetric(3000), Himetric(2000)}, extent{};
-  ASSERT_EQ(quick->SetContentExtent(&big), S_OK);
+  EXPECT_EQ(quick->SetContentExtent(&big), E_FAIL);
   ASSERT_EQ(quick->GetContentExtent(&extent), S_OK);
   EXPECT_EQ(extent.cx, Himetric(1830));
   EXPECT_EQ(extent.cy, Himetric(510));
@@ -308,10 +321,23 @@ TEST_F(ContainerTest, QuickActivationConnectsEverythingAndActivationFallsBackToA
   Put(L"BackStyle", Var::I4(1));
   EXPECT_EQ(container.changed, (std::vector<DISPID>{0x68030005}));
   EXPECT_GT(container.view_changes, 0);
+  // A view sink advised with ADVF_PRIMEFIRST hears of the view at once; the content has no
+  // index but -1.
+  ComPtr<IViewObject> view;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&view));
+  const int views = container.view_changes;
+  ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, &container), S_OK);
+  EXPECT_EQ(container.view_changes, views + 1);
+  const RECTL bounds{0, 0, 10, 10};
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, 0, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr,
+                       nullptr, 0),
+            DV_E_LINDEX);
+  view.Reset();
 
   // A site that could host it windowless is told the control is windowed, and it is.
   Activate();
-  EXPECT_EQ(container.log, (std::vector<std::string>{"OnInPlaceActivateEx(windowed)"}));
+  EXPECT_EQ(container.log,
+            (std::vector<std::string>{"OnInPlaceActivateEx(windowed)", "ShowObject"}));
   ASSERT_TRUE(IsWindow(window));
   EXPECT_EQ(GetParent(window), container.form);
   EXPECT_TRUE(IsWindowVisible(window));
@@ -367,6 +393,11 @@ TEST_F(ContainerTest, KeepsItsSizeAndShowsOnlyTheClippedPart) {
   EXPECT_EQ(placed.bottom - placed.top, height);
   ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
   EXPECT_EQ(extent.cy, Himetric(510));
+
+  // An empty clip rectangle leaves the control unclipped, as ATL's controls take it.
+  const RECT nothing{}, here = Placed();
+  ASSERT_EQ(inplace->SetObjectRects(&here, &nothing), S_OK);
+  EXPECT_EQ(GetWindowRgn(window, region), ERROR);
 
   // Scrolled back into view: the region goes. Then a size of its own is told from where the
   // form put it last.
@@ -511,6 +542,338 @@ TEST_F(ContainerTest, TheFormsModelessWindowsAreDisabledWhileTheBoxIsUp) {
             (std::vector<std::string>{"EnableModeless(FALSE)", "EnableModeless(TRUE)"}));
   EXPECT_TRUE(container.modeless);
   Call(L"UnInit_DSWendrix");
+}
+
+TEST_F(ContainerTest, VerbsActivateInPlaceAndOnlyUIActivateTakesTheForm) {
+  container.object = inplace.Get();
+  auto verb = [&](LONG v) {
+    return ole->DoVerb(v, nullptr, &container, 0, container.form, &container.proposed);
+  };
+  // Shown or activated, the control is in place; the form's active control stays where it was.
+  EXPECT_EQ(verb(OLEIVERB_SHOW), S_OK);
+  EXPECT_EQ(verb(OLEIVERB_PRIMARY), S_OK);
+  EXPECT_EQ(verb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  EXPECT_EQ(verb(7), OLEOBJ_S_INVALIDVERB) << "an unknown verb runs the primary one";
+  EXPECT_EQ(verb(-99), E_NOTIMPL);
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnInPlaceActivateEx(windowed)", "ShowObject",
+                                                     "ShowObject", "ShowObject", "ShowObject"}));
+  // A form that refuses the UI activation keeps the control in place only.
+  container.log.clear();
+  container.ui_answer = E_FAIL;
+  EXPECT_EQ(verb(OLEIVERB_UIACTIVATE), E_FAIL);
+  container.ui_answer = S_OK;
+  EXPECT_EQ(verb(OLEIVERB_UIACTIVATE), S_OK);
+  EXPECT_EQ(container.log, (std::vector<std::string>{"OnUIActivate", "OnUIActivate",
+                                                     "SetActiveObject", "ShowObject"}));
+}
+
+std::wstring TempFile(const std::wstring& name) {
+  wchar_t folder[MAX_PATH];
+  EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  return folder + name;
+}
+
+TEST_F(ContainerTest, ASinkUnadvisedByAnEarlierHandlerHearsNothingMore) {
+  Activate();
+  if (!Call(L"Init_DSWendrix")) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  ComPtr<IConnectionPointContainer> points;
+  ComPtr<IConnectionPoint> events;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&points));
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___DSWendrixControl, &events));
+  Container later;  // connected after the form's own sink
+  DWORD cookie = 0;
+  ASSERT_EQ(events->Advise(static_cast<IDispatch*>(&later), &cookie), S_OK);
+  // The first handler of OnStart lets the later sink go (VB's `Set x = Nothing`).
+  container.on_event = [&](DISPID id) {
+    if (id == kOnStart && cookie) events->Unadvise(std::exchange(cookie, 0));
+  };
+  const std::wstring file = TempFile(L"wendrix-unadvise-test.wav");
+  EXPECT_EQ(RecordAMoment(file).front(), kOnStart);
+  container.on_event = nullptr;
+  EXPECT_EQ(cookie, 0u);
+  EXPECT_EQ(later.events, std::vector<DISPID>{});
+  EXPECT_EQ(later.refs, 1u);
+  Call(L"UnInit_DSWendrix");
+  DeleteFileW(file.c_str());
+}
+
+// A view sink that holds its control, as a real form's site object does: a cycle that only the
+// control's letting go of the sink can break.
+class HoldingSink final : public IAdviseSink {
+ public:
+  explicit HoldingSink(IUnknown* control) : control_(control) {}
+  STDMETHODIMP QueryInterface(REFIID, void** out) override { return *out = this, AddRef(), S_OK; }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    if (--refs_) return refs_;
+    ComPtr<IUnknown> control = std::move(control_);
+    delete this;
+    return 0;
+  }
+  STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override {}
+  STDMETHODIMP_(void) OnRename(IMoniker*) override {}
+  STDMETHODIMP_(void) OnSave() override {}
+  STDMETHODIMP_(void) OnClose() override {}
+
+ private:
+  ULONG refs_ = 1;
+  ComPtr<IUnknown> control_;
+};
+
+TEST_F(ContainerTest, TheFormsTeardownWithoutSetAdviseNullLetsTheLastReleaseFinishTheTake) {
+  Activate();
+  if (!Call(L"Init_DSWendrix")) GTEST_SKIP() << "no recording device";
+  Put(L"Enabled", Var::Bool(true));
+  ComPtr<IViewObject> view;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&view));
+  auto* sink = new HoldingSink(control.Get());
+  ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, sink), S_OK);
+  sink->Release();
+  view.Reset();
+  const std::wstring file = TempFile(L"wendrix-teardown-test.wav");
+  Var path = Var::Str(file.c_str());
+  ASSERT_TRUE(Call(L"Wendrix_Start", {&path}));
+  Pump(800);
+  // The form's teardown: close, take the site back, let go; never SetAdvise(..., NULL).
+  ASSERT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+  ASSERT_EQ(ole->SetClientSite(nullptr), S_OK);
+  container.object = nullptr;
+  inplace.Reset();
+  ole.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u) << "a sink still holds the control";
+
+  // The take was finished: the RIFF and data sizes are the file's.
+  std::string bytes;
+  if (FILE* f = _wfopen(file.c_str(), L"rb")) {
+    for (int c; (c = fgetc(f)) != EOF;) bytes += static_cast<char>(c);
+    fclose(f);
+  }
+  DeleteFileW(file.c_str());
+  auto le32 = [&](size_t at) {
+    uint32_t n = 0;
+    if (at + 4 <= bytes.size()) memcpy(&n, bytes.data() + at, 4);
+    return n;
+  };
+  const size_t data = bytes.find("data", 12);
+  ASSERT_NE(data, std::string::npos);
+  EXPECT_EQ(le32(4), bytes.size() - 8);
+  EXPECT_EQ(le32(data + 4), bytes.size() - data - 8);
+  EXPECT_GT(le32(data + 4), 0u);
+}
+
+// A 32-bit top-down DIB section selected into a memory DC, white at first.
+struct Canvas {
+  Canvas(int w, int h) : width(w), dc(CreateCompatibleDC(nullptr)) {
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    bitmap =
+        CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+    old = SelectObject(dc, bitmap);
+    std::fill(bits, bits + w * h, 0xFFFFFFu);
+  }
+  ~Canvas() { SelectObject(dc, old), DeleteObject(bitmap), DeleteDC(dc); }
+  uint32_t At(int x, int y) const { return bits[y * width + x] & 0xFFFFFFu; }
+  int width;
+  HDC dc;
+  HBITMAP bitmap;
+  HGDIOBJ old;
+  uint32_t* bits = nullptr;
+};
+
+// Colours a shade apart: a gradient drawn at another scale shows the neighbouring shade.
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16})
+    if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > 16)
+      return false;
+  return true;
+}
+bool Ink(uint32_t colour) { return (colour & 0xFF) < 128 && (colour >> 16 & 0xFF) < 128; }
+
+// Compares a drawing with the window's pixels, the window's pixel (x, y) against the drawing's
+// at the same place of `target` (the drawing's device pixels). A pixel whose eight neighbours
+// share its colour must have that colour there; any other (an edge, a frame, a gradient's band,
+// which scaling may move by a pixel) must find its colour, or a shade next to it, within a
+// window pixel. Text, which a font of another size lays out a little differently, is compared
+// by its amount of ink in the caption's box.
+void ExpectSameFace(const char* name, const Canvas& shown, SIZE size, const Canvas& drawn,
+                    const RECT& target, const RECT& caption) {
+  int compared = 0, wrong = 0, edges = 0, edges_wrong = 0;
+  double shown_ink = 0, drawn_ink = 0;
+  const int tw = target.right - target.left, th = target.bottom - target.top;
+  const int reach = std::max(tw / size.cx, th / size.cy) + 1;
+  const double area = static_cast<double>(tw) * th / (size.cx * size.cy);
+  for (int y = 1; y < size.cy - 1; ++y) {
+    for (int x = 1; x < size.cx - 1; ++x) {
+      const uint32_t colour = shown.At(x, y);
+      const int px = target.left + MulDiv(2 * x + 1, tw, 2 * size.cx);
+      const int py = target.top + MulDiv(2 * y + 1, th, 2 * size.cy);
+      bool uniform = true, found = false;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) uniform = uniform && shown.At(x + dx, y + dy) == colour;
+      for (int dy = -reach; dy <= reach; ++dy)
+        for (int dx = -reach; dx <= reach; ++dx)
+          found = found || Near(drawn.At(px + dx, py + dy), colour);
+      if (PtInRect(&caption, POINT{x, y}))
+        shown_ink += Ink(colour);
+      else if (uniform)
+        ++compared, wrong += drawn.At(px, py) != colour;
+      else
+        ++edges, edges_wrong += !found;
+    }
+  }
+  for (int y = target.top + MulDiv(caption.top, th, size.cy);
+       y < target.top + MulDiv(caption.bottom, th, size.cy); ++y)
+    for (int x = target.left + MulDiv(caption.left, tw, size.cx);
+         x < target.left + MulDiv(caption.right, tw, size.cx); ++x)
+      drawn_ink += Ink(drawn.At(x, y)) / area;
+  EXPECT_GT(compared, 50) << name;
+  EXPECT_LE(wrong, compared / 1000) << name << ": " << wrong << " of " << compared;
+  EXPECT_LE(edges_wrong, edges / 100) << name << ": " << edges_wrong << " of " << edges << " edges";
+  EXPECT_GE(drawn_ink, shown_ink * 0.6) << name << ": the caption's ink";
+  EXPECT_LE(drawn_ink, shown_ink * 1.6 + 1) << name << ": the caption's ink";
+}
+
+// Draws the face through IViewObject::Draw into an enhanced and a Windows metafile, each
+// played at twice the size, and into a DC in MM_HIMETRIC (its y axis points up) with an offset
+// viewport, as a printer's may be; each drawing shows the window's face.
+void ExpectDrawingsShowTheWindow(IViewObject* view, IOleObject* ole, HWND window,
+                                 const RECT& caption) {
+  RECT client{};
+  GetClientRect(window, &client);
+  const SIZE size{client.right, client.bottom};
+  Canvas shown(size.cx, size.cy), from_emf(2 * size.cx + 8, 2 * size.cy + 8),
+      from_wmf(2 * size.cx + 8, 2 * size.cy + 8), himetric(size.cx + 20, size.cy + 20);
+  SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(shown.dc), PRF_CLIENT);
+  const RECTL bounds{0, 0, size.cx, size.cy};
+  auto draw = [&](HDC dc, const RECTL& where, const RECTL* window_bounds) {
+    return view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &where, window_bounds,
+                      nullptr, 0);
+  };
+  const RECT twice{0, 0, 2 * size.cx, 2 * size.cy};
+
+  HDC screen = GetDC(nullptr);
+  const RECT frame{
+      0, 0, MulDiv(size.cx, GetDeviceCaps(screen, HORZSIZE) * 100, GetDeviceCaps(screen, HORZRES)),
+      MulDiv(size.cy, GetDeviceCaps(screen, VERTSIZE) * 100, GetDeviceCaps(screen, VERTRES))};
+  HDC emf_dc = CreateEnhMetaFileW(screen, nullptr, &frame, nullptr);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(draw(emf_dc, bounds, nullptr), S_OK);
+  HENHMETAFILE emf = CloseEnhMetaFile(emf_dc);
+  EXPECT_TRUE(PlayEnhMetaFile(from_emf.dc, emf, &twice));
+  DeleteEnhMetaFile(emf);
+
+  HDC wmf_dc = CreateMetaFileW(nullptr);
+  EXPECT_EQ(draw(wmf_dc, bounds, &bounds), S_OK);
+  HMETAFILE wmf = CloseMetaFile(wmf_dc);
+  SetMapMode(from_wmf.dc, MM_ANISOTROPIC);
+  SetWindowExtEx(from_wmf.dc, size.cx, size.cy, nullptr);
+  SetViewportExtEx(from_wmf.dc, twice.right, twice.bottom, nullptr);
+  EXPECT_TRUE(PlayMetaFile(from_wmf.dc, wmf));
+  DeleteMetaFile(wmf);
+
+  SetMapMode(himetric.dc, MM_HIMETRIC);
+  SetViewportOrgEx(himetric.dc, 5, 7, nullptr);
+  SIZEL extent{};
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &extent));
+  EXPECT_EQ(draw(himetric.dc, RECTL{0, 0, extent.cx, -extent.cy}, nullptr), S_OK);
+  POINT corners[2] = {{0, 0}, {extent.cx, -extent.cy}};
+  LPtoDP(himetric.dc, corners, 2);
+  EXPECT_EQ(corners[0].x, 5);
+  EXPECT_EQ(corners[0].y, 7);
+
+  ExpectSameFace("EMF", shown, size, from_emf, twice, caption);
+  ExpectSameFace("WMF", shown, size, from_wmf, twice, caption);
+  ExpectSameFace("HIMETRIC", shown, size, himetric,
+                 RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y}, caption);
+}
+
+TEST_F(ContainerTest, DrawingIntoMetafilesAndAHimetricDcShowsTheWindowsFace) {
+  Activate();
+  Put(L"BackStyle", Var::I4(1));
+  ComPtr<IViewObject> view;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&view));
+  // While it records, the ticks light LEDs; no message runs while the face is drawn, so it
+  // stays as it is.
+  if (Call(L"Init_DSWendrix")) {
+    Put(L"Enabled", Var::Bool(true));
+    const std::wstring file = TempFile(L"wendrix-drawing-test.wav");
+    Var path = Var::Str(file.c_str());
+    EXPECT_TRUE(Call(L"Wendrix_Start", {&path}));
+    const int shown = container.view_changes;
+    for (ULONGLONG until = GetTickCount64() + 4000;
+         container.view_changes == shown && GetTickCount64() < until;)
+      Pump(50);
+    SCOPED_TRACE("the meter, recording");
+    ExpectDrawingsShowTheWindow(view.Get(), ole.Get(), window, RECT{});
+    Call(L"UnInit_DSWendrix");
+    DeleteFileW(file.c_str());
+  }
+  // The panel picture in place of the meter, with the caption over it in Label1 (1770 x 435
+  // twips inside Picture1's frame); the picture shows below it.
+  Put(L"ShowVU", Var::Bool(false));
+  SCOPED_TRACE("the panel");
+  ExpectDrawingsShowTheWindow(view.Get(), ole.Get(), window, RECT{1, 1, 1 + Px(1770), 1 + Px(435)});
+}
+
+// The built module and its assembly manifest copied to a folder of their own, and an
+// activation context from the manifest: COM loads (and may free) that copy alone, whatever else
+// of the module this program holds.
+struct PrivateAssembly {
+  PrivateAssembly() {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring built = OcxPath(), from = built.substr(0, built.find_last_of(L'\\'));
+    EXPECT_TRUE(CopyFileW(built.c_str(), ocx.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW((from + L"\\Wendrix.manifest").c_str(), manifest.c_str(), FALSE));
+    ACTCTXW context{};
+    context.cbSize = sizeof context;
+    context.lpSource = manifest.c_str();
+    handle = CreateActCtxW(&context);
+  }
+  ~PrivateAssembly() {
+    if (handle != INVALID_HANDLE_VALUE) ReleaseActCtx(handle);
+    DeleteFileW(ocx.c_str()), DeleteFileW(manifest.c_str()), RemoveDirectoryW(folder.c_str());
+  }
+  bool Loaded() const { return GetModuleHandleW(ocx.c_str()) != nullptr; }
+  const std::wstring folder =
+      TempFile(L"wendrix-assembly-" + std::to_wstring(GetCurrentProcessId()));
+  const std::wstring ocx = folder + L"\\Wendrix.ocx", manifest = folder + L"\\Wendrix.manifest";
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+TEST(RegistrationFree, TheManifestGivesTheClassAndAHeldFactoryKeepsTheModule) {
+  PrivateAssembly assembly;
+  ASSERT_NE(assembly.handle, INVALID_HANDLE_VALUE) << "CreateActCtx: " << GetLastError();
+  ULONG_PTR cookie = 0;
+  ASSERT_TRUE(ActivateActCtx(assembly.handle, &cookie));
+  // By ProgID and by CLSID, with nothing registered but the manifest. (The ProgID may lead to
+  // an alias of the class that only the activation context knows.)
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid), S_OK);
+  ComPtr<IPersist> by_name;
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&by_name)), S_OK);
+  EXPECT_EQ(by_name->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_DSWendrixControl));
+  EXPECT_EQ(ReleaseLast(by_name), 0u);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_DSWendrixControl, CLSCTX_INPROC_SERVER, nullptr,
+                             IID_PPV_ARGS(&factory)),
+            S_OK);
+  DeactivateActCtx(0, cookie);
+  ASSERT_TRUE(assembly.Loaded()) << "the class came from elsewhere";
+
+  // A host that keeps the factory lets COM free unused libraries between two controls.
+  for (int round = 0; round < 2; ++round) {
+    CoFreeUnusedLibrariesEx(0, 0);
+    ASSERT_TRUE(assembly.Loaded()) << "freed under a held factory";
+    ComPtr<IDispatch> control;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&control)), S_OK);
+    EXPECT_EQ(ReleaseLast(control), 0u);
+  }
+  // Nothing held: the module goes.
+  EXPECT_EQ(ReleaseLast(factory), 0u);
+  CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_FALSE(assembly.Loaded());
 }
 
 }  // namespace

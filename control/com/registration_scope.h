@@ -1,0 +1,16 @@
+// Where the registration goes: machine-wide (DllRegisterServer) or, inside DllInstall's
+// per-user scope, the current user's classes (registration_user.cpp).
+#pragma once
+
+#include "platform/win32/win_headers.h"
+// (first: the core headers must see MessageBox as it is)
+
+namespace wendrix::com {
+
+// Registers the type library for the machine, or for the current user while DllInstall
+// registers per user (RegisterTypeLibForUser).
+HRESULT RegisterLibrary(ITypeLib* library, wchar_t* path);
+// Removes the type library's registration from the same place.
+HRESULT UnregisterLibrary(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND kind);
+
+}  // namespace wendrix::com
