@@ -10,9 +10,9 @@
 #include <string>
 
 #include "control/control.h"
-#include "recording/ring.h"
 #include "platform/error.h"
 #include "platform/wave_format.h"
+#include "recording/ring.h"
 
 namespace wendrix {
 namespace {
