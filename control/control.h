@@ -147,6 +147,8 @@ class Control {
   // What a read at `now` may take, from the positions (`shown` new bytes, the capture
   // position `gap` bytes ahead) and the clock.
   RingReadFacts ReadFacts(int64_t shown, int64_t gap, int64_t now) const;
+  // Locks `n` bytes from ring offset `from`; a lock of another size is given back and fails.
+  void LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegion& second);
   // Copies `n` bytes from ring offset `from` into a new sample block.
   void TakeBlock(uint32_t from, int64_t n);
   // Whether the newest bytes of the last transfer, still before the read position, were

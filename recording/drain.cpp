@@ -85,9 +85,7 @@ std::string Control::AppendSilence(int64_t count, int64_t transfer_bytes) {
   return text;
 }
 
-void Control::TakeBlock(uint32_t from, int64_t n) {
-  LockedRegion first;
-  LockedRegion second;
+void Control::LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegion& second) {
   s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(n), first, second);
   if (int64_t{first.size} + second.size != n) {
     try {
@@ -98,6 +96,12 @@ void Control::TakeBlock(uint32_t from, int64_t n) {
                                                 std::to_string(first.size) + "+" +
                                                 std::to_string(second.size) + " bytes for ");
   }
+}
+
+void Control::TakeBlock(uint32_t from, int64_t n) {
+  LockedRegion first;
+  LockedRegion second;
+  LockRing(from, n, first, second);
 
   // The block is made anew: n bytes and a zero, and the same bytes as 16-bit words with
   // two more words of zeros.
@@ -201,8 +205,9 @@ void Control::TransferNewBytes(bool report) {
         s_.DeviceFlowing = True;
         s_.LastMoveTime = now;
         s_.DeliveredBytes += got.delivered;
-        s_.LatenessFloor.Add(now, LatenessAt(now));
-        s_.LatenessLeast = std::min(s_.LatenessLeast, LatenessAt(now));
+        const int64_t lateness = LatenessAt(now);
+        s_.LatenessFloor.Add(now, lateness);
+        s_.LatenessLeast = std::min(s_.LatenessLeast, lateness);
         s_.DrainOffset = read_position;
       }
       if (!got.behind) s_.LastGap = gap;

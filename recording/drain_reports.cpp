@@ -83,9 +83,7 @@ std::string Control::PlatformNews(int64_t n) {
       p_.capture.DefaultDeviceChanges() != s_.DeviceChangesSeen) {
     s_.DeviceChangeReported = True;
     return kReportPrefix +
-           std::string(
-               "the default recording device changed during the "
-               "recording; what ") +
+           std::string("the default recording device changed during the recording; what ") +
            s_.OutputFileName +
            " holds from then on may come from the new device. Bytes in this transfer: " +
            std::to_string(n);

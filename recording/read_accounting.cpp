@@ -76,7 +76,7 @@ bool Control::RingChangedSinceLastRead(int64_t gap) {
   const auto from = static_cast<uint32_t>((s_.DrainOffset - length + ring) % ring);
   LockedRegion first;
   LockedRegion second;
-  s_.RecorderBuffer->Lock(from, static_cast<uint32_t>(length), first, second);
+  LockRing(from, length, first, second);
   const uint8_t* kept = s_.SampleBytes.data() + (taken - length);
   const bool changed =
       std::memcmp(kept, first.data, first.size) != 0 ||
