@@ -24,7 +24,7 @@ wendrix_wine_env() {
 # a lock, the others wait for it; a prefix whose creation was interrupted is created again.
 wendrix_wine_prefix() {
   wendrix_wine_env
-  local ready="$WINEPREFIX/.wendrix-ready-2"
+  local ready="$WINEPREFIX/.wendrix-ready-3"
   [[ -e $ready ]] && return 0
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
@@ -40,6 +40,10 @@ wendrix_wine_prefix() {
     # for it at every window that goes, so each closed message box would stall the thread
     # that showed it, and a recording's timer with it, by 2 s.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$WINEPREFIX.log" 2>&1
+    # A program that crashes ends with its backtrace on stderr, instead of waiting under Xvfb
+    # for somebody to close Wine's crash dialog (a test run would hang until its timeout).
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      </dev/null >>"$WINEPREFIX.log" 2>&1
     # wineboot returns before the server has written the registry to disk; waiting for the
     # server to go makes the prefix complete before anyone is told it is ready.
     wineserver -w

@@ -1,6 +1,7 @@
 #include "platform/win32/default_device_watch.h"
 
 #include <atomic>
+#include <new>
 
 namespace wendrix::win32 {
 
@@ -44,9 +45,11 @@ class DefaultDeviceWatch::Client final : public IMMNotificationClient {
 };
 
 DefaultDeviceWatch::DefaultDeviceWatch() {
-  ComPtr<Client> client;
-  client.Attach(new (std::nothrow) Client());
-  if (!client) return;
+  Client* created = new (std::nothrow) Client();
+  if (!created) return;
+  // The pointer takes its own reference (mingw-w64's Attach would too); the creation's goes.
+  ComPtr<Client> client(created);
+  created->Release();
   ComPtr<IMMDeviceEnumerator> enumerator;
   if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                               IID_PPV_ARGS(&enumerator)))) {

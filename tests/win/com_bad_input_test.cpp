@@ -146,12 +146,8 @@ TEST(ComBadInput, AFailureWithoutARunTimeErrorLeavesNoOlderDescription) {
 // Finds the control's box ("Wendrix"), keeps its text and presses OK, as a person would.
 void PressOk(std::wstring& text, std::atomic<bool>& stop) {
   while (!stop) {
-    if (HWND box = FindWindowW(L"#32770", L"Wendrix")) {
-      wchar_t buffer[512] = {};
-      for (HWND label = FindWindowExW(box, nullptr, L"Static", nullptr); label;
-           label = FindWindowExW(box, label, L"Static", nullptr))
-        if (GetDlgCtrlID(label) == 0xFFFF) GetWindowTextW(label, buffer, 512);
-      text = buffer;
+    if (HWND box = FindOwnBox()) {
+      text = BoxText(box);
       PostMessageW(box, WM_COMMAND, IDOK, 0);
       return;
     }

@@ -1,13 +1,88 @@
 #include "tests/win/com_fixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 namespace wendrix::com_test {
 namespace {
+
+// Watches the test program from a thread of its own, so that what would hang it under an
+// unattended CI run ends as a named failure instead: a box of the control that no test
+// answers within 10 s is read, printed and closed (and fails the run at its end); a test that
+// runs for longer than 4 minutes is named and the program ends.
+class Watchdog {
+ public:
+  Watchdog() : thread_([this] { Run(); }) {}
+  ~Watchdog() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> unanswered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return unanswered_;
+  }
+
+ private:
+  static std::string CurrentTest() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return test ? std::string(test->test_suite_name()) + "." + test->name() : "(between tests)";
+  }
+
+  void Run() {
+    using Clock = std::chrono::steady_clock;
+    HWND box_seen = nullptr;
+    Clock::time_point box_since{}, test_since = Clock::now();
+    std::string test = CurrentTest();
+    while (!stop_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const Clock::time_point now = Clock::now();
+      if (const std::string current = CurrentTest(); current != test) {
+        test = current;
+        test_since = now;
+      }
+      if (now - test_since > std::chrono::minutes(4)) {
+        std::printf("[watchdog] %s has run for 4 minutes: the program ends\n", test.c_str());
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+      }
+      HWND box = FindOwnBox();
+      if (box != box_seen) box_seen = box, box_since = now;
+      if (!box || now - box_since < std::chrono::seconds(10)) continue;
+      const std::wstring wide = BoxText(box);
+      const std::string text = test + ": " + std::string(wide.begin(), wide.end());
+      std::printf("[watchdog] a box nobody answered in %s\n", text.c_str());
+      std::fflush(stdout);
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      std::lock_guard<std::mutex> lock(mutex_);
+      unanswered_.push_back(text);
+    }
+  }
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> unanswered_;
+  std::thread thread_;
+};
 
 // COM for the whole test program, on its main thread, as a form host has it.
 class ComEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(OleInitialize(nullptr)); }
-  void TearDown() override { OleUninitialize(); }
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(OleInitialize(nullptr));
+    watchdog_ = std::make_unique<Watchdog>();
+  }
+  void TearDown() override {
+    for (const std::string& box : watchdog_->unanswered()) ADD_FAILURE() << "unanswered box in " << box;
+    watchdog_.reset();
+    OleUninitialize();
+  }
+
+ private:
+  std::unique_ptr<Watchdog> watchdog_;
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
@@ -17,6 +92,22 @@ HMODULE Module() {
 }
 
 }  // namespace
+
+HWND FindOwnBox() {
+  HWND box = FindWindowW(L"#32770", L"Wendrix");
+  DWORD process = 0;
+  if (box) GetWindowThreadProcessId(box, &process);
+  return process == GetCurrentProcessId() ? box : nullptr;
+}
+
+std::wstring BoxText(HWND box) {
+  wchar_t text[1024] = {};
+  // The message is the box's static control with the id 0xFFFF (the other one is its icon).
+  for (HWND label = FindWindowExW(box, nullptr, L"Static", nullptr); label;
+       label = FindWindowExW(box, label, L"Static", nullptr))
+    if (GetDlgCtrlID(label) == 0xFFFF) GetWindowTextW(label, text, 1024);
+  return text;
+}
 
 std::wstring OcxPath() {
   std::string unix_path = WENDRIX_OCX_PATH;

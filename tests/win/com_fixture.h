@@ -20,6 +20,10 @@ using Microsoft::WRL::ComPtr;
 // The built Wendrix.ocx as a Windows path.
 std::wstring OcxPath();
 
+// This process's open "Wendrix" message box, if any, and the message it shows.
+HWND FindOwnBox();
+std::wstring BoxText(HWND box);
+
 // A new control from the module's class factory (no registration needed).
 ComPtr<IDispatch> CreateControl();
 

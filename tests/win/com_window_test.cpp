@@ -531,17 +531,11 @@ struct SeenBox {
 // Finds the top-level "Wendrix" box of this process, reads it and presses OK, as a person would.
 void PressOkWhenTheBoxShows(SeenBox& seen, std::atomic<bool>& stop) {
   while (!stop) {
-    HWND box = FindWindowW(L"#32770", L"Wendrix");
-    if (box) {
+    if (HWND box = FindOwnBox()) {
       seen.found = true;
       seen.owner = GetWindow(box, GW_OWNER);
       if (seen.watched) seen.watched_enabled = IsWindowEnabled(seen.watched);
-      wchar_t text[512] = {};
-      HWND label = FindWindowExW(box, nullptr, L"Static", nullptr);
-      while (label && GetDlgCtrlID(label) != 0xFFFF)
-        label = FindWindowExW(box, label, L"Static", nullptr);
-      if (label) GetWindowTextW(label, text, 512);
-      seen.text = text;
+      seen.text = BoxText(box);
       PostMessageW(box, WM_COMMAND, IDOK, 0);
       return;
     }
@@ -561,7 +555,9 @@ TEST_F(ControlOnForm, MessageBoxesAreOwnedByTheFormOrTaskModal) {
   for (const bool active : {true, false}) {
     SCOPED_TRACE(active ? "active" : "without a window");
     if (active) Activate();
-    if (!active) ASSERT_HRESULT_SUCCEEDED(inplace->InPlaceDeactivate());
+    if (!active) {
+      ASSERT_HRESULT_SUCCEEDED(inplace->InPlaceDeactivate());
+    }
     SeenBox seen;
     seen.watched = form.window;
     std::atomic<bool> stop{false};

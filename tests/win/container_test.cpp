@@ -510,10 +510,7 @@ TEST_F(ContainerTest, EventsFrozenWhileTheFormLoadsAreDroppedAndFlowWhenReleased
 void PressOkWhenTheBoxShows(const Container& container, std::atomic<int>& seen,
                             std::atomic<bool>& stop) {
   while (!stop) {
-    HWND box = FindWindowW(L"#32770", L"Wendrix");
-    DWORD process = 0;
-    if (box) GetWindowThreadProcessId(box, &process);
-    if (box && process == GetCurrentProcessId()) {
+    if (HWND box = FindOwnBox()) {
       seen = container.modeless ? 1 : 2;
       PostMessageW(box, WM_COMMAND, IDOK, 0);
       return;
