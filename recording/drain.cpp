@@ -20,6 +20,7 @@ static_assert(std::endian::native == std::endian::little,
               "SampleWords is filled byte for byte as little-endian words");
 
 using drain::kLeastFreezeMicroseconds;
+using drain::kLeastSilentStartMicroseconds;
 using drain::kMaxSilenceSeconds;
 using drain::kReportPrefix;
 using drain::Seconds;
@@ -170,7 +171,8 @@ void Control::TransferNewBytes(bool report) {
         const int64_t ring_us = ring * 1000000 / rate;
         const int64_t limit = s_.DeviceFlowing != False
                                   ? std::max<int64_t>(ring_us, kLeastFreezeMicroseconds)
-                                  : ring_us + p_.capture.MaxStartDelayMicroseconds();
+                                  : ring_us + std::max(p_.capture.MaxStartDelayMicroseconds(),
+                                                       kLeastSilentStartMicroseconds);
         if (now - s_.LastMoveTime > limit && now - s_.LastReadTime <= ring_us) {
           tell(DeviceGoneReport("the recording device has delivered no sound for " +
                                     Seconds(now - s_.LastMoveTime, 1000000) +

@@ -19,6 +19,11 @@ inline constexpr int64_t kLeastSuspendMicroseconds = 1000000;
 // The shortest stand-still of a flowing device's position that counts as a stopped device,
 // however short its ring: devices deliver in periods of up to about half a second.
 inline constexpr int64_t kLeastFreezeMicroseconds = 700000;
+// How long a device that has delivered nothing since Start may stay silent, beyond its ring,
+// before it counts as stopped: a wireless headset switching to its microphone, or a busy sound
+// server, takes seconds to deliver the first bytes (the start delay a device claims bounds
+// only what the clock may count as lost).
+inline constexpr int64_t kLeastSilentStartMicroseconds = 5000000;
 
 // "3.000": `bytes` at `bytes_per_second` as seconds with three decimals, whatever the host's
 // locale (bytes_per_second 1000000 turns microseconds into seconds).

@@ -98,6 +98,7 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       {"600 ms bursts", 176400, 26460, 441, 0, 0, 0},
       {"late start", 176400, 441, 441, 500, 0, 0},
       {"later start than it claims", 176400, 441, 441, 1100, 0, 0},
+      {"start of 3 s (a wireless headset)", 176400, 441, 441, 3000, 0, 0},
       {"freeze that resumes", 176400, 441, 441, 0, 1000, 800},
       {"short ring, 50 ms periods", 17640, 2205, 64, 0, 0, 0},
   };
