@@ -50,7 +50,10 @@ class Watchdog {
         TerminateProcess(GetCurrentProcess(), 3);
       }
       HWND box = FindOwnBox();
-      if (box != box_seen) box_seen = box, box_since = now;
+      if (box != box_seen) {
+        box_seen = box;
+        box_since = now;
+      }
       if (!box || now - box_since < std::chrono::seconds(10)) continue;
       const std::wstring wide = BoxText(box);
       const std::string text = test + ": " + std::string(wide.begin(), wide.end());
@@ -76,7 +79,8 @@ class ComEnvironment : public ::testing::Environment {
     watchdog_ = std::make_unique<Watchdog>();
   }
   void TearDown() override {
-    for (const std::string& box : watchdog_->unanswered()) ADD_FAILURE() << "unanswered box in " << box;
+    for (const std::string& box : watchdog_->unanswered())
+      ADD_FAILURE() << "unanswered box in " << box;
     watchdog_.reset();
     OleUninitialize();
   }

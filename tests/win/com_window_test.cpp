@@ -723,7 +723,6 @@ class Advised {
   HRESULT hr_ = E_FAIL;
 };
 
-
 // Activated and deactivated during a recording: the timer moves with the window and goes on.
 TEST_F(ControlOnForm, TicksGoOnWhenTheWindowComesAndGoes) {
   Put(L"Enabled", Var::Bool(true));  // a disabled control ignores BufferLength
