@@ -71,8 +71,7 @@ std::string Control::DeviceGoneReport(const std::string& why, int64_t n) {
 std::string Control::PlatformNews(int64_t n) {
   // A sleep is left out of the clock, so it costs no silence; the take simply goes on.
   const int64_t suspended = p_.capture.SuspendedMicroseconds();
-  if (suspended - s_.SuspendedSeen >= kLeastSuspendMicroseconds) {
-    const int64_t slept = suspended - s_.SuspendedSeen;
+  if (const int64_t slept = suspended - s_.SuspendedSeen; slept >= kLeastSuspendMicroseconds) {
     s_.SuspendedSeen = suspended;
     return kReportPrefix + std::string("the computer was asleep for ") + Seconds(slept, 1000000) +
            " seconds during the recording; " + s_.OutputFileName +

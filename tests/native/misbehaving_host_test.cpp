@@ -53,9 +53,7 @@ TEST(MisbehavingHost, RefusedStartsAndRepeatedShowVUPutsDoNotStarveTheDrain) {
   };
   for (const auto& call : calls) {
     RecorderRig rig;
-    rig.control.Init_DSWendrix();
-    rig.capture.signal = Signal::Noise(32);
-    rig.control.Wendrix_Start(rig.Path());
+    rig.StartNoise(32);
     const size_t host_mark = rig.Mark();
     const size_t device_mark = rig.capture.calls.size();
     for (int i = 0; i < 60; ++i) {
@@ -215,11 +213,7 @@ TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RecorderRig rig;
-    rig.control.Init_DSWendrix();
-    rig.capture.signal = Signal::Noise(36);
-    rig.capture.period_frames = 441;
-    rig.capture.read_lag_frames = 441;
-    rig.control.Wendrix_Start(rig.Path());
+    rig.StartNoise(36, 441, 441);
     rig.Drains(4);
     rig.capture.Freeze();
     rig.Drains(2);
@@ -278,10 +272,7 @@ TEST(MisbehavingHost, UncertainAndLongLossesAreToldAsSuch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words);
     RecorderRig rig;
-    rig.control.Init_DSWendrix();
-    rig.capture.signal = Signal::Noise(37);
-    rig.capture.read_lag_frames = 16;
-    rig.control.Wendrix_Start(rig.Path());
+    rig.StartNoise(37, 16);
     rig.Tick(static_cast<int>(c.stall_after_ms / 100));
     rig.capture.Advance(static_cast<int32_t>(c.stall_ms));
     rig.Drains(4);
@@ -304,10 +295,7 @@ TEST(MisbehavingHost, ASleepAndANewDefaultDeviceAreToldOnceAndCostNothing) {
   for (const bool sleep : {true, false}) {
     SCOPED_TRACE(sleep ? "sleep" : "new default device");
     RecorderRig rig;
-    rig.control.Init_DSWendrix();
-    rig.capture.signal = Signal::Noise(38);
-    rig.capture.read_lag_frames = 16;
-    rig.control.Wendrix_Start(rig.Path());
+    rig.StartNoise(38, 16);
     rig.Drains(3);
     rig.capture.Advance(300);
     sleep ? rig.capture.Suspend(30000000) : rig.capture.ChangeDefaultDevice();
@@ -333,9 +321,7 @@ TEST(MisbehavingHost, EveryStopPathFinishesTheFileWhenTheDeviceFails) {
       SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << ", failing call "
                                       << static_cast<int>(failing));
       RecorderRig rig;
-      rig.control.Init_DSWendrix();
-      rig.capture.signal = Signal::Noise(34);
-      rig.control.Wendrix_Start(rig.Path());
+      rig.StartNoise(34);
       rig.Drains(2);
       rig.Tick(2);
       const size_t taken = rig.s.BytesRecorded;
@@ -410,10 +396,7 @@ TEST(MisbehavingHost, RingsTheTimerCannotServeAreRefusedAndTheRestRecordWhole) {
         continue;
       }
       rig.SetRing(ring);
-      rig.control.Init_DSWendrix();
-      rig.capture.signal = Signal::Noise(35);
-      rig.capture.read_lag_frames = 64;
-      rig.control.Wendrix_Start(rig.Path());
+      rig.StartNoise(35, 64);
       // Each tick comes on the first clock interrupt at or after its interval.
       const int64_t clock = 15625;
       const int64_t spacing = (rig.host.interval() * 1000 + clock - 1) / clock * clock;

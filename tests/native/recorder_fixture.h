@@ -47,6 +47,16 @@ struct RecorderRig {
 
   std::string Path(const std::string& name = "take.wav") const { return dir.File(name); }
 
+  // Init_DSWendrix, then a recording of noise `seed` from a device that delivers in periods
+  // of `period_frames` and reads `read_lag_frames` behind its capture position.
+  void StartNoise(uint64_t seed, uint32_t read_lag_frames = 0, uint32_t period_frames = 1) {
+    control.Init_DSWendrix();
+    capture.signal = sim::Signal::Noise(seed);
+    capture.read_lag_frames = read_lag_frames;
+    capture.period_frames = period_frames;
+    control.Wendrix_Start(Path());
+  }
+
   // Advances the clock by the timer's interval and delivers one tick, `count` times.
   void Tick(int count = 1) {
     for (int i = 0; i < count; ++i) {

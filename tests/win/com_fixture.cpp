@@ -106,10 +106,7 @@ HWND FindOwnBox() {
 
 std::wstring BoxText(HWND box) {
   wchar_t text[1024] = {};
-  // The message is the box's static control with the id 0xFFFF (the other one is its icon).
-  for (HWND label = FindWindowExW(box, nullptr, L"Static", nullptr); label;
-       label = FindWindowExW(box, label, L"Static", nullptr))
-    if (GetDlgCtrlID(label) == 0xFFFF) GetWindowTextW(label, text, 1024);
+  GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the box's static text (its icon has another id)
   return text;
 }
 
