@@ -57,6 +57,12 @@ RECT Normal(RECT r) {
   return r;
 }
 
+// Narrows the DC's clipping region to `r`, in whichever direction its mapping runs.
+void ClipTo(HDC dc, const RECT& r) {
+  const RECT n = Normal(r);
+  IntersectClipRect(dc, n.left, n.top, n.right, n.bottom);
+}
+
 // An element shows when it and every parent of it are visible.
 bool Shown(int element, win32::ElementsState& elements) {
   for (int e = element; e >= 0; e = ElementTable()[e].parent)
@@ -149,8 +155,7 @@ void DrawPanelPicture(HDC dc, const RECT& interior, const FaceScale& scale,
   if (!picture) return;
   {
     SavedDc saved(dc);
-    const RECT clip = Normal(interior);
-    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    ClipTo(dc, interior);
     const RECT natural{interior.left, interior.top,
                        interior.left + scale.X(MulDiv(width, 1440, per_inch)),
                        interior.top + scale.Y(MulDiv(height, 1440, per_inch))};
@@ -204,8 +209,7 @@ void DrawCaption(HDC dc, const RECT& r, const RECT& clip, const FaceScale& scale
   font.lfWidth = 0;
   GdiObject caption_font(CreateFontIndirectW(&font));
   SavedDc saved(dc);
-  const RECT shown = Normal(clip);
-  IntersectClipRect(dc, shown.left, shown.top, shown.right, shown.bottom);
+  ClipTo(dc, clip);
   HGDIOBJ used = caption_font.h ? caption_font.h : GetStockObject(DEFAULT_GUI_FONT);
   SelectObject(dc, used);
   SetBkMode(dc, TRANSPARENT);
@@ -281,8 +285,7 @@ int ElementAt(POINT point, const FaceScale& scale, win32::ElementsState& element
 void DrawFace(HDC dc, const RECT& area, const FaceScale& scale, win32::SurfaceState& surface,
               win32::ElementsState& elements, const RECT* meta_window) {
   SavedDc saved(dc);
-  const RECT clip = Normal(area);
-  IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+  ClipTo(dc, area);
   if (surface.BackStyle() != 0) Fill(dc, area, GdiColor(surface.BackColor()));
   for (int e = 0; e < kElementCount; ++e) {
     const ElementDef& def = ElementTable()[e];
