@@ -11,7 +11,9 @@
 # 4. the packaged samples create it by ProgID and run: the C++ recorder records the test tone and
 #    checks its take; the VBScript sample runs its setup and error handling (Wine's cscript
 #    cannot wait, so it skips its recording loop);
-# 5. it is unregistered again, also on failure.
+# 5. it is unregistered again, also on failure;
+# 6. the installer of the build (check-msi.sh): per machine and per user, silently, compared
+#    with what regsvr32 wrote in 3, upgraded and removed.
 # Before 3, with nothing registered: the C++ sample creates the control registration-free
 # (Wendrix.manifest and the application manifest of the guide) and records the test tone, and
 # `regsvr32 /n /i:user` registers it for the current user alone and `/u /n /i:user` removes it.
@@ -126,6 +128,10 @@ if [[ ${registered,,} != "${ocx,,}" ]]; then
   wendrix_die "the $view-bit registration names '$registered', not the packaged $ocx"
 fi
 wendrix_log "$name: Wendrix.ocx registered ($view-bit)"
+# What regsvr32 wrote, for the installer's check (check-msi.sh) to compare with.
+mapfile -t our_keys < <(python3 "$here/check_registration.py" keys "$dir/include/Wendrix.h" \
+  'HKLM\Software\Classes')
+wine "$build/registry_capture.exe" dump "$(windows_path "$unpacked/regsvr32.txt")" "${our_keys[@]}"
 
 cd "$dir/samples"
 wendrix_log "$name: samples/cpp/wendrix-record.exe"
@@ -138,4 +144,9 @@ printf '%s\n' "$output"
 # Wine's script host ends a script that hits an unhandled error with exit code 0: the sample
 # passes only when it also printed its last line.
 grep -qx $'Done.\r\\?' <<<"$output" || wendrix_die "record.vbs did not run to its end"
+regsvr32 /u
+trap - EXIT
 wendrix_log "$name: package checked"
+
+# 6. The installer (target msi), with nothing registered again.
+"$here/check-msi.sh" "$build" "$unpacked/regsvr32.txt" "$ocx"

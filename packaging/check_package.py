@@ -29,6 +29,7 @@ REQUIRED = [
     "include/Wendrix.idl",
     "include/Wendrix.h",
     "include/Wendrix.tlb",
+    "redist/Wendrix.wxs",
     "docs/README.md",
     "docs/install.md",
     "docs/hosts.md",
@@ -48,7 +49,7 @@ REQUIRED = [
 ]
 MODULES = ["Wendrix.ocx", "wendrix-host.exe", "samples/cpp/wendrix-record.exe"]
 MACHINE = {"win32": 0x014C, "win64": 0x8664}
-CRLF_SUFFIXES = (".txt", ".vbs", ".vbp", ".frm", ".bas", ".cs", ".pas", ".manifest")
+CRLF_SUFFIXES = (".txt", ".vbs", ".vbp", ".frm", ".bas", ".cs", ".pas", ".manifest", ".wxs")
 
 
 def pe_machine(data):

@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Turns what Wendrix.ocx's own registration writes into WiX source:
+
+    make_wxs.py CAPTURE.txt MODULE_PATH ARCH VERSION VENDOR.wxs PACKAGE.wxs
+
+CAPTURE.txt is the list registry_capture wrote while DllRegisterServer ran into a scratch key
+(MODULE_PATH is the module's path as the registration wrote it; ARCH win32 or win64). Both
+outputs hold the same components and the same registry values, so the installer registers
+exactly what `regsvr32` would:
+
+- WendrixOcx, this bitness: Wendrix.ocx and its keys in the classes the bitnesses keep apart
+  (CLSID, Interface) and its part of the type library (the module's path, HELPDIR);
+- WendrixClasses, one component shared by both bitnesses and every installer that includes the
+  fragment (the same GUID everywhere, a 32-bit component in both packages, since these keys are
+  one key for both views): the ProgID and the type library's name and flags. Windows Installer
+  counts the products using it and removes these keys with the last one;
+- WendrixMachine, only if the registration writes outside the classes (HKLM\\SYSTEM...): these
+  keys go with a per-machine installation only.
+
+Classes keys have the root HKMU: HKLM\\Software\\Classes for a per-machine installation,
+HKCU\\Software\\Classes for a per-user one. The module's path becomes [#WendrixOcx], its folder
+[WENDRIXDIR]; every [ ] { } of a key, name or value is escaped as a formatted string wants it.
+
+VENDOR.wxs is the fragment for vendors' installers (Windows Installer XML v3): it keeps the
+machine component's condition. PACKAGE.wxs is for our own package, built by wixl, which knows no
+component conditions: the build sets that one in the package (msi.cmake). Their per-bitness
+component GUIDs differ, so a vendor's copy and ours are separate components.
+"""
+import re
+import sys
+import uuid
+from xml.sax.saxutils import escape, quoteattr
+
+NAMESPACE = uuid.UUID("5b0c3c2e-4d0a-4e57-9d1e-57656e647269")
+# Classes keys with a view per bitness on 64-bit Windows; the others are one key for both.
+PER_BITNESS = {"clsid", "interface"}
+MACHINE_CONDITION = "ALLUSERS=1"
+
+
+def fail(message):
+    sys.exit(f"make_wxs.py: {message}")
+
+
+def read_capture(path):
+    """The values of the capture as (key, name, type, data); keys without values as name None."""
+    rows = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            key, name, kind, data = line.rstrip("\n").split("\t", 3)
+            rows.append((key, None if kind == "KEY" else name, kind, data))
+    keys_with_children = {k.rsplit("\\", 1)[0] for k, _, _, _ in rows}
+    for key, name, _, _ in rows:
+        if name is None and key not in keys_with_children:
+            fail(f"{key}: a key without values, which the installer's tables cannot create alone")
+    return [r for r in rows if r[1] is not None]
+
+
+def formatted(text, module, folder):
+    """`text` as a Windows Installer formatted string, with the module's path and folder as the
+    installer knows them."""
+    parts = re.split("(" + re.escape(module) + "|" + re.escape(folder) + r"\\?)", text,
+                     flags=re.IGNORECASE)
+    out = []
+    for i, part in enumerate(parts):
+        if i % 2:
+            out.append("[#WendrixOcx]" if part.lower() == module.lower() else "[WENDRIXDIR]")
+        else:
+            out.append(re.sub(r"([\[\]{}])", r"[\\\1]", part))
+    result = "".join(out)
+    if re.search(r"\b[A-Z]:\\", result):
+        fail(f"{text}: a path that is not the module's")
+    return result
+
+
+def component_of(key):
+    """Which component a captured key belongs to, and its root and key for the installer."""
+    if not key.startswith("HKLM\\"):
+        fail(f"{key}: the machine-wide registration wrote outside HKEY_LOCAL_MACHINE")
+    rest = key[len("HKLM\\"):]
+    classes = "software\\classes\\"
+    if not rest.lower().startswith(classes):
+        return "WendrixMachine", "HKLM", rest
+    parts = rest[len(classes):].split("\\")
+    top = parts[0].lower()
+    if top in PER_BITNESS:
+        return "WendrixOcx", "HKMU", rest
+    if top == "typelib":
+        # TypeLib\{libid}\<version> and its FLAGS are shared; HELPDIR and <lcid>\win32|win64
+        # belong to one bitness.
+        below = [p.lower() for p in parts[3:]]
+        shared = below in ([], ["flags"])
+        return ("WendrixClasses" if shared else "WendrixOcx"), "HKMU", rest
+    return "WendrixClasses", "HKMU", rest
+
+
+def registry_value(root, key, name, kind, data, module, folder, key_path=False):
+    attrs = [f"Root={quoteattr(root)}", f"Key={quoteattr(formatted(key, module, folder))}"]
+    if name != "@":
+        attrs.append(f"Name={quoteattr(formatted(name, module, folder))}")
+    if kind == "REG_SZ":
+        value = formatted(data, module, folder)
+        if value.startswith("#"):
+            value = "#" + value
+        attrs += ['Type="string"', f"Value={quoteattr(value)}"]
+    elif kind == "REG_EXPAND_SZ":
+        attrs += ['Type="expandable"', f"Value={quoteattr(formatted(data, module, folder))}"]
+    elif kind == "REG_DWORD":
+        attrs += ['Type="integer"', f"Value={quoteattr(data)}"]
+    else:
+        fail(f"{key}\\{name}: {kind} values are not supported")
+    if key_path:
+        attrs.append('KeyPath="yes"')
+    return "<RegistryValue " + " ".join(attrs) + "/>"
+
+
+def component_guid(arch, flavour, component):
+    if component == "WendrixClasses":
+        return str(uuid.uuid5(NAMESPACE, "classes shared by every installer")).upper()
+    return str(uuid.uuid5(NAMESPACE, f"{flavour} {arch} {component}")).upper()
+
+
+def write(path, groups, arch, version, module, folder, flavour):
+    win64 = "yes" if arch == "win64" else "no"
+    bits = "64" if arch == "win64" else "32"
+    lines = [
+        '<?xml version="1.0" encoding="utf-8"?>',
+        f"<!-- Wendrix {version}, {bits}-bit: Wendrix.ocx and its COM registration, written from",
+        "     what the control's own registration writes. Generated at build time; do not edit. -->",
+    ]
+    if flavour == "vendor":
+        lines += [
+            "<!-- For your WiX (v3 schema) installer: define the directory WENDRIXDIR (a folder of",
+            "     your product, or one shared by your products) and the variable WendrixSource (the",
+            "     folder holding this bitness's Wendrix.ocx), reference the component group Wendrix",
+            "     from a feature. See docs/install.md#for-vendors. -->",
+        ]
+    lines += ['<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">', "  <Fragment>",
+              '    <ComponentGroup Id="Wendrix">']
+    lines += [f'      <ComponentRef Id="{c}"/>' for c in groups]
+    lines += ["    </ComponentGroup>", '    <DirectoryRef Id="WENDRIXDIR">']
+    for component, rows in groups.items():
+        # The shared component is a 32-bit one in both packages: its keys are the same key in
+        # both registry views.
+        is64 = win64 if component != "WendrixClasses" else "no"
+        guid = component_guid(arch, flavour, component)
+        lines.append(f'      <Component Id="{component}" Guid="{{{guid}}}" Win64="{is64}">')
+        if component == "WendrixMachine" and flavour == "vendor":
+            lines.append(f"        <Condition>{escape(MACHINE_CONDITION)}</Condition>")
+        if component == "WendrixOcx":
+            lines.append('        <File Id="WendrixOcx" Name="Wendrix.ocx" '
+                         'Source="$(var.WendrixSource)/Wendrix.ocx" KeyPath="yes"/>')
+        for i, (root, key, name, kind, data) in enumerate(rows):
+            key_path = component != "WendrixOcx" and i == 0
+            lines.append("        " + registry_value(root, key, name, kind, data, module, folder,
+                                                     key_path))
+        lines.append("      </Component>")
+    lines += ["    </DirectoryRef>", "  </Fragment>", "</Wix>", ""]
+    with open(path, "w", encoding="utf-8", newline="\r\n" if flavour == "vendor" else "\n") as f:
+        f.write("\n".join(lines))
+
+
+def main():
+    if len(sys.argv) != 7:
+        sys.exit(__doc__)
+    capture, module, arch, version, vendor, package = sys.argv[1:]
+    folder = module.rsplit("\\", 1)[0]
+    groups = {"WendrixOcx": [], "WendrixClasses": []}
+    for key, name, kind, data in read_capture(capture):
+        component, root, path = component_of(key)
+        groups.setdefault(component, []).append((root, path, name, kind, data))
+    if not groups["WendrixOcx"] or not groups["WendrixClasses"]:
+        fail(f"{capture}: no class or no ProgID registered")
+    # The ProgID's CLSID value first: the shared component's key path.
+    groups["WendrixClasses"].sort(key=lambda r: not r[1].lower().endswith("\\clsid"))
+    write(vendor, groups, arch, version, module, folder, "vendor")
+    write(package, groups, arch, version, module, folder, "package")
+
+
+if __name__ == "__main__":
+    main()
