@@ -46,7 +46,7 @@ capture() { wine "$build/registry_capture.exe" "$@"; }
 dump() {
   local -a keys
   mapfile -t keys < <(python3 "$here/check_registration.py" keys "$build/include/Wendrix.h" \
-    "$2\\Software\\Classes")
+    "$2\\Software\\Classes" "$build/msi/registration.txt")
   capture dump "$(windows_path "$1")" "${keys[@]}"
 }
 # The Apps & features entries of this bitness's package: "name|version|publisher" per line.
@@ -84,7 +84,7 @@ if [[ -n $other_msi && -f $other_capture ]]; then
   trap 'msiexec /x "$(windows_path "$other_msi")" /qn || true' EXIT
   other_keys() {
     mapfile -t keys < <(python3 "$here/check_registration.py" keys "$build/include/Wendrix.h" \
-      'HKLM\Software\Classes')
+      'HKLM\Software\Classes' "$build/../$other/msi/registration.txt")
     wine "$other_capture" dump "$(windows_path "$1")" "${keys[@]}"
   }
   other_keys "$work/other-before.txt"

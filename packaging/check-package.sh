@@ -130,7 +130,7 @@ fi
 wendrix_log "$name: Wendrix.ocx registered ($view-bit)"
 # What regsvr32 wrote, for the installer's check (check-msi.sh) to compare with.
 mapfile -t our_keys < <(python3 "$here/check_registration.py" keys "$dir/include/Wendrix.h" \
-  'HKLM\Software\Classes')
+  'HKLM\Software\Classes' "$build/msi/registration.txt")
 wine "$build/registry_capture.exe" dump "$(windows_path "$unpacked/regsvr32.txt")" "${our_keys[@]}"
 
 cd "$dir/samples"

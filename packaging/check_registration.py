@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The registration of the control, for the installer checks (check-msi.sh):
 
-    check_registration.py keys Wendrix.h ROOT
+    check_registration.py keys Wendrix.h ROOT [CAPTURE.txt]
         the keys of ours under ROOT (e.g. HKLM\\Software\\Classes): the class, the ProgID, the
-        type library and every interface the header names
+        type library and every interface the header names; with ROOT under HKLM and the list
+        registry_capture made at build time, also the keys the registration writes outside the
+        classes (HKLM\\SYSTEM...)
     check_registration.py compare A.txt OCX_A B.txt OCX_B
         whether two lists of registry_capture's `dump` are the same registration, each with its
         module's path (and folder) taken out; prints the difference and exits 1 when there is one
@@ -28,12 +30,27 @@ def guids(header):
     return found
 
 
-def keys(header, root):
+def machine_keys(capture):
+    """The topmost keys with values that the registration wrote outside the classes."""
+    found = []
+    for line in open(capture, encoding="utf-8"):
+        key, _, kind, _ = line.rstrip("\n").split("\t", 3)
+        if kind == "KEY" or key.lower().startswith("hklm\\software\\classes\\"):
+            continue
+        if not any(key.lower().startswith(k.lower() + "\\") or key.lower() == k.lower()
+                   for k in found):
+            found.append(key)
+    return found
+
+
+def keys(header, root, capture=None):
     ids = guids(header)
     out = [f"{root}\\CLSID\\{ids['CLSID_DSWendrixControl']}", f"{root}\\{PROGID}",
            f"{root}\\TypeLib\\{ids['LIBID_Wendrix']}"]
     out += [f"{root}\\Interface\\{g}" for n, g in sorted(ids.items())
             if n.startswith(("IID_", "DIID_"))]
+    if capture and root.upper().startswith("HKLM"):
+        out += machine_keys(capture)
     return out
 
 
@@ -47,8 +64,8 @@ def normalized(path, module):
 
 
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "keys":
-        print("\n".join(keys(sys.argv[2], sys.argv[3])))
+    if len(sys.argv) in (4, 5) and sys.argv[1] == "keys":
+        print("\n".join(keys(*sys.argv[2:])))
         return
     if len(sys.argv) == 6 and sys.argv[1] == "compare":
         a = normalized(sys.argv[2], sys.argv[3])

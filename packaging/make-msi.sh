@@ -12,6 +12,8 @@
 #   per-machine installation, HKCU for a per-user one);
 # - the property-setting action before costing comes out deferred (type 2099); it must run
 #   immediately (51);
+# - an expandable value (Type="expandable") comes out without its #% prefix: registration.sql
+#   (make_wxs.py) sets those values again with it;
 # - wixl knows no component conditions: the keys outside the classes (WendrixMachine, if the
 #   registration writes any) are for a per-machine installation only.
 set -euo pipefail
@@ -36,6 +38,9 @@ wixl -a "$wixl_arch" -D Version="$version" -D Arch="$arch" -D Win64="$win64" -D 
   -D WendrixSource=stage -o "$out" "$here/Wendrix.msi.wxs" registration.wxs files.wxs
 msibuild "$out" -q "UPDATE Registry SET Root=-1 WHERE Root=4" \
   -q "UPDATE CustomAction SET Type=51 WHERE Action='PerUserFolder'"
+while IFS= read -r statement; do
+  msibuild "$out" -q "$statement"
+done < <(cat registration.sql 2>/dev/null || true)
 if grep -q 'Id="WendrixMachine"' registration.wxs; then
   msibuild "$out" -q "UPDATE Component SET Condition='ALLUSERS=1' WHERE Component='WendrixMachine'"
 fi

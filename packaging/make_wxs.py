@@ -23,7 +23,8 @@ HKCU\\Software\\Classes for a per-user one. The module's path becomes [#WendrixO
 
 VENDOR.wxs is the fragment for vendors' installers (Windows Installer XML v3): it keeps the
 machine component's condition. PACKAGE.wxs is for our own package, built by wixl, which knows no
-component conditions: the build sets that one in the package (msi.cmake). Their per-bitness
+component conditions: make-msi.sh sets that one in the package, and runs the statements of
+PACKAGE.sql, written beside it, which mend what wixl writes of expandable values. Their per-bitness
 component GUIDs differ, so a vendor's copy and ours are separate components.
 """
 import re
@@ -35,6 +36,8 @@ NAMESPACE = uuid.UUID("5b0c3c2e-4d0a-4e57-9d1e-57656e647269")
 # Classes keys with a view per bitness on 64-bit Windows; the others are one key for both.
 PER_BITNESS = {"clsid", "interface"}
 MACHINE_CONDITION = "ALLUSERS=1"
+# The SQL statements that give the package's expandable values their prefix.
+EXPANDABLE = []
 
 
 def fail(message):
@@ -93,17 +96,28 @@ def component_of(key):
     return "WendrixClasses", "HKMU", rest
 
 
-def registry_value(root, key, name, kind, data, module, folder, key_path=False):
+def registry_value(root, key, name, kind, data, module, folder, flavour, key_path=False):
+    """A RegistryValue element. wixl writes an expandable value without its #% prefix: the
+    package's rows of that kind get an Id of their own and a statement in EXPANDABLE that sets
+    the value with the prefix (make-msi.sh runs them on the finished package)."""
     attrs = [f"Root={quoteattr(root)}", f"Key={quoteattr(formatted(key, module, folder))}"]
     if name != "@":
         attrs.append(f"Name={quoteattr(formatted(name, module, folder))}")
+    wixl = flavour == "package"
     if kind == "REG_SZ":
         value = formatted(data, module, folder)
-        if value.startswith("#"):
+        if wixl and value.startswith("#"):
             value = "#" + value
         attrs += ['Type="string"', f"Value={quoteattr(value)}"]
     elif kind == "REG_EXPAND_SZ":
-        attrs += ['Type="expandable"', f"Value={quoteattr(formatted(data, module, folder))}"]
+        value = formatted(data, module, folder)
+        attrs += ['Type="expandable"', f"Value={quoteattr(value)}"]
+        if wixl:
+            if "'" in value:
+                fail(f"{key}\\{name}: a quote in an expandable value")
+            row = f"WendrixExpand{len(EXPANDABLE) + 1}"
+            attrs.insert(0, f'Id="{row}"')
+            EXPANDABLE.append(f"UPDATE Registry SET Value='#%{value}' WHERE Registry='{row}'")
     elif kind == "REG_DWORD":
         attrs += ['Type="integer"', f"Value={quoteattr(data)}"]
     else:
@@ -152,7 +166,7 @@ def write(path, groups, arch, version, module, folder, flavour):
         for i, (root, key, name, kind, data) in enumerate(rows):
             key_path = component != "WendrixOcx" and i == 0
             lines.append("        " + registry_value(root, key, name, kind, data, module, folder,
-                                                     key_path))
+                                                     flavour, key_path))
         lines.append("      </Component>")
     lines += ["    </DirectoryRef>", "  </Fragment>", "</Wix>", ""]
     with open(path, "w", encoding="utf-8", newline="\r\n" if flavour == "vendor" else "\n") as f:
@@ -174,6 +188,8 @@ def main():
     groups["WendrixClasses"].sort(key=lambda r: not r[1].lower().endswith("\\clsid"))
     write(vendor, groups, arch, version, module, folder, "vendor")
     write(package, groups, arch, version, module, folder, "package")
+    with open(package[:-len(".wxs")] + ".sql", "w", encoding="utf-8") as f:
+        f.write("".join(statement + "\n" for statement in EXPANDABLE))
 
 
 if __name__ == "__main__":

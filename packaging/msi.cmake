@@ -25,7 +25,7 @@ add_custom_command(OUTPUT ${msi_dir}/registration.txt
   COMMENT "Capturing what Wendrix.ocx's registration writes"
   VERBATIM)
 set(WENDRIX_VENDOR_WXS ${PROJECT_BINARY_DIR}/redist/Wendrix.wxs)
-add_custom_command(OUTPUT ${WENDRIX_VENDOR_WXS} ${msi_dir}/registration.wxs
+add_custom_command(OUTPUT ${WENDRIX_VENDOR_WXS} ${msi_dir}/registration.wxs ${msi_dir}/registration.sql
   COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/redist
   COMMAND ${WENDRIX_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/make_wxs.py
     ${msi_dir}/registration.txt ${ocx_windows} ${WENDRIX_PACKAGE_ARCH} ${PROJECT_VERSION}
