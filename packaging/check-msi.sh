@@ -49,6 +49,11 @@ dump() {
     "$2\\Software\\Classes" "$build/msi/registration.txt")
   capture dump "$(windows_path "$1")" "${keys[@]}"
 }
+# Our keys under HKLM, but for the other bitness's own entry in the shared type library key.
+machine_dump() {
+  dump "$1" HKLM
+  sed -i "/\\\\$other"$'\t'"/d" "$1"
+}
 # The Apps & features entries of this bitness's package: "name|version|publisher" per line.
 entries() {
   for view in 32 64; do
@@ -107,7 +112,7 @@ with wave.open(sys.argv[1]) as w:
     assert (w.getnchannels(), w.getsampwidth(), w.getframerate()) == (2, 2, 44100)
     assert w.getnframes() > 0
 EOF
-dump "$work/msi.txt" HKLM
+machine_dump "$work/msi.txt"
 python3 "$here/check_registration.py" compare "$regsvr32_list" "$regsvr32_ocx" \
   "$work/msi.txt" "$(c_path "$machine_dir/Wendrix.ocx")" || wendrix_die "the installer's registration is not regsvr32's"
 wendrix_log "$name: installed per machine: $(wc -l <"$work/msi.txt") registry lines as regsvr32 writes them; a take recorded"
@@ -122,24 +127,26 @@ msiexec /i "$(windows_path "$work/Wendrix-$newer-$arch.msi")" /qn || wendrix_die
 got="$(entries)"
 [[ $got == "Wendrix $newer ($bits-bit)|$newer|Wendrix" ]] || wendrix_die "after the upgrade Apps & features lists '$got'"
 grep -q "upgrade $newer" "$machine_dir/INSTALL.txt" || wendrix_die "the upgrade left the older files"
-dump "$work/upgraded.txt" HKLM
+machine_dump "$work/upgraded.txt"
 cmp -s "$work/msi.txt" "$work/upgraded.txt" || wendrix_die "the upgrade changed the registration"
 wendrix_log "$name: $version upgraded to $newer: one entry, the newer files, the same registration"
 
 msiexec /x "$(windows_path "$work/Wendrix-$newer-$arch.msi")" /qn || wendrix_die "msiexec /x failed"
 trap '${other_msi:+msiexec /x "$(windows_path "$other_msi")" /qn || true}' EXIT
-assert_gone "after msiexec /x"
-wendrix_log "$name: removed: no file, no key, no ProgID"
-
 if [[ -n $other_msi && -f $other_capture ]]; then
+  [[ ! -e $machine_dir ]] || wendrix_die "msiexec /x left $machine_dir"
+  # HELPDIR is one value for both bitnesses: the folder of the last one installed.
   other_keys "$work/other-after.txt"
-  cmp -s "$work/other-before.txt" "$work/other-after.txt" ||
+  if ! diff <(grep -v HELPDIR "$work/other-before.txt") <(grep -v HELPDIR "$work/other-after.txt"); then
     wendrix_die "installing and removing $name changed the $other registration"
+  fi
   wine "$other_capture" create "$progid" || wendrix_die "the $other control is no longer created"
   msiexec /x "$(windows_path "$other_msi")" /qn || wendrix_die "$other_msi: not removed"
   trap - EXIT
-  wendrix_log "$name: the $other installation was left as it was"
+  wendrix_log "$name: removed; the $other installation beside it was left as it was, and removed too"
 fi
+assert_gone "after msiexec /x"
+wendrix_log "$name: removed: no file, no key, no ProgID"
 
 # Per user: Windows Installer's per-user context of the same package.
 wendrix_log "$name: msiexec /i $name.msi ALLUSERS=\"\" /qn (per user)"

@@ -9,10 +9,10 @@ outputs hold the same components and the same registry values, so the installer 
 exactly what `regsvr32` would:
 
 - WendrixOcx, this bitness: Wendrix.ocx and its keys in the classes the bitnesses keep apart
-  (CLSID, Interface) and its part of the type library (the module's path, HELPDIR);
+  (CLSID, Interface) and its part of the type library (win32 or win64: the module's path);
 - WendrixClasses, one component shared by both bitnesses and every installer that includes the
   fragment (the same GUID everywhere, a 32-bit component in both packages, since these keys are
-  one key for both views): the ProgID and the type library's name and flags. Windows Installer
+  one key for both views): the ProgID and the type library's name, flags and folder. Windows Installer
   counts the products using it and removes these keys with the last one;
 - WendrixMachine, only if the registration writes outside the classes (HKLM\\SYSTEM...): these
   keys go with a per-machine installation only.
@@ -88,10 +88,11 @@ def component_of(key):
     if top in PER_BITNESS:
         return "WendrixOcx", "HKMU", rest
     if top == "typelib":
-        # TypeLib\{libid}\<version> and its FLAGS are shared; HELPDIR and <lcid>\win32|win64
-        # belong to one bitness.
+        # TypeLib\{libid}\<version>, its FLAGS and HELPDIR are one value for both bitnesses
+        # (HELPDIR the folder of the last one installed, as with regsvr32); <lcid>\win32|win64
+        # belongs to one bitness.
         below = [p.lower() for p in parts[3:]]
-        shared = below in ([], ["flags"])
+        shared = below in ([], ["flags"], ["helpdir"])
         return ("WendrixClasses" if shared else "WendrixOcx"), "HKMU", rest
     return "WendrixClasses", "HKMU", rest
 
