@@ -13,7 +13,8 @@
 # 4. per user (ALLUSERS=""): the user's classes and programs folder only, nothing under HKLM; and
 #    removed again without a trace;
 # 5. with the other bitness's package installed (if it was built), 1 and 3 leave its
-#    registration as it was.
+#    registration as it was;
+# 6. redist/Wendrix.wxs builds into a vendor's package with the same registry rows.
 # Needs the services scripts/test starts: the Wine prefix and PulseAudio with the test tone.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -98,12 +99,15 @@ fi
 
 wendrix_log "$name: msiexec /i $name.msi /qn (per machine)"
 msiexec /i "$(windows_path "$msi")" /qn || wendrix_die "msiexec /i failed"
-trap 'msiexec /x "$(windows_path "$msi")" /qn || true; ${other_msi:+msiexec /x "$(windows_path "$other_msi")" /qn || true}' EXIT
-[[ -f $machine_dir/Wendrix.ocx && -f $machine_dir/docs/README.html && -f $machine_dir/redist/Wendrix.wxs &&
-  -f $machine_dir/include/Wendrix.h && -f $machine_dir/LICENSE.txt && -f $machine_dir/samples/cpp/record.cpp ]] ||
-  wendrix_die "the per-machine installation lacks files in $machine_dir"
+remove_other() { [[ -z $other_msi ]] || msiexec /x "$(windows_path "$other_msi")" /qn || true; }
+trap 'msiexec /x "$(windows_path "$msi")" /qn || true; remove_other' EXIT
+for file in Wendrix.ocx docs/README.html redist/Wendrix.wxs include/Wendrix.h LICENSE.txt \
+  samples/cpp/record.cpp; do
+  [[ -f $machine_dir/$file ]] || wendrix_die "the per-machine installation lacks $file"
+done
 got="$(entries)"
-[[ $got == "Wendrix $version ($bits-bit)|$version|Wendrix" ]] || wendrix_die "Apps & features: '$got'"
+[[ $got == "Wendrix $version ($bits-bit)|$version|Wendrix" ]] ||
+  wendrix_die "Apps & features lists '$got'"
 capture create "$progid" || wendrix_die "the installed control is not created by its ProgID"
 (cd "$work" && wine "$machine_dir/samples/cpp/wendrix-record.exe" take.wav --seconds 2 --expect-signal)
 python3 - "$work/take.wav" <<'EOF'
@@ -114,8 +118,10 @@ with wave.open(sys.argv[1]) as w:
 EOF
 machine_dump "$work/msi.txt"
 python3 "$here/check_registration.py" compare "$regsvr32_list" "$regsvr32_ocx" \
-  "$work/msi.txt" "$(c_path "$machine_dir/Wendrix.ocx")" || wendrix_die "the installer's registration is not regsvr32's"
-wendrix_log "$name: installed per machine: $(wc -l <"$work/msi.txt") registry lines as regsvr32 writes them; a take recorded"
+  "$work/msi.txt" "$(c_path "$machine_dir/Wendrix.ocx")" ||
+  wendrix_die "the installer's registration is not regsvr32's"
+wendrix_log "$name: installed per machine, a take recorded;" \
+  "$(wc -l <"$work/msi.txt") registry lines as regsvr32 writes them"
 
 # A major upgrade: the same files with a higher version and a marked INSTALL.txt.
 IFS=. read -r major minor patch <<<"$version"
@@ -125,36 +131,66 @@ printf 'upgrade %s\r\n' "$newer" >>"$work/upgrade/stage/INSTALL.txt"
 "$here/make-msi.sh" "$arch" "$newer" "$work/upgrade" "$work/Wendrix-$newer-$arch.msi"
 msiexec /i "$(windows_path "$work/Wendrix-$newer-$arch.msi")" /qn || wendrix_die "the upgrade failed"
 got="$(entries)"
-[[ $got == "Wendrix $newer ($bits-bit)|$newer|Wendrix" ]] || wendrix_die "after the upgrade Apps & features lists '$got'"
+[[ $got == "Wendrix $newer ($bits-bit)|$newer|Wendrix" ]] ||
+  wendrix_die "after the upgrade Apps & features lists '$got'"
 grep -q "upgrade $newer" "$machine_dir/INSTALL.txt" || wendrix_die "the upgrade left the older files"
 machine_dump "$work/upgraded.txt"
 cmp -s "$work/msi.txt" "$work/upgraded.txt" || wendrix_die "the upgrade changed the registration"
 wendrix_log "$name: $version upgraded to $newer: one entry, the newer files, the same registration"
 
 msiexec /x "$(windows_path "$work/Wendrix-$newer-$arch.msi")" /qn || wendrix_die "msiexec /x failed"
-trap '${other_msi:+msiexec /x "$(windows_path "$other_msi")" /qn || true}' EXIT
+trap remove_other EXIT
 if [[ -n $other_msi && -f $other_capture ]]; then
   [[ ! -e $machine_dir ]] || wendrix_die "msiexec /x left $machine_dir"
   # HELPDIR is one value for both bitnesses: the folder of the last one installed.
   other_keys "$work/other-after.txt"
-  if ! diff <(grep -v HELPDIR "$work/other-before.txt") <(grep -v HELPDIR "$work/other-after.txt"); then
+  if ! diff <(grep -v HELPDIR "$work/other-before.txt") \
+    <(grep -v HELPDIR "$work/other-after.txt"); then
     wendrix_die "installing and removing $name changed the $other registration"
   fi
   wine "$other_capture" create "$progid" || wendrix_die "the $other control is no longer created"
   msiexec /x "$(windows_path "$other_msi")" /qn || wendrix_die "$other_msi: not removed"
   trap - EXIT
-  wendrix_log "$name: removed; the $other installation beside it was left as it was, and removed too"
+  wendrix_log "$name: removed; the $other installation beside it was left as it was"
 fi
 assert_gone "after msiexec /x"
 wendrix_log "$name: removed: no file, no key, no ProgID"
+
+# The vendors' fragment builds (with wixl, which knows no component conditions) into a package
+# with the registry rows of ours.
+vendor="$work/vendor"
+mkdir -p "$vendor"
+cat >"$vendor/product.wxs" <<'EOF'
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="A vendor's product" Language="1033" Version="1.0.0" Manufacturer="Vendor"
+           UpgradeCode="0F5C2B7E-1D3A-4C8B-9E6F-A1B2C3D4E5F6">
+    <Package InstallerVersion="500" Compressed="yes"/>
+    <Media Id="1" Cabinet="vendor.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="CommonFilesFolder"><Directory Id="WENDRIXDIR" Name="Wendrix"/></Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentGroupRef Id="Wendrix"/></Feature>
+  </Product>
+</Wix>
+EOF
+sed '/<Condition>/d' "$build/redist/Wendrix.wxs" >"$vendor/Wendrix.wxs"
+(cd "$build/msi" && wixl -a "$([[ $arch == win64 ]] && echo x64 || echo x86)" \
+  -D WendrixSource=stage -o "$vendor/vendor.msi" "$vendor/product.wxs" "$vendor/Wendrix.wxs")
+registry_rows() { msiinfo export "$1" Registry | tail -n +4 | cut -f3,4 | LC_ALL=C sort; }
+diff <(registry_rows "$vendor/vendor.msi") <(registry_rows "$msi") ||
+  wendrix_die "redist/Wendrix.wxs holds other registry rows than the installer"
+wendrix_log "$name: redist/Wendrix.wxs builds into a vendor's package with the same registry rows"
 
 # Per user: Windows Installer's per-user context of the same package.
 wendrix_log "$name: msiexec /i $name.msi ALLUSERS=\"\" /qn (per user)"
 msiexec /i "$(windows_path "$msi")" ALLUSERS="" /qn || wendrix_die "the per-user install failed"
 trap 'msiexec /x "$(windows_path "$msi")" ALLUSERS="" /qn || true' EXIT
-[[ -f $user_dir/Wendrix.ocx && ! -e $machine_dir ]] || wendrix_die "the per-user files are not in $user_dir"
+[[ -f $user_dir/Wendrix.ocx && ! -e $machine_dir ]] ||
+  wendrix_die "the per-user files are not in $user_dir"
 dump "$work/user-machine.txt" HKLM
-[[ ! -s $work/user-machine.txt ]] || wendrix_die "the per-user install wrote HKLM: $(head -n 3 "$work/user-machine.txt")"
+[[ ! -s $work/user-machine.txt ]] ||
+  wendrix_die "the per-user install wrote HKLM: $(head -n 3 "$work/user-machine.txt")"
 dump "$work/user.txt" HKCU
 sed -i 's/^HKCU\\/HKLM\\/' "$work/user.txt"
 python3 "$here/check_registration.py" compare "$regsvr32_list" "$regsvr32_ocx" \

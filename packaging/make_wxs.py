@@ -12,8 +12,8 @@ exactly what `regsvr32` would:
   (CLSID, Interface) and its part of the type library (win32 or win64: the module's path);
 - WendrixClasses, one component shared by both bitnesses and every installer that includes the
   fragment (the same GUID everywhere, a 32-bit component in both packages, since these keys are
-  one key for both views): the ProgID and the type library's name, flags and folder. Windows Installer
-  counts the products using it and removes these keys with the last one;
+  one key for both views): the ProgID and the type library's name, flags and folder. Windows
+  Installer counts the products using it and removes these keys with the last one;
 - WendrixMachine, only if the registration writes outside the classes (HKLM\\SYSTEM...): these
   keys go with a per-machine installation only.
 
@@ -24,8 +24,8 @@ HKCU\\Software\\Classes for a per-user one. The module's path becomes [#WendrixO
 VENDOR.wxs is the fragment for vendors' installers (Windows Installer XML v3): it keeps the
 machine component's condition. PACKAGE.wxs is for our own package, built by wixl, which knows no
 component conditions: make-msi.sh sets that one in the package, and runs the statements of
-PACKAGE.sql, written beside it, which mend what wixl writes of expandable values. Their per-bitness
-component GUIDs differ, so a vendor's copy and ours are separate components.
+PACKAGE.sql, written beside it, which mend what wixl writes of expandable values. Their
+per-bitness component GUIDs differ, so a vendor's copy and ours are separate components.
 """
 import re
 import sys
