@@ -11,7 +11,8 @@
 # 4. the packaged samples create it by ProgID and run: the C++ recorder records the test tone and
 #    checks its take; the VBScript sample runs its setup and error handling (Wine's cscript
 #    cannot wait, so it skips its recording loop);
-# 5. it is unregistered again, also on failure.
+# 5. it is unregistered again, also on failure;
+# 6. the guide's first steps, word for word (check-first-steps.sh).
 # Before 3, with nothing registered: the C++ sample creates the control registration-free
 # (Wendrix.manifest and the application manifest of the guide) and records the test tone, and
 # `regsvr32 /n /i:user` registers it for the current user alone and `/u /n /i:user` removes it.
@@ -138,4 +139,8 @@ printf '%s\n' "$output"
 # Wine's script host ends a script that hits an unhandled error with exit code 0: the sample
 # passes only when it also printed its last line.
 grep -qx $'Done.\r\\?' <<<"$output" || wendrix_die "record.vbs did not run to its end"
+"$loader" "$system\\regsvr32.exe" /u /s "$ocx"
+trap - EXIT
+cd "$here"
+"$here/check-first-steps.sh" "$zip" "$loader" "$system"
 wendrix_log "$name: package checked"
