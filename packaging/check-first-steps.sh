@@ -16,8 +16,9 @@ name="$(basename "$zip" .zip)"
 wendrix_wine_prefix
 work="$(mktemp -d)"
 readme="$work/README.md"
-unzip -p "$zip" "$name/docs/README.md" | tr -d '\r' >"$readme"
-unzip -p "$zip" "$name/docs/hosts.md" | tr -d '\r' >"$work/hosts.md"
+python3 -m zipfile -e "$zip" "$work/zip"
+tr -d '\r' <"$work/zip/$name/docs/README.md" >"$readme"
+tr -d '\r' <"$work/zip/$name/docs/hosts.md" >"$work/hosts.md"
 
 # Step 1: "unpacking `<zip>` into `<folder>`"; step 2: the regsvr32 line naming that folder.
 read -r folder command < <(python3 - "$readme" "$(basename "$zip")" <<'EOF'
@@ -53,7 +54,7 @@ cleanup() {
 trap cleanup EXIT
 
 wendrix_log "$name: unpacked into $folder as the guide says"
-unzip -q "$zip" -d "$unix_folder"
+python3 -m zipfile -e "$zip" "$unix_folder"
 wendrix_log "$name: $command"
 "$loader" "$exe" /s "$ocx" || wendrix_die "the guide's regsvr32 line failed: $command"
 registered="$("$loader" "$system\\reg.exe" query \
