@@ -12,7 +12,8 @@
 #    checks its take; the VBScript sample runs its setup and error handling (Wine's cscript
 #    cannot wait, so it skips its recording loop);
 # 5. it is unregistered again, also on failure;
-# 6. the installer of the build (check-msi.sh): per machine and per user, silently, compared
+# 6. the guide's first steps, word for word (check-first-steps.sh);
+# 7. the installer of the build (check-msi.sh): per machine and per user, silently, compared
 #    with what regsvr32 wrote in 3, upgraded and removed.
 # Before 3, with nothing registered: the C++ sample creates the control registration-free
 # (Wendrix.manifest and the application manifest of the guide) and records the test tone, and
@@ -146,7 +147,9 @@ printf '%s\n' "$output"
 grep -qx $'Done.\r\\?' <<<"$output" || wendrix_die "record.vbs did not run to its end"
 regsvr32 /u
 trap - EXIT
+cd "$here"
+"$here/check-first-steps.sh" "$zip" "$loader" "$system"
 wendrix_log "$name: package checked"
 
-# 6. The installer (target msi), with nothing registered again.
+# 7. The installer (target msi), with nothing registered again.
 "$here/check-msi.sh" "$build" "$unpacked/regsvr32.txt" "$ocx"

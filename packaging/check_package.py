@@ -10,7 +10,10 @@
 - the text files a Windows user opens have CRLF line ends and no unfilled @VARIABLE@;
 - the guide's first page names the package's version;
 - every page of the guide is there as HTML too, and every link and picture of every HTML page
-  leads to a file of the zip and, with a #fragment, to an element of that page with that id.
+  leads to a file of the zip and, with a #fragment, to an element of that page with that id;
+  no HTML page holds a Markdown table row that a stray blank line cut off its table;
+- the guide's tables about the package agree with it (guide_tables.py): the list of the zip's
+  files, and the newest functions Wendrix.ocx imports.
 Prints one line per fault and exits 1 when there is any; unpacks into OUT_DIR/<zip name>.
 """
 import html.parser
@@ -19,6 +22,8 @@ import re
 import struct
 import sys
 import zipfile
+
+import guide_tables
 
 REQUIRED = [
     "Wendrix.ocx",
@@ -109,6 +114,17 @@ def html_faults(z, top, inside):
     return faults
 
 
+def guide_tables_faults(z, top, inside):
+    faults = [fault for name in sorted(inside) if name.endswith(".html")
+              for fault in guide_tables.broken_table_faults(name, z.read(top + name).decode("utf-8"))]
+    if "docs/install.md" not in inside or "Wendrix.ocx" not in inside:
+        return faults
+    page = z.read(top + "docs/install.md").decode("utf-8")
+    faults += guide_tables.zip_contents_faults(page, inside)
+    faults += guide_tables.import_faults(page, z.read(top + "Wendrix.ocx"))
+    return faults
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit("usage: check_package.py Wendrix-VERSION-win32|win64.zip OUT_DIR")
@@ -149,6 +165,7 @@ def main():
             if re.search(rb"@[A-Z_]+@", text):
                 faults.append(f"{name}: an unfilled @VARIABLE@")
         faults += html_faults(z, top, inside)
+        faults += guide_tables_faults(z, top, inside)
         release = ".".join(map(str, version[:3]))
         if "docs/README.md" in inside and \
                 f"Wendrix {release}" not in z.read(top + "docs/README.md").decode("utf-8"):

@@ -1,10 +1,11 @@
 # The release packages, one per bitness:
 #   cmake --build --preset win32 --target package   ->  build/win32/Wendrix-<version>-win32.zip
 #   cmake --build --preset win64 --target package   ->  build/win64/Wendrix-<version>-win64.zip
-# Each holds Wendrix.ocx, its assembly manifest Wendrix.manifest (registration-free use),
-# wendrix-host.exe, INSTALL.txt, LICENSE.txt, the user guide (docs/, in Markdown and as HTML
-# pages), include/ (Wendrix.idl, Wendrix.h, Wendrix.tlb) and the samples
-# (with the C++ recorder built). The version is project(VERSION), which also gives the OCX its
+# Each holds, in one top folder Wendrix-<version>-win32|win64, Wendrix.ocx, its assembly manifest
+# Wendrix.manifest (registration-free use), wendrix-host.exe, INSTALL.txt, LICENSE.txt, the user
+# guide (docs/, in Markdown and as HTML pages), include/ (Wendrix.idl, Wendrix.h, Wendrix.tlb)
+# and the samples (with the C++ recorder built); docs/install.md lists every file, and the
+# package check holds the zip to that list. The version is project(VERSION), which also gives the OCX its
 # file version. Included from the top-level CMakeLists.txt (Windows builds only).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(WENDRIX_PACKAGE_ARCH win64)

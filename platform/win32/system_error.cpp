@@ -16,6 +16,8 @@ struct NamedCode {
 // DirectSound's failure codes and those of the audio engine beneath it; the system's message
 // table does not describe them.
 constexpr NamedCode kDirectSoundCodes[] = {
+    {0x88890004u, "AUDCLNT_E_DEVICE_INVALIDATED",
+     "the recording device was unplugged, disabled or reset"},
     {0x8889000Au, "AUDCLNT_E_DEVICE_IN_USE",
      "another program holds the recording device in exclusive mode; close that program, or "
      "clear \"Allow applications to take exclusive control of this device\" on the Advanced "

@@ -119,13 +119,16 @@ namespace WendrixSample
             ex is COMException || ex is UnauthorizedAccessException ||
             ex is ArgumentException || ex is OutOfMemoryException;
 
-        // A run-time error n of the control travels as the HRESULT 0x800A0000 + n; any other
-        // HRESULT (a device error) is shown as it is.
+        // A run-time error n of the control travels as the HRESULT 0x800A0000 + n. A value the
+        // type library cannot convert for a property is refused before it reaches the control,
+        // as DISP_E_TYPEMISMATCH (error 13) or DISP_E_OVERFLOW (error 6). Any other HRESULT (a
+        // device error) is shown as it is.
         private static string Describe(Exception ex)
         {
             uint hr = unchecked((uint)ex.HResult);
-            string code = (hr & 0xFFFF0000u) == 0x800A0000u
-                ? $"error {hr & 0xFFFF}"
+            string code = (hr & 0xFFFF0000u) == 0x800A0000u ? $"error {hr & 0xFFFF}"
+                : hr == 0x80020005u ? "error 13, DISP_E_TYPEMISMATCH"
+                : hr == 0x8002000Au ? "error 6, DISP_E_OVERFLOW"
                 : $"HRESULT 0x{hr:X8}";
             return $"{ex.Message} ({code})";
         }

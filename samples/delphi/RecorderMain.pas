@@ -36,6 +36,16 @@ var
 
 implementation
 
+// A run-time error n of the control arrives as the HRESULT $800A0000 + n; any other HRESULT
+// (a device error such as DSERR_NODRIVER) is shown whole, in hex.
+function Describe(E: EOleException): string;
+begin
+  if (Cardinal(E.ErrorCode) and $FFFF0000) = $800A0000 then
+    Result := Format('error %d: %s', [E.ErrorCode and $FFFF, E.Message])
+  else
+    Result := Format('HRESULT $%.8x: %s', [Cardinal(E.ErrorCode), E.Message]);
+end;
+
 constructor TRecorderForm.Create(AOwner: TComponent);
 begin
   inherited CreateNew(AOwner);              // a form without a .dfm
@@ -120,7 +130,7 @@ begin
   except
     // The file could not be finished (folder removed, disk full): fix it, press Stop again.
     on E: EOleException do
-      FStatus.Caption := Format('Stop failed: error %d: %s', [E.ErrorCode and $FFFF, E.Message]);
+      FStatus.Caption := 'Stop failed: ' + Describe(E);
   end;
 end;
 
