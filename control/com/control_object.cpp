@@ -41,6 +41,7 @@ const InterfaceEntry kInterfaces[] = {
     {&IID_IOleControl, &As<IOleControl>},
     {&IID_IViewObject, &As<IViewObject2>},
     {&IID_IViewObject2, &As<IViewObject2>},
+    {&IID_IDataObject, &As<IDataObject>},
     {&IID_IQuickActivate, &As<IQuickActivate>},
 };
 
