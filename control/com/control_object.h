@@ -304,8 +304,11 @@ class ControlObject final : public _DSWendrixControl,
   LONG frozen_events_ = 0;
   // IOleObject::Advise's sinks (OnClose, OnSave, OnRename), made on the first Advise.
   Microsoft::WRL::ComPtr<IOleAdviseHolder> advise_holder_;
-  // IDataObject::DAdvise's sinks, made on the first DAdvise.
+  // IDataObject::DAdvise's sinks, made on the first DAdvise. While a tick runs (data_batch_),
+  // the changes of the face are told to them once, after it (data_pending_).
   Microsoft::WRL::ComPtr<IDataAdviseHolder> data_advise_holder_;
+  int data_batch_ = 0;
+  bool data_pending_ = false;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;
   Site site_;

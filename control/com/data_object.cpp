@@ -127,8 +127,12 @@ HRESULT ControlObject::RenderEnhancedMetafile(STGMEDIUM* medium) {
 }
 
 void ControlObject::DataChanged() {
-  if (data_advise_holder_)
-    data_advise_holder_->SendOnDataChange(static_cast<IDataObject*>(this), 0, 0);
+  if (!data_advise_holder_) return;
+  if (data_batch_) {
+    data_pending_ = true;
+    return;
+  }
+  data_advise_holder_->SendOnDataChange(static_cast<IDataObject*>(this), 0, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
