@@ -75,12 +75,15 @@ bool ControlObject::AmbientUIDead() {
 }
 
 // A transparent face shows the container's background: its ambient BackColor where it gives
-// one, else the system's button face (the colour of a form).
+// one, else the system's button face (the colour of a form). An OLE colour comes as a Long or
+// as an unsigned one; a system colour (&H8000000F) is negative as a Long.
 void ControlObject::TakeAmbientBackColor() {
   if (!window_) return;
   VARIANT value;
   std::optional<uint32_t> colour;
-  if (Ambient(DISPID_AMBIENT_BACKCOLOR, VT_I4, &value))
+  if (Ambient(DISPID_AMBIENT_BACKCOLOR, VT_UI4, &value))
+    colour = V_UI4(&value);
+  else if (Ambient(DISPID_AMBIENT_BACKCOLOR, VT_I4, &value))
     colour = static_cast<uint32_t>(V_I4(&value));
   window_->SetBackground(colour);
 }

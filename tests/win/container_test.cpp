@@ -923,6 +923,9 @@ TEST_F(ContainerTest, ATransparentFaceShowsTheFormsAmbientBackColor) {
   EXPECT_EQ(pixels(blue), 0) << "read again unasked";
   ASSERT_EQ(ole_control->OnAmbientPropertyChange(DISPID_AMBIENT_BACKCOLOR), S_OK);
   EXPECT_EQ(pixels(blue), white);
+  container.back_color = 0x80000000 | COLOR_WINDOW;  // a system colour, negative as a Long
+  ASSERT_EQ(ole_control->OnAmbientPropertyChange(DISPID_AMBIENT_BACKCOLOR), S_OK);
+  EXPECT_EQ(pixels(GetSysColor(COLOR_WINDOW)), white);
   container.back_color.reset();
   ASSERT_EQ(ole_control->OnAmbientPropertyChange(DISPID_UNKNOWN), S_OK);
   EXPECT_EQ(pixels(grey), white);
