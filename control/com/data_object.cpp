@@ -6,8 +6,8 @@
 // data advise holder, hear of every change of the face as the view's sink does.
 //
 // No IOleCache: what the containers require of a control is IDataObject; a container that
-// caches the picture keeps its own cache and fills it through GetData, as it does for the
-// controls of ATL and MFC, which have none either.
+// caches the picture keeps its own cache and fills it through GetData, as it must for the
+// controls ATL builds, which have none either.
 #include "control/com/control_object.h"
 // (first: the core headers must see MessageBox as it is)
 
