@@ -1,6 +1,7 @@
 #include "control/saved_state.h"
 
 #include <cstring>
+#include <optional>
 
 #include "platform/error.h"
 
@@ -8,6 +9,7 @@ namespace wendrix {
 namespace {
 
 constexpr char kMagic[4] = {'W', 'D', 'X', 'P'};
+// The layout this code writes. See ParseSavedStateHeader for what a reader does with another.
 constexpr uint16_t kVersion = 1;
 // Far above what fourteen values need; a larger claim is junk, not a reason to allocate.
 constexpr uint32_t kMaxBodyBytes = 1 << 20;
@@ -116,7 +118,8 @@ void PutValue(Writer& w, const Variant& v) {
   }
 }
 
-Variant GetValue(Reader& r) {
+// The value of an entry, or nothing when its type is none this reader knows.
+std::optional<Variant> GetValue(Reader& r) {
   switch (static_cast<VarType>(r.Get<uint16_t>())) {
     case VarType::Empty:
       return Variant();
@@ -168,7 +171,7 @@ Variant GetValue(Reader& r) {
     case VarType::ULongLong:
       return Variant::OtherInteger(VarType::ULongLong, r.Get<int64_t>());
   }
-  Corrupt("a value has an unknown type");
+  return std::nullopt;
 }
 
 }  // namespace
@@ -205,33 +208,45 @@ std::vector<uint8_t> SerializeBag(const MemoryBag& bag) {
   return all.bytes;
 }
 
+// The version rule. Every version keeps this header and the entry layout (key, type, value);
+// the version number goes up only when a writer puts something there that an older reader
+// cannot step over: a value type of its own, or bytes after the last entry. New properties are
+// new keys and need no new version: readers take keys by name and skip those they don't know.
+// So a state of a later version is read forward: its entries as far as this reader knows their
+// types (an entry of an unknown type cannot be measured, so reading ends there, keeping what
+// came before), and whatever follows in the body is skipped. A state of this version or an
+// earlier one must be exactly what it says.
 SavedStateHeader ParseSavedStateHeader(const uint8_t (&header)[kSavedStateHeaderBytes]) {
   Reader h(header, kSavedStateHeaderBytes);
   if (h.GetBytes(4) != std::string(kMagic, 4)) Corrupt("it is not a Wendrix state");
-  const uint16_t version = h.Get<uint16_t>();
   SavedStateHeader out;
+  out.version = h.Get<uint16_t>();
   out.count = h.Get<uint16_t>();
   out.body_bytes = h.Get<uint32_t>();
-  if (version == 0) Corrupt("version 0");
-  if (version > kVersion)
-    throw Error::Platform(kOldDll, "The control's state was saved by a later version of Wendrix");
+  if (out.version == 0) Corrupt("version 0");
   if (out.count > kMaxEntries || out.body_bytes > kMaxBodyBytes)
     Corrupt("its size is out of range");
   return out;
 }
 
-MemoryBag ParseSavedStateBody(uint16_t count, const uint8_t* body, size_t size) {
+MemoryBag ParseSavedStateBody(const SavedStateHeader& header, const uint8_t* body, size_t size) {
+  const bool later = header.version > kVersion;
   Reader r(body, size);
   MemoryBag bag;
-  for (uint16_t i = 0; i < count; ++i) {
+  for (uint16_t i = 0; i < header.count; ++i) {
     uint8_t n = r.Get<uint8_t>();
     if (n == 0 || n > kMaxKey) Corrupt("a key has a bad length");
     std::string key = r.GetBytes(n);
     for (char c : key)
       if (c < 0x21 || c > 0x7E) Corrupt("a key is not plain text");
-    bag.WriteProperty(key, GetValue(r), Variant());
+    std::optional<Variant> value = GetValue(r);
+    if (!value) {
+      if (later) return bag;
+      Corrupt("a value has an unknown type");
+    }
+    bag.WriteProperty(key, *value, Variant());
   }
-  if (!r.AtEnd()) Corrupt("bytes follow the last value");
+  if (!later && !r.AtEnd()) Corrupt("bytes follow the last value");
   return bag;
 }
 
@@ -241,7 +256,7 @@ MemoryBag ParseSavedState(const uint8_t* data, size_t size) {
   std::memcpy(header, data, kSavedStateHeaderBytes);
   const SavedStateHeader h = ParseSavedStateHeader(header);
   if (size - kSavedStateHeaderBytes < h.body_bytes) Corrupt("the stream ends early");
-  return ParseSavedStateBody(h.count, data + kSavedStateHeaderBytes, h.body_bytes);
+  return ParseSavedStateBody(h, data + kSavedStateHeaderBytes, h.body_bytes);
 }
 
 }  // namespace wendrix

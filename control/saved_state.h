@@ -8,9 +8,9 @@
 //     (Integer/Boolean 2 bytes, Long/Error/Single 4, Double/Currency 8, Empty none,
 //      String u32 length + UTF-8 bytes; also Null none, Date 8, SByte/Byte 1, UShort 2,
 //      ULong/Int/UInt 4, LongLong/ULongLong 8, Decimal u8 scale, u8 sign, u32 hi, u64 lo).
-// A reader of a later version keeps reading keys by name; a version-1 reader refuses a later
-// version (STG_E_OLDDLL) and anything malformed (STG_E_DOCFILECORRUPT), never reading or
-// allocating beyond what the header allows.
+// Readers take keys by name. A state of a later version is read forward (what this reader knows,
+// the rest skipped: the version rule is written where the header is parsed); anything malformed
+// is refused (STG_E_DOCFILECORRUPT), never reading or allocating beyond what the header allows.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +23,8 @@
 
 namespace wendrix {
 
-// The platform errors a refused stream fails with.
+// The platform error a refused stream fails with.
 inline constexpr uint32_t kDocfileCorrupt = 0x80030109;  // STG_E_DOCFILECORRUPT
-inline constexpr uint32_t kOldDll = 0x80030105;          // STG_E_OLDDLL
 
 // The values in memory, in the order written.
 class MemoryBag : public PropertyBag {
@@ -42,6 +41,7 @@ class MemoryBag : public PropertyBag {
 inline constexpr size_t kSavedStateHeaderBytes = 12;
 
 struct SavedStateHeader {
+  uint16_t version = 0;
   uint16_t count = 0;
   uint32_t body_bytes = 0;
 };
@@ -49,8 +49,9 @@ struct SavedStateHeader {
 std::vector<uint8_t> SerializeBag(const MemoryBag& bag);
 // The header's promises, checked (magic, version, limits); throws Error::Platform.
 SavedStateHeader ParseSavedStateHeader(const uint8_t (&header)[kSavedStateHeaderBytes]);
-// The `count` entries that must fill `body` exactly; throws Error::Platform.
-MemoryBag ParseSavedStateBody(uint16_t count, const uint8_t* body, size_t size);
+// The header's `count` entries, which in its own version or an earlier one must fill `body`
+// exactly; in a later version, those it can read. Throws Error::Platform.
+MemoryBag ParseSavedStateBody(const SavedStateHeader& header, const uint8_t* body, size_t size);
 // A whole saved state at the start of `data` (bytes after it are left alone).
 MemoryBag ParseSavedState(const uint8_t* data, size_t size);
 

@@ -10,7 +10,7 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// The two enumerators differ only in what they hand out and how an element is copied out.
+// The enumerators differ only in what they hand out and how an element is copied out.
 template <typename Enum, typename Item, const IID* kIid>
 class Enumerator final : public Enum {
  public:
@@ -77,6 +77,9 @@ class Enumerator final : public Enum {
   static void Drop(IConnectionPoint* p) { p->Release(); }
   static void Hold(CONNECTDATA& d) { d.pUnk->AddRef(); }
   static void Drop(CONNECTDATA& d) { d.pUnk->Release(); }
+  // The formats handed out name no target device: nothing to copy or free.
+  static void Hold(FORMATETC&) {}
+  static void Drop(FORMATETC&) {}
 
   LONG refs_ = 1;
   std::vector<Item> items_;
@@ -86,6 +89,7 @@ class Enumerator final : public Enum {
 using PointEnumerator =
     Enumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>;
 using ConnectionEnumerator = Enumerator<IEnumConnections, CONNECTDATA, &IID_IEnumConnections>;
+using FormatEnumerator = Enumerator<IEnumFORMATETC, FORMATETC, &IID_IEnumFORMATETC>;
 
 }  // namespace
 
@@ -186,6 +190,17 @@ HRESULT CreateConnectionPointEnumerator(std::vector<IConnectionPoint*> points,
   *out = nullptr;
   try {
     *out = new PointEnumerator(std::move(points));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CreateFormatEtcEnumerator(std::vector<FORMATETC> formats, IEnumFORMATETC** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  try {
+    *out = new FormatEnumerator(std::move(formats));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

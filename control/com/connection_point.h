@@ -57,4 +57,8 @@ class ConnectionPoint final : public IConnectionPoint {
 HRESULT CreateConnectionPointEnumerator(std::vector<IConnectionPoint*> points,
                                         IEnumConnectionPoints** out);
 
+// An enumerator of data formats over a fixed list (IDataObject::EnumFormatEtc); the formats
+// name no target device.
+HRESULT CreateFormatEtcEnumerator(std::vector<FORMATETC> formats, IEnumFORMATETC** out);
+
 }  // namespace wendrix::com

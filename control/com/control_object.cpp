@@ -3,6 +3,7 @@
 #include "control/com/control_object.h"
 
 #include <new>
+#include <utility>
 
 #include "control/com/module.h"
 #include "control/com/object_count.h"
@@ -41,6 +42,7 @@ const InterfaceEntry kInterfaces[] = {
     {&IID_IOleControl, &As<IOleControl>},
     {&IID_IViewObject, &As<IViewObject2>},
     {&IID_IViewObject2, &As<IViewObject2>},
+    {&IID_IDataObject, &As<IDataObject>},
     {&IID_IQuickActivate, &As<IQuickActivate>},
 };
 
@@ -93,8 +95,14 @@ HRESULT ControlObject::Construct() {
   surface_.SetObserver(&face_);
   elements_.SetObserver(&face_);
   return Guard([&] {
-    timer_ =
-        std::make_unique<win32::WindowTimer>([this] { Call([&] { control_->Timer1_Timer(); }); });
+    timer_ = std::make_unique<win32::WindowTimer>([this] {
+      // A tick may light many LEDs: the data sinks, which may draw a picture for each change,
+      // hear of them once, when the tick is over.
+      Microsoft::WRL::ComPtr<IUnknown> keep(Identity());
+      ++data_batch_;
+      Call([&] { control_->Timer1_Timer(); });
+      if (--data_batch_ == 0 && std::exchange(data_pending_, false)) DataChanged();
+    });
     control_ =
         std::make_unique<Control>(Platform{site_, surface_, elements_, *timer_, capture_, files_});
     control_->Initialize();

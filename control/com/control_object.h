@@ -33,6 +33,7 @@ class ControlObject final : public _DSWendrixControl,
                             public IOleInPlaceActiveObject,
                             public IOleControl,
                             public IViewObject2,
+                            public IDataObject,
                             public IQuickActivate {
  public:
   // Creates a control and returns its interface `riid` (the class factory's CreateInstance).
@@ -175,6 +176,18 @@ class ControlObject final : public _DSWendrixControl,
   STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** out) override;
   STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, SIZEL* size) override;
 
+  // IDataObject (data_object.cpp): the face as a metafile picture, and the data sinks.
+  STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
+  STDMETHODIMP GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+  STDMETHODIMP QueryGetData(FORMATETC* format) override;
+  STDMETHODIMP GetCanonicalFormatEtc(FORMATETC* format, FORMATETC* out) override;
+  STDMETHODIMP SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
+  STDMETHODIMP EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override;
+  STDMETHODIMP DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink,
+                       DWORD* connection) override;
+  STDMETHODIMP DUnadvise(DWORD connection) override;
+  STDMETHODIMP EnumDAdvise(IEnumSTATDATA** out) override;
+
   // IQuickActivate (quick_activate.cpp): the site, the sinks and the extent in one call, with
   // the same outcome as the separate calls.
   STDMETHODIMP QuickActivate(QACONTAINER* container, QACONTROL* control) override;
@@ -231,7 +244,8 @@ class ControlObject final : public _DSWendrixControl,
   RECT HeldRect() const;
   // Moves the window to the held rectangle, clipped to the container's clip rectangle, and,
   // when the container proposed another one, tells the site the real one
-  // (IOleInPlaceSite::OnPosRectChange).
+  // (IOleInPlaceSite::OnPosRectChange); when the control resized itself, it also asks the
+  // container to lay it out again (IOleClientSite::RequestNewObjectLayout).
   void HoldSize();
   // Takes the window's place in the container as the control's own: a container may have moved
   // the window itself (MoveWindow) instead of through SetObjectRects.
@@ -239,12 +253,24 @@ class ControlObject final : public _DSWendrixControl,
   // The window that owns the control's message boxes: the root ancestor of the control's window
   // (else of the container's frame or window), or null (message_box.cpp).
   HWND OwnerWindow();
+  // The container's ambient property `id` as a `type` into `value`; false (and `value` empty)
+  // when there is no site or it gives none (ole_control.cpp).
+  bool Ambient(DISPID id, VARTYPE type, VARIANT* value);
+  // The container says that its UI is dead: the control takes no clicks (ole_control.cpp).
+  bool AmbientUIDead();
+  // Gives the window the container's background colour, read anew (ole_control.cpp).
+  void TakeAmbientBackColor();
   // Tells a container that draws the control itself that the face changed (view.cpp).
   void ViewChanged();
+  // The face at the control's extent into a new medium (data_object.cpp).
+  HRESULT RenderMetafilePicture(STGMEDIUM* medium);
+  HRESULT RenderEnhancedMetafile(STGMEDIUM* medium);
+  // Tells the data sinks that the face changed (data_object.cpp).
+  void DataChanged();
   // Tells the container's advise sinks that the control's state was saved (ole_object.cpp).
   void NotifySaved();
-  // Lets go of the view's advise sink, which containers hand over and seldom take back
-  // (ole_object.cpp).
+  // Lets go of the view's advise sink and the data sinks, which containers hand over and seldom
+  // take back (ole_object.cpp).
   void ReleaseContainer();
 
   LONG refs_ = 1;
@@ -269,11 +295,20 @@ class ControlObject final : public _DSWendrixControl,
   bool ui_active_ = false;
   bool reporting_position_ = false;
   bool report_again_ = false;
+  // The window's size since activation, and whether it changed by the control's own doing since
+  // the container last heard of it (IOleClientSite::RequestNewObjectLayout).
+  SIZE held_size_{};
+  bool layout_changed_ = false;
   // FreezeEvents(TRUE) calls not yet balanced by FreezeEvents(FALSE): events are dropped while
   // there is one.
   LONG frozen_events_ = 0;
   // IOleObject::Advise's sinks (OnClose, OnSave, OnRename), made on the first Advise.
   Microsoft::WRL::ComPtr<IOleAdviseHolder> advise_holder_;
+  // IDataObject::DAdvise's sinks, made on the first DAdvise. While a tick runs (data_batch_),
+  // the changes of the face are told to them once, after it (data_pending_).
+  Microsoft::WRL::ComPtr<IDataAdviseHolder> data_advise_holder_;
+  int data_batch_ = 0;
+  bool data_pending_ = false;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;
   Site site_;

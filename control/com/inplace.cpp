@@ -70,6 +70,7 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
             else if (element == element::LEDOverflowRight)
               Call([&] { control_->LEDOverflowRight_Click(); });
           },
+          [this] { return site_.AmbientUserMode() && !AmbientUIDead(); },
           // The ticks must not die with the window: back to the timer's own window.
           [this] {
             if (timer_) timer_->UseWindow(nullptr);
@@ -90,6 +91,7 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     window_ = std::move(window);
     // Ticks come through the control's own window while it has one.
     if (timer_) timer_->UseWindow(window_->handle());
+    TakeAmbientBackColor();
     HoldSize();
     window_->Show(true);
   }
@@ -121,6 +123,12 @@ RECT ControlObject::HeldRect() const {
 void ControlObject::HoldSize() {
   if (!window_) return;
   RECT held = HeldRect();
+  // The size the window had since activation changes only when the control resizes itself (the
+  // layout, or the pixels of another monitor's scale); a container's proposal never changes it.
+  const SIZE size{held.right - held.left, held.bottom - held.top};
+  if (held_size_.cx && (size.cx != held_size_.cx || size.cy != held_size_.cy))
+    layout_changed_ = true;
+  held_size_ = size;
   window_->Move(held);
   // In a scrolling container only the part inside the clip rectangle shows.
   window_->Clip(clipped_ ? &clip_ : nullptr);
@@ -142,6 +150,9 @@ void ControlObject::HoldSize() {
     if (!report_again_ || !inplace_site_) break;
   }
   reporting_position_ = false;
+  // A container that takes its layout from the extent (VB6 keeps Height and Width there, and
+  // hears OnPosRectChange only when it asked for the change) asks for the extent again.
+  if (std::exchange(layout_changed_, false) && client_site_) client_site_->RequestNewObjectLayout();
 }
 
 void ControlObject::KeepPlace() {
@@ -168,6 +179,8 @@ STDMETHODIMP ControlObject::InPlaceDeactivate() {
   // Cleared before they are released: the site may call back while it hears of it.
   std::unique_ptr<ControlWindow> window = std::move(window_);
   ComPtr<IOleInPlaceSite> site = std::move(inplace_site_);
+  held_size_ = SIZE{};
+  layout_changed_ = false;
   frame_.Reset();
   document_.Reset();
   if (timer_) timer_->UseWindow(nullptr);

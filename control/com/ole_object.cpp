@@ -13,7 +13,12 @@ using Microsoft::WRL::ComPtr;
 // 1830 x 510 twips in HIMETRIC units (1 twip = 2540/1440 HIMETRIC).
 LONG TwipsToHimetric(float twips) { return static_cast<LONG>(twips * 2540.0f / 1440.0f + 0.5f); }
 
-constexpr DWORD kMiscStatus = 131473;
+// As registered (registration.cpp): OLEMISC_NOUIACTIVATE keeps a container from UI-activating
+// the control and focusing its window on a click, since it has no focus cue and takes no keys.
+constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
+                              OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
+                              OLEMISC_NOUIACTIVATE | OLEMISC_SETCLIENTSITEFIRST;
+static_assert(kMiscStatus == 147857);
 
 }  // namespace
 
@@ -39,6 +44,7 @@ STDMETHODIMP ControlObject::SetClientSite(IOleClientSite* site) {
 void ControlObject::ReleaseContainer() {
   ComPtr<IAdviseSink> view_sink = std::move(view_sink_);
   view_aspects_ = view_flags_ = 0;
+  ComPtr<IDataAdviseHolder> data_sinks = std::move(data_advise_holder_);
 }
 
 STDMETHODIMP ControlObject::GetClientSite(IOleClientSite** out) {
@@ -59,8 +65,8 @@ STDMETHODIMP ControlObject::Close(DWORD save_option) {
       client_site_)
     client_site_->SaveObject();
   if (advise_holder_) advise_holder_->SendOnClose();
-  // As ATL's controls do: the view's sink is let go; the OnClose sinks stay until the container
-  // unadvises them.
+  // As ATL's controls do: the view's sink (and the data sinks) are let go; the OnClose sinks
+  // stay until the container unadvises them.
   ReleaseContainer();
   return S_OK;
 }

@@ -26,9 +26,14 @@ Variant HostPropertyBag::ReadProperty(const std::string& key, const Variant& def
   VARIANT value;
   VariantInit(&value);
   HRESULT hr = bag_->Read(name.c_str(), &value, log_);
-  // A bag reports a key it does not hold with E_INVALIDARG.
-  if (hr == E_INVALIDARG) return default_value;
-  if (FAILED(hr)) throw Error::Platform(static_cast<uint32_t>(hr), "IPropertyBag::Read " + key);
+  // Containers say "not saved" in words of their own (E_INVALIDARG, E_FAIL, ERROR_NOT_FOUND,
+  // ...): any failed read is a key not saved, which keeps its default. A form saved before a
+  // property existed must still load. Only a value that is there and cannot be taken fails.
+  if (FAILED(hr)) {
+    VariantClear(&value);
+    if (hr != E_INVALIDARG) Log(key, hr, "The saved value could not be read; the default is kept");
+    return default_value;
+  }
   struct Clear {
     VARIANT* v;
     ~Clear() { VariantClear(v); }
@@ -46,20 +51,26 @@ void HostPropertyBag::WriteProperty(const std::string& key, const Variant& value
 }
 
 void HostPropertyBag::LogFailure(const Error& error) noexcept {
-  if (!log_ || last_key_.empty()) return;
+  if (last_key_.empty()) return;
+  const auto hr = static_cast<HRESULT>(error.hresult());
+  Log(last_key_, FAILED(hr) ? hr : E_FAIL, error.description());
+}
+
+void HostPropertyBag::Log(const std::string& key, HRESULT hr,
+                          const std::string& description) noexcept {
+  if (!log_) return;
   try {
-    const std::wstring name = win32::Wide(last_key_);
-    const std::wstring description = win32::Wide(error.description());
+    const std::wstring name = win32::Wide(key);
+    const std::wstring text = win32::Wide(description);
     EXCEPINFO info{};
     info.bstrSource = SysAllocString(kErrorSource);
-    info.bstrDescription = SysAllocString(description.c_str());
-    const auto hr = static_cast<HRESULT>(error.hresult());
-    info.scode = FAILED(hr) ? hr : E_FAIL;
+    info.bstrDescription = SysAllocString(text.c_str());
+    info.scode = hr;
     log_->AddError(name.c_str(), &info);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
   } catch (...) {
-    // Without memory for the entry the load still fails as it would have.
+    // Without memory for the entry the load goes on as it would have.
   }
 }
 
@@ -69,7 +80,7 @@ MemoryBag ReadBag(IStream* stream) {
   const SavedStateHeader h = ParseSavedStateHeader(header);
   std::vector<uint8_t> body(h.body_bytes);
   if (h.body_bytes) ReadExactly(stream, body.data(), h.body_bytes);
-  return ParseSavedStateBody(h.count, body.data(), body.size());
+  return ParseSavedStateBody(h, body.data(), body.size());
 }
 
 void WriteBag(IStream* stream, const MemoryBag& bag) {

@@ -17,8 +17,9 @@
 
 namespace wendrix::com {
 
-// The host's IPropertyBag. A key the bag does not hold reads as the default; any other
-// failure of the bag, or a value the control cannot take, fails with an Error.
+// The host's IPropertyBag. A key the bag cannot read, whatever code it gives, reads as the
+// default (told to the host's error log, unless the code is the usual E_INVALIDARG); a value
+// that is there and that the control cannot take fails with an Error.
 class HostPropertyBag : public PropertyBag {
  public:
   HostPropertyBag(IPropertyBag* bag, IErrorLog* log) : bag_(bag), log_(log) {}
@@ -30,6 +31,9 @@ class HostPropertyBag : public PropertyBag {
   void LogFailure(const Error& error) noexcept;
 
  private:
+  // Adds an entry under `key` to the host's error log, if it gave one.
+  void Log(const std::string& key, HRESULT hr, const std::string& description) noexcept;
+
   IPropertyBag* bag_;
   IErrorLog* log_;
   std::string last_key_;

@@ -22,9 +22,9 @@ using Microsoft::WRL::ComPtr;
 
 const wchar_t kProgId[] = L"Wendrix.DSWendrixControl";
 const wchar_t kClassName[] = L"DSWendrixControl";
-// Recompose on resize, cannot link inside, inside-out, activate when visible, set client site
-// first.
-const wchar_t kMiscStatus[] = L"131473";
+// Recompose on resize, cannot link inside, inside-out, activate when visible, no UI activation
+// (the control takes no keyboard input: a click must not take the focus), set client site first.
+const wchar_t kMiscStatus[] = L"147857";
 const wchar_t kToolboxBitmapId[] = L"30000";
 
 std::wstring GuidText(REFGUID guid) {

@@ -43,6 +43,7 @@ void ControlObject::Face::ElementChanged(int element) {
 void ControlObject::ViewChanged() {
   if (view_sink_ && (view_aspects_ & DVASPECT_CONTENT))
     view_sink_->OnViewChange(DVASPECT_CONTENT, -1);
+  DataChanged();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -34,10 +34,12 @@ FaceScale WindowScale(HWND window) {
 }  // namespace
 
 ControlWindow::ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
-                             std::function<void(int)> on_click, std::function<void()> on_destroyed)
+                             std::function<void(int)> on_click, std::function<bool()> takes_clicks,
+                             std::function<void()> on_destroyed)
     : surface_(surface),
       elements_(elements),
       on_click_(std::move(on_click)),
+      takes_clicks_(std::move(takes_clicks)),
       on_destroyed_(std::move(on_destroyed)) {}
 
 ControlWindow::~ControlWindow() {
@@ -120,6 +122,12 @@ void ControlWindow::Invalidate(int element) {
   InvalidateRect(window_, &r, FALSE);
 }
 
+void ControlWindow::SetBackground(std::optional<uint32_t> ole_color) {
+  if (background_ == ole_color) return;
+  background_ = ole_color;
+  if (surface_.BackStyle() == 0) Invalidate(-1);
+}
+
 LRESULT CALLBACK ControlWindow::WindowProc(HWND window, UINT message, WPARAM wparam,
                                            LPARAM lparam) {
   if (message == WM_NCCREATE) {
@@ -163,6 +171,8 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
+      // In a designer, or when the container says its UI is dead, a press is not the control's.
+      if (takes_clicks_ && !takes_clicks_()) return 0;
       POINT p{static_cast<SHORT>(LOWORD(lparam)), static_cast<SHORT>(HIWORD(lparam))};
       pressed_ = ElementAt(p, scale_, elements_);
       SetCapture(window_);
@@ -247,8 +257,13 @@ void ControlWindow::Paint(HDC dc, const RECT& update) {
 // part under the control lands in the buffer's origin — what themed controls do.
 void ControlWindow::PaintParentBackground(HDC memory, const RECT& client) {
   HWND parent = GetParent(window_);
-  HBRUSH fallback = GetSysColorBrush(COLOR_BTNFACE);
-  FillRect(memory, &client, fallback);
+  if (background_) {
+    HBRUSH brush = CreateSolidBrush(GdiColor(*background_));
+    FillRect(memory, &client, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+    if (brush) DeleteObject(brush);
+  } else {
+    FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
+  }
   if (!parent) return;
   POINT origin{0, 0};
   MapWindowPoints(window_, parent, &origin, 1);

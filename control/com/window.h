@@ -6,7 +6,9 @@
 #include "platform/win32/win_headers.h"
 // (first: the core headers must see MessageBox as it is)
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "control/com/drawing.h"
 #include "platform/win32/host_surface.h"
@@ -16,10 +18,12 @@ namespace wendrix::com {
 class ControlWindow {
  public:
   // `on_click` runs with the element number when the user presses and releases the left button
-  // over the same visible picture element; `on_destroyed` when someone else (the container)
-  // destroys the window, while it still exists. Neither may throw.
+  // over the same visible picture element, if `takes_clicks` said yes to the press (else the
+  // press is not taken: no capture, no click); `on_destroyed` when someone else (the container)
+  // destroys the window, while it still exists. None may throw.
   ControlWindow(win32::SurfaceState& surface, win32::ElementsState& elements,
-                std::function<void(int element)> on_click, std::function<void()> on_destroyed);
+                std::function<void(int element)> on_click, std::function<bool()> takes_clicks,
+                std::function<void()> on_destroyed);
   ~ControlWindow();
   ControlWindow(const ControlWindow&) = delete;
   ControlWindow& operator=(const ControlWindow&) = delete;
@@ -44,6 +48,9 @@ class ControlWindow {
   void Show(bool shown);
   // Repaints the element's rectangle, or the whole face (-1), at the next paint.
   void Invalidate(int element);
+  // The colour under a transparent face where the container paints nothing: the container's
+  // ambient background (an OLE colour), or without one (nullopt) the system's button face.
+  void SetBackground(std::optional<uint32_t> ole_color);
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -56,7 +63,9 @@ class ControlWindow {
   win32::SurfaceState& surface_;
   win32::ElementsState& elements_;
   std::function<void(int)> on_click_;
+  std::function<bool()> takes_clicks_;
   std::function<void()> on_destroyed_;
+  std::optional<uint32_t> background_;
   HWND window_ = nullptr;
   FaceScale scale_;
   int pressed_ = -1;

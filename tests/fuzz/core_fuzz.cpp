@@ -247,7 +247,7 @@ void Stream(const std::string& bytes) {
   try {
     bag = ParseSavedState(data, bytes.size());
   } catch (const Error& e) {
-    PROMISE(e.hresult() == kDocfileCorrupt || e.hresult() == kOldDll);
+    PROMISE(e.hresult() == kDocfileCorrupt);
     return;
   }
   const std::vector<uint8_t> again = SerializeBag(bag);

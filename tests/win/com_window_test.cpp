@@ -141,13 +141,16 @@ class Container final : public IOleClientSite,
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
-    if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
+    if ((id != DISPID_AMBIENT_USERMODE && id != DISPID_AMBIENT_UIDEAD) || !result)
+      return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_BOOL;
-    V_BOOL(result) = VARIANT_TRUE;
+    const bool value = id == DISPID_AMBIENT_USERMODE ? user_mode : ui_dead;
+    V_BOOL(result) = value ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
 
   ULONG refs = 1;
+  bool user_mode = true, ui_dead = false;
   RECT proposed{};
   std::vector<RECT> changes;
   IOleInPlaceObject* object = nullptr;
@@ -480,6 +483,24 @@ TEST_F(ControlOnForm, ALampClickedLeavesItDarkRedAndAClickElsewhereDoesNothing) 
   EXPECT_EQ(Rgb(face->At(LedCentre(true, 3).x, LedCentre(true, 3).y)), Rgb(kLedOff));
   ASSERT_HRESULT_SUCCEEDED(inplace->UIDeactivate());
   EXPECT_EQ(container.active_object, nullptr);
+}
+
+// In a designer, or while the container says its UI is dead, a press on a lamp is not taken:
+// the mouse is not captured. In a running form it is, until the release.
+TEST_F(ControlOnForm, ALampPressCapturesTheMouseOnlyInARunningForm) {
+  Activate();
+  const POINT lamp = LampCentre(true);
+  const struct {
+    bool user_mode, ui_dead, captured;
+  } rows[] = {{false, false, false}, {true, true, false}, {true, false, true}};
+  for (const auto& row : rows) {
+    container.user_mode = row.user_mode;
+    container.ui_dead = row.ui_dead;
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(lamp.x, lamp.y));
+    EXPECT_EQ(GetCapture() == window, row.captured) << row.user_mode << row.ui_dead;
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(lamp.x, lamp.y));
+    EXPECT_NE(GetCapture(), window);
+  }
 }
 
 TEST_F(ControlOnForm, OnlyTheChangedPartIsRepainted) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,7 +21,7 @@
 namespace wendrix::com_test {
 namespace {
 
-constexpr DWORD kMiscStatus = 131473;
+constexpr DWORD kMiscStatus = 147857;
 constexpr DISPID kLevelLeft = 1, kLevelRight = 2, kOnStop = 3, kOnStart = 4;
 
 // A twips distance at 96 DPI, and in HIMETRIC.
@@ -101,7 +102,7 @@ class Container final : public IOleClientSite,
   STDMETHODIMP GetContainer(IOleContainer** out) override { return *out = nullptr, E_NOINTERFACE; }
   STDMETHODIMP ShowObject() override { return log.push_back("ShowObject"), S_OK; }
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-  STDMETHODIMP RequestNewObjectLayout() override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return ++layout_requests, S_OK; }
 
   // IOleWindow
   STDMETHODIMP GetWindow(HWND* out) override { return *out = form, S_OK; }
@@ -175,6 +176,11 @@ class Container final : public IOleClientSite,
       if (on_event) on_event(id);
       return S_OK;
     }
+    if (id == DISPID_AMBIENT_BACKCOLOR && back_color && result) {
+      V_VT(result) = VT_I4;
+      V_I4(result) = static_cast<LONG>(*back_color);
+      return S_OK;
+    }
     if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_BOOL;
     V_BOOL(result) = VARIANT_TRUE;
@@ -186,7 +192,7 @@ class Container final : public IOleClientSite,
   STDMETHODIMP OnRequestEdit(DISPID) override { return S_OK; }
 
   // IAdviseSink: the view's (OnViewChange) and the object's (OnSave, OnClose, OnRename).
-  STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override { ++data_changes; }
   STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override { ++view_changes; }
   STDMETHODIMP_(void) OnRename(IMoniker*) override { log.push_back("OnRename"); }
   STDMETHODIMP_(void) OnSave() override { log.push_back("OnSave"); }
@@ -201,7 +207,8 @@ class Container final : public IOleClientSite,
   std::vector<std::string> log;
   std::vector<RECT> told;
   std::vector<DISPID> changed, events;
-  int view_changes = 0;
+  int view_changes = 0, data_changes = 0, layout_requests = 0;
+  std::optional<OLE_COLOR> back_color;  // the ambient BackColor, when the form gives one
   std::atomic<bool> modeless{true};
   HRESULT ui_answer = S_OK;
   std::function<void(DISPID)> on_event;
@@ -408,7 +415,10 @@ TEST_F(ContainerTest, KeepsItsSizeAndShowsOnlyTheClippedPart) {
   EXPECT_EQ(GetWindowRgn(window, region), ERROR);
   EXPECT_TRUE(container.told.empty());
   MoveWindow(window, 60, 70, width, height, TRUE);
+  // Only a size of its own makes the control ask for a new layout (VB6 reads the extent then).
+  EXPECT_EQ(container.layout_requests, 0);
   Put(L"NumChannels", Var::I4(1));
+  EXPECT_EQ(container.layout_requests, 1);
   ASSERT_EQ(container.told.size(), 1u);
   EXPECT_EQ(container.told[0].left, 60);
   EXPECT_EQ(container.told[0].top, 70);
@@ -779,8 +789,36 @@ void ExpectDrawingsShowTheWindow(IViewObject* view, IOleObject* ole, HWND window
   EXPECT_EQ(corners[0].x, 5);
   EXPECT_EQ(corners[0].y, 7);
 
+  // The same face as data, as a document keeps it: a metafile picture of the control's extent
+  // played as OleDraw plays it, and an enhanced metafile played into its frame.
+  ComPtr<IDataObject> data;
+  ASSERT_HRESULT_SUCCEEDED(view->QueryInterface(IID_PPV_ARGS(&data)));
+  Canvas from_picture(2 * size.cx + 8, 2 * size.cy + 8),
+      from_data_emf(2 * size.cx + 8, 2 * size.cy + 8);
+  FORMATETC format{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
+  STGMEDIUM medium{};
+  ASSERT_EQ(data->GetData(&format, &medium), S_OK);
+  ASSERT_EQ(medium.tymed, static_cast<DWORD>(TYMED_MFPICT));
+  auto* picture = static_cast<METAFILEPICT*>(GlobalLock(medium.hMetaFilePict));
+  ASSERT_NE(picture, nullptr);
+  EXPECT_EQ(picture->mm, MM_ANISOTROPIC);
+  EXPECT_EQ(picture->xExt, extent.cx);
+  EXPECT_EQ(picture->yExt, extent.cy);
+  SetMapMode(from_picture.dc, picture->mm);
+  SetViewportExtEx(from_picture.dc, twice.right, twice.bottom, nullptr);
+  EXPECT_TRUE(PlayMetaFile(from_picture.dc, picture->hMF));
+  GlobalUnlock(medium.hMetaFilePict);
+  ReleaseStgMedium(&medium);
+  format = FORMATETC{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, -1, TYMED_ENHMF};
+  ASSERT_EQ(data->GetData(&format, &medium), S_OK);
+  ASSERT_EQ(medium.tymed, static_cast<DWORD>(TYMED_ENHMF));
+  EXPECT_TRUE(PlayEnhMetaFile(from_data_emf.dc, medium.hEnhMetaFile, &twice));
+  ReleaseStgMedium(&medium);
+
   ExpectSameFace("EMF", shown, size, from_emf, twice, caption);
   ExpectSameFace("WMF", shown, size, from_wmf, twice, caption);
+  ExpectSameFace("GetData METAFILEPICT", shown, size, from_picture, twice, caption);
+  ExpectSameFace("GetData ENHMETAFILE", shown, size, from_data_emf, twice, caption);
   ExpectSameFace("HIMETRIC", shown, size, himetric,
                  RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y}, caption);
 }
@@ -811,6 +849,151 @@ TEST_F(ContainerTest, DrawingIntoMetafilesAndAHimetricDcShowsTheWindowsFace) {
   Put(L"ShowVU", Var::Bool(false));
   SCOPED_TRACE("the panel");
   ExpectDrawingsShowTheWindow(view.Get(), ole.Get(), window, RECT{1, 1, 1 + Px(1770), 1 + Px(435)});
+}
+
+// What a document asks of the data: the two pictures and nothing else, and sinks that hear of
+// every change of the face until they are unadvised, or until the form lets the control go.
+TEST_F(ContainerTest, DataGivesTwoPicturesAndItsSinksHearTheFaceChange) {
+  ComPtr<IDataObject> data;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&data));
+  FORMATETC picture{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
+  FORMATETC enhanced{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, -1, TYMED_ENHMF};
+  FORMATETC bitmap{CF_BITMAP, nullptr, DVASPECT_CONTENT, -1, TYMED_GDI};
+  FORMATETC icon = picture, global = picture;
+  icon.dwAspect = DVASPECT_ICON;
+  global.tymed = TYMED_HGLOBAL;
+  EXPECT_EQ(data->QueryGetData(&picture), S_OK);
+  EXPECT_EQ(data->QueryGetData(&enhanced), S_OK);
+  EXPECT_EQ(data->QueryGetData(&bitmap), DV_E_FORMATETC);
+  EXPECT_EQ(data->QueryGetData(&icon), DV_E_DVASPECT);
+  EXPECT_EQ(data->QueryGetData(&global), DV_E_TYMED);
+  STGMEDIUM medium{};
+  EXPECT_EQ(data->GetData(&bitmap, &medium), DV_E_FORMATETC);
+  EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_NULL));
+  ComPtr<IEnumFORMATETC> formats;
+  ASSERT_EQ(data->EnumFormatEtc(DATADIR_GET, &formats), S_OK);
+  FORMATETC listed[3]{};
+  ULONG n = 0;
+  EXPECT_EQ(formats->Next(3, listed, &n), S_FALSE);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(listed[0].cfFormat, picture.cfFormat);
+  EXPECT_EQ(listed[0].tymed, picture.tymed);
+  EXPECT_EQ(listed[1].cfFormat, enhanced.cfFormat);
+  EXPECT_EQ(listed[1].tymed, enhanced.tymed);
+  formats.Reset();
+
+  // Primed at once, then told of each change of the face.
+  IAdviseSink* sink = &container;
+  DWORD cookie = 0, kept = 0;
+  ASSERT_EQ(data->DAdvise(&picture, ADVF_PRIMEFIRST, sink, &cookie), S_OK);
+  const int primed = container.data_changes;
+  EXPECT_GE(primed, 1);
+  Put(L"BorderStyle", Var::I4(0));
+  EXPECT_EQ(container.data_changes, primed + 1);
+  EXPECT_EQ(data->DUnadvise(cookie), S_OK);
+  EXPECT_EQ(data->DUnadvise(cookie), OLE_E_NOCONNECTION);
+  ASSERT_EQ(data->DAdvise(&enhanced, ADVF_NODATA, sink, &kept), S_OK);
+  Put(L"BorderStyle", Var::I4(1));
+  EXPECT_EQ(container.data_changes, primed + 2);
+  // While it records, a tick that lights many LEDs (each told to the view's sink) is told to the
+  // data sinks once.
+  Put(L"Enabled", Var::Bool(true));
+  if (Call(L"Init_DSWendrix")) {
+    const int views = container.view_changes, changes = container.data_changes;
+    const std::wstring file = TempFile(L"wendrix-data-test.wav");
+    RecordAMoment(file);
+    DeleteFileW(file.c_str());
+    EXPECT_GT(container.data_changes, changes);
+    EXPECT_LT(container.data_changes - changes, container.view_changes - views);
+    Call(L"UnInit_DSWendrix");
+  }
+  // The form never unadvises `kept`: its teardown (SetClientSite(NULL)) lets the sink go.
+}
+
+// A transparent face on a white form (its ambient BackColor) shows white where no element
+// covers it, never the system's grey; told of another colour, or of none, it shows that.
+TEST_F(ContainerTest, ATransparentFaceShowsTheFormsAmbientBackColor) {
+  container.back_color = RGB(255, 255, 255);
+  Activate();
+  auto pixels = [&](COLORREF colour) {
+    Canvas face(Px(1830), Px(510));
+    std::fill(face.bits, face.bits + Px(1830) * Px(510), 0x030201u);
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(face.dc), PRF_CLIENT);
+    const uint32_t dib = GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+    int n = 0;
+    for (int y = 0; y < Px(510); ++y)
+      for (int x = 0; x < Px(1830); ++x) n += face.At(x, y) == dib;
+    return n;
+  };
+  ComPtr<IOleControl> ole_control;
+  ASSERT_HRESULT_SUCCEEDED(control.As(&ole_control));
+  const COLORREF grey = GetSysColor(COLOR_BTNFACE), blue = RGB(0, 0, 255);
+  const int white = pixels(RGB(255, 255, 255));
+  EXPECT_EQ(pixels(grey), 0);
+  EXPECT_GT(white, 100);  // between and around the LEDs
+  container.back_color = blue;
+  EXPECT_EQ(pixels(blue), 0) << "read again unasked";
+  ASSERT_EQ(ole_control->OnAmbientPropertyChange(DISPID_AMBIENT_BACKCOLOR), S_OK);
+  EXPECT_EQ(pixels(blue), white);
+  container.back_color = 0x80000000 | COLOR_WINDOW;  // a system colour, negative as a Long
+  ASSERT_EQ(ole_control->OnAmbientPropertyChange(DISPID_AMBIENT_BACKCOLOR), S_OK);
+  EXPECT_EQ(pixels(GetSysColor(COLOR_WINDOW)), white);
+  container.back_color.reset();
+  ASSERT_EQ(ole_control->OnAmbientPropertyChange(DISPID_UNKNOWN), S_OK);
+  EXPECT_EQ(pixels(grey), white);
+}
+
+// Wine's ATL host window (AtlAxWin) beside an edit box that has the focus: a press and release
+// on a lamp reach the control and leave the focus in the edit box.
+TEST(AtlHost, AClickOnALampLeavesTheFocusWhereItWas) {
+  HMODULE atl = LoadLibraryW(L"atl.dll");
+  ASSERT_NE(atl, nullptr);
+  using Init = BOOL(WINAPI*)();
+  using Attach = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
+  const auto init =
+      reinterpret_cast<Init>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxWinInit")));
+  const auto attach = reinterpret_cast<Attach>(
+      reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxAttachControl")));
+  ASSERT_TRUE(init && attach);
+  ASSERT_TRUE(init());
+  Container owner;
+  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 200, 120, 24,
+                              owner.form, nullptr, nullptr, nullptr);
+  HWND host = CreateWindowExW(0, L"AtlAxWin", nullptr, WS_CHILD | WS_VISIBLE, 10, 10, Px(1830),
+                              Px(510), owner.form, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(edit && host);
+  ComPtr<IDispatch> control = CreateControl();
+  ComPtr<IUnknown> site;
+  ASSERT_EQ(attach(control.Get(), host, &site), S_OK);
+  HWND window = nullptr;
+  {
+    ComPtr<IOleWindow> ole_window;
+    ASSERT_HRESULT_SUCCEEDED(control.As(&ole_window));
+    ASSERT_HRESULT_SUCCEEDED(ole_window->GetWindow(&window));
+  }
+  SetForegroundWindow(owner.form);
+  SetFocus(edit);
+  Pump(100);
+  ASSERT_EQ(GetFocus(), edit);
+
+  POINT lamp{Px(1680) + 4, Px(127)};
+  ClientToScreen(window, &lamp);
+  SetCursorPos(lamp.x, lamp.y);
+  INPUT press{};
+  press.type = INPUT_MOUSE;
+  press.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  ASSERT_EQ(SendInput(1, &press, sizeof press), 1u);
+  Pump(100);
+  EXPECT_EQ(GetCapture(), window) << "the press did not reach the lamp";
+  press.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ASSERT_EQ(SendInput(1, &press, sizeof press), 1u);
+  Pump(100);
+  EXPECT_EQ(GetCapture(), nullptr);
+  EXPECT_EQ(GetFocus(), edit);
+
+  DestroyWindow(host);
+  site.Reset();
+  EXPECT_EQ(ReleaseLast(control), 0u);
 }
 
 // The built module and its assembly manifest copied to a folder of their own, and an
@@ -856,6 +1039,9 @@ TEST(RegistrationFree, TheManifestGivesTheClassAndAHeldFactoryKeepsTheModule) {
   ASSERT_EQ(CoGetClassObject(CLSID_DSWendrixControl, CLSCTX_INPROC_SERVER, nullptr,
                              IID_PPV_ARGS(&factory)),
             S_OK);
+  DWORD misc = 0;
+  EXPECT_EQ(OleRegGetMiscStatus(CLSID_DSWendrixControl, DVASPECT_CONTENT, &misc), S_OK);
+  EXPECT_EQ(misc, kMiscStatus) << "the manifest's miscStatus";
   DeactivateActCtx(0, cookie);
   ASSERT_TRUE(assembly.Loaded()) << "the class came from elsewhere";
 

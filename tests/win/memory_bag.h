@@ -31,7 +31,7 @@ class MemoryBag final : public IPropertyBag {
     if (!value) return E_POINTER;
     if (fail_reads) return fail_reads;
     auto it = values.find(name);
-    if (it == values.end()) return E_INVALIDARG;
+    if (it == values.end()) return missing;
     return VariantCopyInd(value, &it->second);
   }
   STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
@@ -44,6 +44,7 @@ class MemoryBag final : public IPropertyBag {
   std::map<std::wstring, VARIANT> values;
   std::vector<std::wstring> order;  // every key written, in order
   HRESULT fail_reads = S_OK;        // what every Read returns instead, when not S_OK
+  HRESULT missing = E_INVALIDARG;   // what a Read of a key not held returns
 };
 
 }  // namespace wendrix::test
