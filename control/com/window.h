@@ -44,6 +44,9 @@ class ControlWindow {
   void Show(bool shown);
   // Repaints the element's rectangle, or the whole face (-1), at the next paint.
   void Invalidate(int element);
+  // After a change of the window's DPI, `resize` sizes the window to the face and tells the
+  // container, as any other change of size; without it the window sizes itself. Must not throw.
+  void OnRescaled(std::function<void()> resize) { on_rescaled_ = std::move(resize); }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -57,6 +60,7 @@ class ControlWindow {
   win32::ElementsState& elements_;
   std::function<void(int)> on_click_;
   std::function<void()> on_destroyed_;
+  std::function<void()> on_rescaled_;
   HWND window_ = nullptr;
   FaceScale scale_;
   int pressed_ = -1;
