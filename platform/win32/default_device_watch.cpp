@@ -87,8 +87,6 @@ DefaultDeviceWatch::~DefaultDeviceWatch() {
   shared.enumerator.Reset();
 }
 
-uint32_t DefaultDeviceWatch::changes() const {
-  return registered_ ? client.changes() - start_ : 0;
-}
+uint32_t DefaultDeviceWatch::changes() const { return registered_ ? client.changes() - start_ : 0; }
 
 }  // namespace wendrix::win32

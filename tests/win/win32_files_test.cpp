@@ -240,15 +240,14 @@ TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
     const char* api;
     uint32_t code;
     const char* words;
-  } codes[] = {
-      {"DirectSoundCaptureCreate", 0x8889000A, "exclusive mode"},
-      {"DirectSoundCaptureCreate", 0x88890010, "Windows Audio service"},
-      {"DirectSoundCaptureCreate", 0x88890026, "Init_DSWendrix again"},
-      {"DirectSoundCaptureCreate", 0x80070005, kPrivacy},
-      {"IDirectSoundCapture::CreateCaptureBuffer", 0x88780064, kPrivacy},
-      {"IDirectSoundCaptureBuffer::Start", 0x80004005, kPrivacy},
-      {"IDirectSoundCaptureBuffer::Lock", 0x80070005, "Settings > Privacy > Microphone"},
-      {"IDirectSoundCaptureBuffer::Lock", 0x88780064, nullptr}};
+  } codes[] = {{"DirectSoundCaptureCreate", 0x8889000A, "exclusive mode"},
+               {"DirectSoundCaptureCreate", 0x88890010, "Windows Audio service"},
+               {"DirectSoundCaptureCreate", 0x88890026, "Init_DSWendrix again"},
+               {"DirectSoundCaptureCreate", 0x80070005, kPrivacy},
+               {"IDirectSoundCapture::CreateCaptureBuffer", 0x88780064, kPrivacy},
+               {"IDirectSoundCaptureBuffer::Start", 0x80004005, kPrivacy},
+               {"IDirectSoundCaptureBuffer::Lock", 0x80070005, "Settings > Privacy > Microphone"},
+               {"IDirectSoundCaptureBuffer::Lock", 0x88780064, nullptr}};
   for (const auto& [api, code, words] : codes) {
     const Error e = win32::ComError(api, static_cast<HRESULT>(code));
     EXPECT_EQ(e.hresult(), code);
