@@ -167,6 +167,9 @@ class Control {
   // The one report of a recording whose device stopped or was removed (`why`), or "" when it
   // was given already.
   std::string DeviceGoneReport(const std::string& why, int64_t n);
+  // The one report (per Init_DSWendrix) of a recording whose first 3 seconds from the device
+  // are exact digital silence, checked on the `n` bytes just taken into the sample block; "".
+  std::string SilentStartReport(int64_t n);
   // Shows a report box; a container that cannot show one is not told again.
   void ShowReport(const std::string& text);
   // A drain period or more has passed on the capture clock since the ring was last read.

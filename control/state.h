@@ -84,6 +84,10 @@ struct ControlState {
   int64_t SilenceBytes = 0;
   int64_t LostBytesReported = 0;
   Boolean LossAtLeast = False;
+  // Bytes of this recording's start read so far that were exact digital silence (-1: sound was
+  // found, or the start was judged); whether a silent start was told since Init_DSWendrix.
+  int64_t SilentStartBytes = 0;
+  Boolean SilentStartReported = False;
   uint32_t RecordingSerial = 0;     // counts started recordings
   std::string ReportedDrainFault;   // the drain failure last reported in this recording
 };

@@ -16,7 +16,8 @@
 # 7. the installer of the build (check-msi.sh): per machine and per user, silently, compared
 #    with what regsvr32 wrote in 3, upgraded and removed.
 # Before 3, with nothing registered: the C++ sample creates the control registration-free
-# (Wendrix.manifest and the application manifest of the guide) and records the test tone, and
+# (Wendrix.manifest and the application manifest of the guide) and records the test tone, a C
+# client in the multithreaded apartment calls it through the manifest's marshaler (check_mta.c), and
 # `regsvr32 /n /i:user` registers it for the current user alone and `/u /n /i:user` removes it.
 # Needs the services scripts/test starts: the Wine prefix and PulseAudio with the test tone.
 set -euo pipefail
@@ -98,6 +99,15 @@ EOF
 wendrix_log "$name: wendrix-record.exe registration-free"
 (cd "$free" && wine wendrix-record.exe take.wav --seconds 2 --expect-signal)
 check_take "$free/take.wav"
+# The same from a thread in the multithreaded apartment, through the manifest's marshaler.
+"$triplet-gcc" -std=c11 -Wall -Werror -municode -I"$dir/include" "$here/check_mta.c" \
+  -o "$free/check_mta.exe" -lole32 -loleaut32 -luuid
+sed 's/name="WendrixRecord"/name="WendrixCheckMta"/' "$free/wendrix-record.exe.manifest" \
+  >"$free/check_mta.exe.manifest"
+(cd "$free" && wine check_mta.exe)
+# Wine's marshaler registers the type library it loads through the manifest (machine-wide, at
+# the OCX beside the client); the OCX's own unregistration takes that back.
+"$loader" "$system\\regsvr32.exe" /u /s "$(windows_path "$free/Wendrix.ocx")"
 
 # Per user, without administrator's rights: /n /i:user writes the class, the ProgID and the type
 # library under HKCU\Software\Classes only, and /u /n /i:user removes exactly them.

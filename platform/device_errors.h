@@ -15,6 +15,13 @@ inline constexpr uint32_t kDsErrBufferLost = 0x88780096u; // DSERR_BUFFERLOST
 inline constexpr uint32_t kDeviceNotConnected = 0x8007048Fu;  // HRESULT of ERROR_DEVICE_NOT_CONNECTED
 inline constexpr uint32_t kDevNotExist = 0x80070037u;         // HRESULT of ERROR_DEV_NOT_EXIST
 
+// Told with any failure to open or start the device, and when a new take's first seconds are
+// exact digital silence: what Windows 10 and later do to a microphone kept from desktop
+// programs, whatever code the driver gives for it.
+inline constexpr const char kMicrophonePrivacyHint[] =
+    "on Windows 10 and later, also check that Settings > Privacy & security > Microphone lets "
+    "desktop apps use the microphone";
+
 constexpr bool IsDeviceGone(uint32_t hresult) {
   switch (hresult) {
     case kAudclntDeviceInvalidated:

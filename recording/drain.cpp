@@ -184,6 +184,7 @@ void Control::TransferNewBytes(bool report) {
       if (got.kept > 0) {
         // The newest `kept` bytes end at the read position; anything older was written over.
         TakeBlock(static_cast<uint32_t>((read_position - got.kept + ring) % ring), n);
+        if (report) tell(SilentStartReport(n));
       }
 
       // What was written over goes into the file as silence before the bytes that follow it,

@@ -63,6 +63,7 @@ Boolean Control::Init_DSWendrix() {
   // Releasing the recorder first also stops and finishes a running recording.
   if (s_.DeviceReady != False) UnInit_DSWendrix();
   ApplyLayout();
+  s_.SilentStartReported = False;
   s_.DeviceFormat = format;
   if (s_.AutoBufferSize != False) s_.BufferBytes = s_.DeviceFormat.nAvgBytesPerSec;
   s_.RecorderDevice = p_.capture.CreateDefaultDevice();
@@ -211,6 +212,7 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.LossAtLeast = False;
     s_.DeviceLostReported = False;
     s_.DeviceChangeReported = False;
+    s_.SilentStartBytes = 0;
     s_.SuspendedSeen = p_.capture.SuspendedMicroseconds();
     s_.DeviceChangesSeen = p_.capture.DefaultDeviceChanges();
     return True;

@@ -89,6 +89,10 @@ HRESULT ControlObject::Activate(IOleClientSite* site, HWND parent, LPCRECT posit
     // An empty clip rectangle leaves the control unclipped, as ATL's controls take it.
     clipped_ = context && !IsRectEmpty(&clip);
     window_ = std::move(window);
+    window_->OnRescaled([this] {
+      ComPtr<IUnknown> keep(Identity());
+      HoldSize();
+    });
     // Ticks come through the control's own window while it has one.
     if (timer_) timer_->UseWindow(window_->handle());
     TakeAmbientBackColor();

@@ -7,8 +7,9 @@
 
 namespace wendrix::com {
 
-// Registers the type library for the machine, or for the current user while DllInstall
-// registers per user (RegisterTypeLibForUser).
+// Registers the type library for the machine (under HKLM\Software\Classes, never through a
+// user's classes), or for the current user while DllInstall registers per user
+// (RegisterTypeLibForUser).
 HRESULT RegisterLibrary(ITypeLib* library, wchar_t* path);
 // Removes the type library's registration from the same place.
 HRESULT UnregisterLibrary(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND kind);

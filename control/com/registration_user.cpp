@@ -54,16 +54,53 @@ class PerUserScope {
   HRESULT result_ = S_OK;
 };
 
+// While it lives, the process's HKEY_CLASSES_ROOT is HKLM\Software\Classes alone. The type
+// library functions write and delete through HKEY_CLASSES_ROOT, which Windows otherwise maps to
+// HKCU\Software\Classes wherever the key exists there: a machine-wide registration after a
+// per-user one would put the library in that user's hive, and its unregistration would delete
+// the user's keys.
+class MachineScope {
+ public:
+  MachineScope() {
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_ALL_ACCESS, &classes_);
+    if (rc == ERROR_SUCCESS) {
+      rc = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_);
+      overridden_ = rc == ERROR_SUCCESS;
+    } else {
+      classes_ = nullptr;
+    }
+    result_ = HRESULT_FROM_WIN32(rc);
+  }
+  ~MachineScope() {
+    if (overridden_) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    if (classes_) RegCloseKey(classes_);
+  }
+  MachineScope(const MachineScope&) = delete;
+  MachineScope& operator=(const MachineScope&) = delete;
+
+  // S_OK when HKEY_CLASSES_ROOT is the machine's classes key.
+  HRESULT result() const { return result_; }
+
+ private:
+  HKEY classes_ = nullptr;
+  bool overridden_ = false;
+  HRESULT result_ = S_OK;
+};
+
 }  // namespace
 
 HRESULT RegisterLibrary(ITypeLib* library, wchar_t* path) {
-  return g_per_user ? RegisterTypeLibForUser(library, path, nullptr)
-                    : RegisterTypeLib(library, path, nullptr);
+  if (g_per_user) return RegisterTypeLibForUser(library, path, nullptr);
+  MachineScope scope;
+  if (FAILED(scope.result())) return scope.result();
+  return RegisterTypeLib(library, path, nullptr);
 }
 
 HRESULT UnregisterLibrary(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND kind) {
-  return g_per_user ? UnRegisterTypeLibForUser(libid, major, minor, lcid, kind)
-                    : UnRegisterTypeLib(libid, major, minor, lcid, kind);
+  if (g_per_user) return UnRegisterTypeLibForUser(libid, major, minor, lcid, kind);
+  MachineScope scope;
+  if (FAILED(scope.result())) return scope.result();
+  return UnRegisterTypeLib(libid, major, minor, lcid, kind);
 }
 
 }  // namespace wendrix::com

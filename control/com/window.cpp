@@ -191,14 +191,22 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case kDpiChangedAfterParent: {
       // Moved to a monitor of another scale: the face is laid out again in its pixels; its
-      // size in HIMETRIC stays what it is.
+      // size in HIMETRIC stays what it is, its size in pixels changes and the container must
+      // hear of it (OnPosRectChange), or it and the control disagree on the rectangle.
       const FaceScale scale = WindowScale(window_);
       if (scale.x_num == scale_.x_num && scale.y_num == scale_.y_num) return 0;
       scale_ = scale;
+      InvalidateRect(window_, nullptr, FALSE);
+      if (on_rescaled_) {
+        // The container may deactivate the control while it hears of it, which destroys this
+        // object: nothing of it is used after the call.
+        const std::function<void()> resize = on_rescaled_;
+        resize();
+        return 0;
+      }
       const SIZE size = FaceSize(scale_, surface_);
       SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-      InvalidateRect(window_, nullptr, FALSE);
       return 0;
     }
     case WM_DESTROY:

@@ -51,6 +51,9 @@ class ControlWindow {
   // The colour under a transparent face where the container paints nothing: the container's
   // ambient background (an OLE colour), or without one (nullopt) the system's button face.
   void SetBackground(std::optional<uint32_t> ole_color);
+  // After a change of the window's DPI, `resize` sizes the window to the face and tells the
+  // container, as any other change of size; without it the window sizes itself. Must not throw.
+  void OnRescaled(std::function<void()> resize) { on_rescaled_ = std::move(resize); }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -66,6 +69,7 @@ class ControlWindow {
   std::function<bool()> takes_clicks_;
   std::function<void()> on_destroyed_;
   std::optional<uint32_t> background_;
+  std::function<void()> on_rescaled_;
   HWND window_ = nullptr;
   FaceScale scale_;
   int pressed_ = -1;

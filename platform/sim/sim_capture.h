@@ -49,6 +49,7 @@
 #include "platform/capture.h"
 #include "platform/device_errors.h"
 #include "platform/error.h"
+#include "platform/power_pauses.h"
 #include "platform/sim/fault_list.h"
 
 namespace wendrix::sim {
@@ -185,9 +186,14 @@ class SimCaptureSystem : public CaptureSystem {
   // The machine sleeps for `microseconds`: the clock (which leaves sleep out) stands, the
   // devices deliver nothing, and SuspendedMicroseconds grows.
   void Suspend(int64_t microseconds) { suspended_us_ += microseconds; }
+  // The system announces a suspension whose clock runs on (a connected standby) and the wake
+  // after it: in between, the clock the recorder reads stands and SuspendedMicroseconds grows
+  // instead. The devices do as they are told (Freeze them for a standby that stops them).
+  void PowerSuspending() { power_.Suspending(now_us_); }
+  void PowerResumed() { power_.Resumed(now_us_); }
   // The user picks another default recording device.
   void ChangeDefaultDevice() { ++default_device_changes_; }
-  int64_t SuspendedMicroseconds() override { return suspended_us_; }
+  int64_t SuspendedMicroseconds() override { return suspended_us_ + power_.PausedBy(now_us_); }
   uint32_t DefaultDeviceChanges() override { return default_device_changes_; }
 
   // Stops every running buffer's delivery until Resume: positions stand still, calls succeed.
@@ -210,8 +216,8 @@ class SimCaptureSystem : public CaptureSystem {
   std::vector<std::string> CallsSince(size_t mark, const std::string& prefix = "") const;
 
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
-  // The virtual clock.
-  int64_t NowMicroseconds() override { return now_us_; }
+  // The virtual clock, less the suspensions the system announced.
+  int64_t NowMicroseconds() override { return now_us_ - power_.PausedBy(now_us_); }
   int64_t MaxStartDelayMicroseconds() override { return max_start_delay_us; }
 
  private:
@@ -231,6 +237,7 @@ class SimCaptureSystem : public CaptureSystem {
   int64_t now_us_ = 0;
   int64_t frozen_since_us_ = -1;  // -1: not frozen
   int64_t suspended_us_ = 0;
+  PowerPauses power_;
   uint32_t default_device_changes_ = 0;
   int live_buffers_ = 0;
   int live_devices_ = 0;

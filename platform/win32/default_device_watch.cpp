@@ -1,13 +1,20 @@
 #include "platform/win32/default_device_watch.h"
 
 #include <atomic>
-#include <new>
+#include <mutex>
 
 namespace wendrix::win32 {
 
 using Microsoft::WRL::ComPtr;
 
-class DefaultDeviceWatch::Client final : public IMMNotificationClient {
+namespace {
+
+// Windows documents that registration and unregistration do not call AddRef or Release on the
+// client, and it does not document that unregistration waits for a notification in flight on
+// its own thread. So the client is one static object of the module with no-op reference
+// counting: nothing ever deletes it, and a late call finds it whole for as long as the module
+// is loaded. Every watch of the process shares it and its count.
+class Client final : public IMMNotificationClient {
  public:
   uint32_t changes() const { return changes_.load(); }
 
@@ -18,15 +25,10 @@ class DefaultDeviceWatch::Client final : public IMMNotificationClient {
       return E_NOINTERFACE;
     }
     *out = static_cast<IMMNotificationClient*>(this);
-    AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
   HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
     if (flow == eCapture && role == eConsole) ++changes_;
@@ -40,30 +42,51 @@ class DefaultDeviceWatch::Client final : public IMMNotificationClient {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
   std::atomic<uint32_t> changes_{0};
 };
 
-DefaultDeviceWatch::DefaultDeviceWatch() {
-  Client* created = new (std::nothrow) Client();
-  if (!created) return;
-  // The pointer takes its own reference (mingw-w64's Attach would too); the creation's goes.
-  ComPtr<Client> client(created);
-  created->Release();
+Client client;
+
+// The one registration of the process, held while any watch lives.
+struct Registration {
+  std::mutex lock;
   ComPtr<IMMDeviceEnumerator> enumerator;
-  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&enumerator)))) {
-    return;
+  unsigned watches = 0;
+};
+
+Registration& registration() {
+  static Registration* shared = new Registration();  // never destroyed: no order at unload
+  return *shared;
+}
+
+}  // namespace
+
+DefaultDeviceWatch::DefaultDeviceWatch() {
+  Registration& shared = registration();
+  std::lock_guard<std::mutex> hold(shared.lock);
+  if (!shared.enumerator) {
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&enumerator))) ||
+        FAILED(enumerator->RegisterEndpointNotificationCallback(&client))) {
+      return;
+    }
+    shared.enumerator = std::move(enumerator);
   }
-  if (FAILED(enumerator->RegisterEndpointNotificationCallback(client.Get()))) return;
-  enumerator_ = std::move(enumerator);
-  client_ = std::move(client);
+  ++shared.watches;
+  registered_ = true;
+  start_ = client.changes();
 }
 
 DefaultDeviceWatch::~DefaultDeviceWatch() {
-  if (enumerator_ && client_) enumerator_->UnregisterEndpointNotificationCallback(client_.Get());
+  if (!registered_) return;
+  Registration& shared = registration();
+  std::lock_guard<std::mutex> hold(shared.lock);
+  if (--shared.watches > 0) return;
+  shared.enumerator->UnregisterEndpointNotificationCallback(&client);
+  shared.enumerator.Reset();
 }
 
-uint32_t DefaultDeviceWatch::changes() const { return client_ ? client_->changes() : 0; }
+uint32_t DefaultDeviceWatch::changes() const { return registered_ ? client.changes() - start_ : 0; }
 
 }  // namespace wendrix::win32

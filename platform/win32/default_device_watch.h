@@ -17,7 +17,7 @@ class DefaultDeviceWatch {
   // Registers with the endpoint enumerator of the calling thread's apartment; where there is
   // none (or it refuses) the count stays 0.
   DefaultDeviceWatch();
-  // Unregisters; the client goes with the enumerator's last reference to it.
+  // Unregisters when the last watch of the process ends.
   ~DefaultDeviceWatch();
   DefaultDeviceWatch(const DefaultDeviceWatch&) = delete;
   DefaultDeviceWatch& operator=(const DefaultDeviceWatch&) = delete;
@@ -26,9 +26,8 @@ class DefaultDeviceWatch {
   uint32_t changes() const;
 
  private:
-  class Client;
-  Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator_;
-  Microsoft::WRL::ComPtr<Client> client_;
+  bool registered_ = false;
+  uint32_t start_ = 0;
 };
 
 }  // namespace wendrix::win32

@@ -1,5 +1,6 @@
 #include "platform/win32/dsound_capture.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/error.h"
@@ -121,21 +122,26 @@ constexpr int64_t kLeastSuspensionUs = 500000;
 }  // namespace
 
 DsCaptureSystem::DsCaptureSystem()
-    : counter_at_start_us_(CounterMicroseconds()), unbiased_at_start_us_(UnbiasedMicroseconds()) {}
+    : counter_at_start_us_(CounterMicroseconds()),
+      unbiased_at_start_us_(UnbiasedMicroseconds()),
+      announced_at_start_us_(PowerWatch::Pauses().PausedBy(counter_at_start_us_)) {}
 
 std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
   ComPtr<IDirectSoundCapture> device;
   const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
   if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
   if (!watch_) watch_ = std::make_unique<DefaultDeviceWatch>();
+  if (!power_) power_ = std::make_unique<PowerWatch>(&CounterMicroseconds);
   return std::make_shared<DsCaptureDevice>(std::move(device));
 }
 
 int64_t DsCaptureSystem::SuspendedMicroseconds() {
-  const int64_t counted = CounterMicroseconds() - counter_at_start_us_;
+  const int64_t counter = CounterMicroseconds();
+  const int64_t counted = counter - counter_at_start_us_;
   const int64_t awake = UnbiasedMicroseconds() - unbiased_at_start_us_;
   if (counted - awake - suspended_us_ >= kLeastSuspensionUs) suspended_us_ = counted - awake;
-  return suspended_us_;
+  const int64_t announced = PowerWatch::Pauses().PausedBy(counter) - announced_at_start_us_;
+  return std::max(suspended_us_, announced);
 }
 
 int64_t DsCaptureSystem::NowMicroseconds() {

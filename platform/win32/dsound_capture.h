@@ -13,6 +13,7 @@
 
 #include "platform/capture.h"
 #include "platform/win32/default_device_watch.h"
+#include "platform/win32/power_watch.h"
 
 namespace wendrix::win32 {
 
@@ -54,12 +55,14 @@ class DsCaptureSystem : public CaptureSystem {
  public:
   DsCaptureSystem();
   // DirectSoundCaptureCreate with no device identifier: the default recording device. The
-  // first call also begins to watch for changes of the default device.
+  // first call also begins to watch for changes of the default device and for suspensions.
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
   // The performance counter, less the time the machine slept.
   int64_t NowMicroseconds() override;
   // What the performance counter ran on beyond the unbiased interrupt time, which leaves out
-  // sleep and hibernation (where the counter stands still across a sleep as well, nothing).
+  // sleep and hibernation (where the counter stands still across a sleep as well, nothing), or
+  // the counter's time between the suspensions and wakes the system announced, whichever is
+  // more: a connected standby may be left out of neither clock.
   int64_t SuspendedMicroseconds() override;
   uint32_t DefaultDeviceChanges() override;
 
@@ -67,7 +70,9 @@ class DsCaptureSystem : public CaptureSystem {
   int64_t counter_at_start_us_;
   int64_t unbiased_at_start_us_;
   int64_t suspended_us_ = 0;
+  int64_t announced_at_start_us_;
   std::unique_ptr<DefaultDeviceWatch> watch_;
+  std::unique_ptr<PowerWatch> power_;
 };
 
 }  // namespace wendrix::win32

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "platform/device_errors.h"
 #include "platform/win32/text.h"
 
 namespace wendrix::win32 {
@@ -117,11 +118,26 @@ HRESULT LastErrorHResult() {
   return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
 }
 
+namespace {
+
+// Whether `api` creates or starts the capture device: on Windows 10 and later a microphone kept
+// from desktop programs by its privacy setting fails there with whatever the driver makes of it
+// (E_ACCESSDENIED, DSERR_BADFORMAT, DSERR_GENERIC, ...), so the setting is named with any code.
+bool OpensCapture(const std::string& api) {
+  if (api == "IDirectSoundCaptureBuffer::Start") return true;
+  return api.find("DirectSoundCapture") != std::string::npos &&
+         api.rfind("IDirectSoundCaptureBuffer::", 0) != 0;
+}
+
+}  // namespace
+
 Error ComError(const char* api, HRESULT hr) {
   std::string text = std::string(api) + ": " + HResultText(hr);
-  // Windows 10 (1803) and later refuse the microphone this way when its privacy setting keeps
-  // desktop programs from it.
-  if (hr == E_ACCESSDENIED) {
+  if (OpensCapture(api)) {
+    text += std::string("; ") + kMicrophonePrivacyHint;
+  } else if (hr == E_ACCESSDENIED) {
+    // Windows 10 (1803) and later refuse the microphone this way when its privacy setting
+    // keeps desktop programs from it.
     text +=
         "; Windows may be keeping this program from the microphone: allow \"desktop apps\" to "
         "access the microphone under Settings > Privacy > Microphone (Windows 11: Settings > "

@@ -12,7 +12,8 @@
 # report, the silence at the start), device_removed (the case's own sound server goes away 3 s
 # into the take: one report that names the device, the plain-words error at Wendrix_Stop, a
 # finished file of what came before and no invented time), released_recording (the form lets
-# the recording control go without stopping it).
+# the recording control go without stopping it), silent_source (the case's own sound server
+# with its source muted: one report of a silent start, and the take goes on).
 # Needs the test tone (scripts/audio-env) and a display; skipped (77) without them.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -136,6 +137,28 @@ case "$case_name" in
     (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; fails=1; }
     python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate 44100 \
       --channels 2 --bits 16 --ends-early-by 3 || fails=1
+    exit "$fails"
+    ;;
+  silent_source)
+    audio="$out/audio"
+    trap '"$WENDRIX_ROOT/scripts/audio-env" stop "$audio"' EXIT
+    eval "$("$WENDRIX_ROOT/scripts/audio-env" start "$audio")"
+    pactl set-source-mute wendrix_tone.monitor 1 || exit 1
+    run_host --record "$(windows_path "$out/take.wav")" --seconds 5 --close-message-boxes ||
+      exit 1
+    fails=0
+    reports=$(grep -c '^message box: private update wendrix Error: the first 3 seconds .* are exact digital silence' \
+      "$out/host.txt")
+    ((reports == 1)) || { echo "FAIL  $reports reports of a silent start, not 1"; fails=1; }
+    (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; fails=1; }
+    python3 - "$out/take.wav" <<'EOF' || fails=1
+import sys, wave
+with wave.open(sys.argv[1]) as w:
+    frames = w.readframes(w.getnframes())
+seconds = len(frames) / 176400
+print(f"take: {seconds:.2f} s, {sum(frames)} summed bytes")
+assert seconds > 3.5 and not any(frames), "the take did not go on in silence"
+EOF
     exit "$fails"
     ;;
   released_recording)

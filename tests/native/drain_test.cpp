@@ -237,9 +237,42 @@ TEST(Drain, AFailingDeviceCallIsReportedOnceAndNothingIsLost) {
   }
 }
 
+// Three seconds of exact digital silence from the device (0, or 128 in 8-bit samples) are told
+// once per Init_DSWendrix, and the take goes on; a start with sound in it is not told.
+TEST(Drain, ASilentStartIsToldOncePerInitAndTheTakeGoesOn) {
+  for (const int32_t bits : {16, 8}) {
+    SCOPED_TRACE(bits);
+    DrainRig rig(44100, 2, bits, 44100 * bits / 4);
+    rig.Drains(5);
+    EXPECT_TRUE(rig.host.message_boxes.empty());
+    rig.Drains(6);
+    ASSERT_EQ(rig.host.message_boxes.size(), 1u);
+    EXPECT_NE(rig.host.message_boxes[0].find("are exact digital silence: the microphone may be "
+                                             "muted or disabled"),
+              std::string::npos);
+    EXPECT_NE(rig.host.message_boxes[0].find("Privacy & security > Microphone"), std::string::npos);
+    EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+    EXPECT_EQ(rig.Data(), rig.capture.recorded());
+    EXPECT_EQ(rig.Data().size(), 44100u * bits / 4 * 11 / 2);
+    const auto take = [&rig](Signal signal) {
+      rig.capture.signal = std::move(signal);
+      rig.control.Wendrix_Start(rig.Path());
+      rig.Drains(8);
+      rig.control.Wendrix_Stop();
+    };
+    take(Signal::Silence());
+    EXPECT_EQ(rig.host.message_boxes.size(), 1u);
+    rig.control.Init_DSWendrix();
+    take(Signal::Samples({0, 0, 0, 1}));
+    take(Signal::Silence());
+    EXPECT_EQ(rig.host.message_boxes.size(), 2u);
+  }
+}
+
 TEST(Drain, ALastingFailureIsReportedOncePerCause) {
   DrainRig rig(44100, 2, 16, 176400);
   rig.capture.read_lag_frames = 32;
+  rig.capture.signal = Signal::Noise(14);
   // Retried on every tick, the lock fails three times and the position twice, in less than
   // the ring lasts, so nothing is lost meanwhile.
   rig.capture.FailAlways(CaptureCall::Lock, Error::Platform(sim::kDsErrGeneric, "lock refused"));

@@ -311,6 +311,27 @@ TEST(MisbehavingHost, ASleepAndANewDefaultDeviceAreToldOnceAndCostNothing) {
   }
 }
 
+// A connected standby in the middle of a host's stall: the clock runs on and the device stops,
+// but the system announced the suspension and the wake, so the time between is one pause.
+TEST(MisbehavingHost, AnAnnouncedStandbyIsAPauseNotALoss) {
+  RecorderRig rig;
+  rig.StartNoise(39, 16);
+  rig.Drains(3);
+  rig.capture.Advance(300);
+  rig.capture.Freeze();
+  rig.capture.PowerSuspending();
+  rig.capture.Advance(20000);
+  rig.capture.PowerResumed();
+  rig.capture.Resume();
+  rig.capture.Advance(300);
+  rig.Drains(6);
+  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  EXPECT_EQ(rig.Data(), rig.capture.recorded());
+  ASSERT_EQ(rig.host.message_boxes.size(), 1u) << testing::PrintToString(rig.host.message_boxes);
+  EXPECT_NE(rig.host.message_boxes[0].find("the computer was asleep for 20.000 seconds"),
+            std::string::npos);
+}
+
 // A device that fails on the way out (unplugged) does not keep any stop path from finishing
 // the file and stopping the control; a failing Stop is raised after, and the next start works.
 TEST(MisbehavingHost, EveryStopPathFinishesTheFileWhenTheDeviceFails) {

@@ -188,6 +188,29 @@ TEST(ComRegistration, EachBitnessUnregistersOnlyItself) {
   for (const bool view : {false, true}) EXPECT_FALSE(KeyInView(prog_id, view)) << view;
 }
 
+// A machine-wide registration after a per-user one puts its library in the machine's classes,
+// and the per-user unregistration after it leaves that library alone.
+TEST(ComRegistration, MachineAndUserScopesKeepTheirOwnLibrary) {
+  const std::wstring library_key = L"TypeLib\\" + GuidText(LIBID_Wendrix);
+  ASSERT_EQ(RunRegsvr32(L"/s /n /i:user"), 0u);
+  ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
+  EXPECT_TRUE(KeyInView(library_key, false));
+  EXPECT_TRUE(KeyInView(L"Interface\\" + GuidText(IID__DSWendrixControl), false));
+  ASSERT_EQ(RunRegsvr32(L"/u /s /n /i:user"), 0u);
+
+  ComPtr<ITypeLib> library;
+  EXPECT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
+  library.Reset();
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"Wendrix.DSWendrixControl", &clsid));
+  ComPtr<IDispatch> control;
+  ASSERT_HRESULT_SUCCEEDED(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control)));
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
+  EXPECT_FALSE(KeyInView(library_key, false));
+}
+
 TEST(ComModule, UnloadsOnlyWithoutObjectsLocksOrAHeldFactory) {
   HMODULE module = GetModuleHandleW(OcxPath().c_str());
   ComPtr<IDispatch> control = CreateControl();

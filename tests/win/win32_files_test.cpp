@@ -233,15 +233,26 @@ TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
   EXPECT_EQ(win32::ReplaceRefusal(kept, ERROR_SHARING_VIOLATION), "");
   SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-  const std::pair<uint32_t, const char*> codes[] = {
-      {0x8889000A, "exclusive mode"},
-      {0x88890010, "Windows Audio service"},
-      {0x88890026, "Init_DSWendrix again"},
-      {0x80070005, "Settings > Privacy > Microphone"}};
-  for (const auto& [code, words] : codes) {
-    const Error e = win32::ComError("DirectSoundCaptureCreate", static_cast<HRESULT>(code));
+  // Opening or starting the device names the privacy setting whatever the code; other calls
+  // only for an access refusal.
+  const char* const kPrivacy = "Privacy & security > Microphone";
+  const struct {
+    const char* api;
+    uint32_t code;
+    const char* words;
+  } codes[] = {{"DirectSoundCaptureCreate", 0x8889000A, "exclusive mode"},
+               {"DirectSoundCaptureCreate", 0x88890010, "Windows Audio service"},
+               {"DirectSoundCaptureCreate", 0x88890026, "Init_DSWendrix again"},
+               {"DirectSoundCaptureCreate", 0x80070005, kPrivacy},
+               {"IDirectSoundCapture::CreateCaptureBuffer", 0x88780064, kPrivacy},
+               {"IDirectSoundCaptureBuffer::Start", 0x80004005, kPrivacy},
+               {"IDirectSoundCaptureBuffer::Lock", 0x80070005, "Settings > Privacy > Microphone"},
+               {"IDirectSoundCaptureBuffer::Lock", 0x88780064, nullptr}};
+  for (const auto& [api, code, words] : codes) {
+    const Error e = win32::ComError(api, static_cast<HRESULT>(code));
     EXPECT_EQ(e.hresult(), code);
-    EXPECT_NE(e.description().find(words), std::string::npos) << e.description();
+    EXPECT_EQ(e.description().find(words ? words : "Privacy") != std::string::npos, !!words)
+        << e.description();
   }
   EXPECT_NE(
       win32::FileError("create", "x", ERROR_FILENAME_EXCED_RANGE).description().find("too long"),
