@@ -56,6 +56,8 @@ class PerUserScope {
 
 }  // namespace
 
+bool RegisteringPerUser() { return g_per_user; }
+
 HRESULT RegisterLibrary(ITypeLib* library, wchar_t* path) {
   return g_per_user ? RegisterTypeLibForUser(library, path, nullptr)
                     : RegisterTypeLib(library, path, nullptr);

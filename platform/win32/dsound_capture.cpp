@@ -124,9 +124,16 @@ DsCaptureSystem::DsCaptureSystem()
     : counter_at_start_us_(CounterMicroseconds()), unbiased_at_start_us_(UnbiasedMicroseconds()) {}
 
 std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
+  // Through COM, which loads dsound.dll by the full path it is registered with: DirectSound is
+  // no KnownDLL, and a DSOUND.dll beside the module (a folder the user may write to) would be
+  // loaded in its place by an import.
   ComPtr<IDirectSoundCapture> device;
-  const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
-  if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
+  HRESULT hr =
+      CoCreateInstance(CLSID_DirectSoundCapture, nullptr, CLSCTX_INPROC_SERVER,
+                       IID_IDirectSoundCapture, reinterpret_cast<void**>(device.GetAddressOf()));
+  if (FAILED(hr)) throw ComError("CoCreateInstance(DirectSoundCapture)", hr);
+  hr = device->Initialize(nullptr);
+  if (FAILED(hr)) throw ComError("IDirectSoundCapture::Initialize", hr);
   if (!watch_) watch_ = std::make_unique<DefaultDeviceWatch>();
   return std::make_shared<DsCaptureDevice>(std::move(device));
 }
