@@ -258,6 +258,21 @@ TEST(ComModule, UnloadsOnlyWithoutObjectsLocksOrAHeldFactory) {
   EXPECT_EQ(get(IID_IDispatch, IID_PPV_ARGS(&other)), CLASS_E_CLASSNOTAVAILABLE);
 }
 
+// An event viewer reads the logged reports' text from the module as a data file, as here.
+TEST(ComModule, MessageTableGivesTheEventTheReportAndTheProgram) {
+  HMODULE module = LoadLibraryExW(OcxPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(L"the report"),
+                         reinterpret_cast<DWORD_PTR>(L"C:\\host.exe")};
+  wchar_t text[256] = {};
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 module, 1, 0x409, text, 256, reinterpret_cast<va_list*>(strings));
+  FreeLibrary(module);
+  ASSERT_GT(n, 0u) << GetLastError();
+  EXPECT_EQ(std::wstring(text).rfind(L"the report\r\n\r\nProgram: C:\\host.exe", 0), 0u)
+      << std::string(text, text + n);
+}
+
 TEST(ComModule, ToolboxBitmapIs16By15With24BitsOnPureRed) {
   HMODULE module = LoadLibraryExW(OcxPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
