@@ -547,7 +547,11 @@ void SiteControl(Form& f, const ControlClass& c) {
 
 // Sites the control in Wine's (or Windows') own ATL container window instead.
 void SiteControlInAtl(Form& f, const ControlClass& c) {
-  HMODULE atl = LoadLibraryW(L"atl.dll");
+  // By its full path: atl.dll is no KnownDLL, and a copy beside the program must not be taken.
+  wchar_t system[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) throw HostError("GetSystemDirectory", E_FAIL);
+  HMODULE atl = LoadLibraryW((std::wstring(system) + L"\\atl.dll").c_str());
   if (!atl) throw HostError("loading atl.dll", HRESULT_FROM_WIN32(GetLastError()));
   using Init = BOOL(WINAPI*)();
   using GetControl = HRESULT(WINAPI*)(HWND, IUnknown**);
@@ -814,10 +818,22 @@ int Run(int argc, wchar_t** argv) {
   return status;
 }
 
+// Libraries loaded by name from now on (by this program or by the system's own DLLs) come from
+// the system folder only, never from the program's folder or the current one, where whoever
+// can write could plant one. SetDefaultDllDirectories is looked up: Windows 7 has it only with
+// its loader update; without it, the current folder at least leaves the search.
+void SearchSystemFolderOnly() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  auto set = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (!set || !set(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
+
 }  // namespace
 }  // namespace wendrix::host
 
 int wmain(int argc, wchar_t** argv) {
+  wendrix::host::SearchSystemFolderOnly();
   if (FAILED(OleInitialize(nullptr))) {
     std::fprintf(stderr, "wendrix-host: OleInitialize failed\n");
     return wendrix::host::kFailed;

@@ -125,6 +125,11 @@ key_exists "$user\\CLSID\\$clsid\\Implemented Categories\\$catid" ||
 for key in "CLSID\\$clsid" "$progid" "TypeLib\\$libid"; do
   ! key_exists "HKLM\\Software\\Classes\\$key" || wendrix_die "the per-user registration wrote HKLM: $key"
 done
+# The event log's source is the machine's alone (HKLM\SYSTEM): the per-user scope writes none.
+source_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\Wendrix'
+for hive in HKLM HKCU; do
+  ! key_exists "$hive\\$source_key" || wendrix_die "the per-user registration wrote $hive\\$source_key"
+done
 regsvr32 /u /n /i:user
 for key in "CLSID\\$clsid" "$progid" "TypeLib\\$libid"; do
   ! key_exists "$user\\$key" || wendrix_die "the per-user unregistration left $key"
@@ -138,6 +143,7 @@ registered="$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32")"
 if [[ ${registered,,} != "${ocx,,}" ]]; then
   wendrix_die "the $view-bit registration names '$registered', not the packaged $ocx"
 fi
+key_exists "HKLM\\$source_key" || wendrix_die "the registration wrote no event source"
 wendrix_log "$name: Wendrix.ocx registered ($view-bit)"
 # What regsvr32 wrote, for the installer's check (check-msi.sh) to compare with.
 mapfile -t our_keys < <(python3 "$here/check_registration.py" keys "$dir/include/Wendrix.h" \

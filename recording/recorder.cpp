@@ -222,7 +222,8 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     if (s_.RecordingSerial == serial && s_.IsRecording != False && s_.StopInProgress == False) {
       RollBackStart();
     }
-    p_.container.MessageBox(text);
+    // A container that cannot show the box still gets False, never an error.
+    ShowReport(text);
     return False;
   }
 }

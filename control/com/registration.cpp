@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Wendrix_h.h"
+#include "control/com/event_source.h"
 #include "control/com/module.h"
 #include "control/com/registration_scope.h"
 #include "platform/win32/system_error.h"
@@ -84,6 +85,10 @@ HRESULT Unregister() {
   // while the other part is registered.
   HRESULT hr = wendrix::com::UnregisterLibrary(LIBID_Wendrix, 2, 0, 0x0409, OwnSysKind());
   if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) result = hr;
+  if (!wendrix::com::RegisteringPerUser()) {
+    hr = wendrix::com::UnregisterReportSource(wendrix::com::ModulePath());
+    if (FAILED(hr)) result = hr;
+  }
   return result;
 }
 
@@ -124,7 +129,9 @@ HRESULT Register() {
     if (FAILED(hr)) return hr;
   }
   std::wstring path = module;
-  return wendrix::com::RegisterLibrary(library.Get(), path.data());
+  hr = wendrix::com::RegisterLibrary(library.Get(), path.data());
+  if (FAILED(hr) || wendrix::com::RegisteringPerUser()) return hr;
+  return wendrix::com::RegisterReportSource(module);
 }
 
 }  // namespace

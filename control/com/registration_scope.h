@@ -13,5 +13,7 @@ namespace wendrix::com {
 HRESULT RegisterLibrary(ITypeLib* library, wchar_t* path);
 // Removes the type library's registration from the same place.
 HRESULT UnregisterLibrary(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND kind);
+// True inside DllInstall's per-user scope: what only the machine has (the event source) is left.
+bool RegisteringPerUser();
 
 }  // namespace wendrix::com

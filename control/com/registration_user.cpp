@@ -89,6 +89,8 @@ class MachineScope {
 
 }  // namespace
 
+bool RegisteringPerUser() { return g_per_user; }
+
 HRESULT RegisterLibrary(ITypeLib* library, wchar_t* path) {
   if (g_per_user) return RegisterTypeLibForUser(library, path, nullptr);
   MachineScope scope;

@@ -81,8 +81,8 @@ STDMETHODIMP ControlObject::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE
   if (meta_bounds)
     meta_window =
         RECT{meta_bounds->left, meta_bounds->top, meta_bounds->right, meta_bounds->bottom};
-  DrawFace(dc, area, scale, surface_, elements_, &meta_window);
-  return S_OK;
+  // The drawing allocates (a metafile's records, the face's pieces): what it throws ends here.
+  return Guard([&] { DrawFace(dc, area, scale, surface_, elements_, &meta_window); });
 }
 
 STDMETHODIMP ControlObject::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,

@@ -127,9 +127,16 @@ DsCaptureSystem::DsCaptureSystem()
       announced_at_start_us_(PowerWatch::Pauses().PausedBy(counter_at_start_us_)) {}
 
 std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
+  // Through COM, which loads dsound.dll by the full path it is registered with: DirectSound is
+  // no KnownDLL, and a DSOUND.dll beside the module (a folder the user may write to) would be
+  // loaded in its place by an import.
   ComPtr<IDirectSoundCapture> device;
-  const HRESULT hr = DirectSoundCaptureCreate(nullptr, &device, nullptr);
-  if (FAILED(hr)) throw ComError("DirectSoundCaptureCreate", hr);
+  HRESULT hr =
+      CoCreateInstance(CLSID_DirectSoundCapture, nullptr, CLSCTX_INPROC_SERVER,
+                       IID_IDirectSoundCapture, reinterpret_cast<void**>(device.GetAddressOf()));
+  if (FAILED(hr)) throw ComError("CoCreateInstance(DirectSoundCapture)", hr);
+  hr = device->Initialize(nullptr);
+  if (FAILED(hr)) throw ComError("IDirectSoundCapture::Initialize", hr);
   if (!watch_) watch_ = std::make_unique<DefaultDeviceWatch>();
   if (!power_) power_ = std::make_unique<PowerWatch>(&CounterMicroseconds);
   return std::make_shared<DsCaptureDevice>(std::move(device));

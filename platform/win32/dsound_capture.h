@@ -54,8 +54,9 @@ class DsCaptureDevice : public CaptureDevice {
 class DsCaptureSystem : public CaptureSystem {
  public:
   DsCaptureSystem();
-  // DirectSoundCaptureCreate with no device identifier: the default recording device. The
-  // first call also begins to watch for changes of the default device and for suspensions.
+  // DirectSound's capture object, created through COM (the thread must be in an apartment)
+  // and initialised for the default recording device. The first call also begins to watch for
+  // changes of the default device and for suspensions.
   std::shared_ptr<CaptureDevice> CreateDefaultDevice() override;
   // The performance counter, less the time the machine slept.
   int64_t NowMicroseconds() override;

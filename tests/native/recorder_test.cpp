@@ -331,6 +331,17 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
   }
 }
 
+TEST(Recorder, AFailedStartWhoseBoxCannotBeShownStillReturnsFalse) {
+  RecorderRig rig;
+  rig.control.Init_DSWendrix();
+  rig.files.fail_create = Error(75, "Path/File access error: take.wav");
+  rig.host.FailNext("MessageBox", Error(5, "no box"));
+  EXPECT_EQ(rig.control.Wendrix_Start(rig.Path()), False);
+  EXPECT_EQ(rig.s.IsRecording, False);
+  rig.files.fail_create.reset();
+  EXPECT_EQ(rig.control.Wendrix_Start(rig.Path()), True);
+}
+
 // A finish that cannot reopen the file fails the stop, which can be repeated.
 TEST(Recorder, AFailedFinishLeavesTheRecordingToBeStoppedAgain) {
   RecorderRig rig;

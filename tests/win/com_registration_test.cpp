@@ -76,6 +76,19 @@ bool KeyExists(const std::wstring& path) {
   return ReadKey(path, nullptr, ignored);
 }
 
+// The event source's message file, or nothing when the source is not registered.
+bool EventSource(std::wstring& file, DWORD& types) {
+  const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Wendrix";
+  wchar_t buffer[1024] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t), types_size = sizeof types;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EventMessageFile",
+                   RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buffer, &size) != ERROR_SUCCESS)
+    return false;
+  file = buffer;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, key, L"TypesSupported", RRF_RT_REG_DWORD, nullptr, &types,
+                      &types_size) == ERROR_SUCCESS;
+}
+
 struct Expected {
   std::wstring path;
   const wchar_t* name;
@@ -112,6 +125,14 @@ TEST(ComRegistration, Regsvr32RegistersEveryKeyAndRemovesThemAgain) {
     ADD_FAILURE() << "HKCR\\" << std::string(k.path.begin(), k.path.end()) << " holds "
                   << std::string(value.begin(), value.end());
   }
+
+  // The Application log's source names this module's message table, for errors, warnings and
+  // information.
+  std::wstring message_file;
+  DWORD types = 0;
+  ASSERT_TRUE(EventSource(message_file, types));
+  EXPECT_EQ(_wcsicmp(message_file.c_str(), OcxPath().c_str()), 0);
+  EXPECT_EQ(types, 7u);
 
   // The registered library is the one in the module, and the ProgID leads to a working class.
   ComPtr<ITypeLib> library;
@@ -151,6 +172,7 @@ TEST(ComRegistration, Regsvr32RegistersEveryKeyAndRemovesThemAgain) {
   EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_Wendrix) + L"\\2.0"));
   EXPECT_FALSE(KeyExists(L"Interface\\" + GuidText(IID__DSWendrixControl)));
   EXPECT_HRESULT_FAILED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
+  EXPECT_FALSE(EventSource(message_file, types));
 }
 
 // Both bitnesses registered side by side: unregistering one leaves the other's class, ProgID and
@@ -257,6 +279,21 @@ TEST(ComModule, UnloadsOnlyWithoutObjectsLocksOrAHeldFactory) {
             CLASS_E_NOAGGREGATION);
   ComPtr<IClassFactory> other;
   EXPECT_EQ(get(IID_IDispatch, IID_PPV_ARGS(&other)), CLASS_E_CLASSNOTAVAILABLE);
+}
+
+// An event viewer reads the logged reports' text from the module as a data file, as here.
+TEST(ComModule, MessageTableGivesTheEventTheReportAndTheProgram) {
+  HMODULE module = LoadLibraryExW(OcxPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(L"the report"),
+                         reinterpret_cast<DWORD_PTR>(L"C:\\host.exe")};
+  wchar_t text[256] = {};
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 module, 1, 0x409, text, 256, reinterpret_cast<va_list*>(strings));
+  FreeLibrary(module);
+  ASSERT_GT(n, 0u) << GetLastError();
+  EXPECT_EQ(std::wstring(text).rfind(L"the report\r\n\r\nProgram: C:\\host.exe", 0), 0u)
+      << std::string(text, text + n);
 }
 
 TEST(ComModule, ToolboxBitmapIs16By15With24BitsOnPureRed) {
