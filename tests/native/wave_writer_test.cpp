@@ -142,7 +142,7 @@ TEST_F(WriterFixture, TheCallsAndTheirOrder) {
   const std::string path = s.OutputFileName;
   EXPECT_EQ(files.calls,
             (std::vector<std::string>{
-                "Create " + path, "Seek 0 0", "CreateChunk RIFF 32", "CreateChunk fmt  0",
+                "Create " + path, "Truncate", "Seek 0 0", "CreateChunk RIFF 32", "CreateChunk fmt  0",
                 "Write 18", "Ascend fmt ", "CreateChunk data 0", "Write 8",
                 // The sizes go in through the recording's own handle, before it is closed.
                 "Seek 42 0", "Write 4", "Seek 4 0", "Write 4", "Close"}));

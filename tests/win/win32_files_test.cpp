@@ -132,7 +132,7 @@ TEST(WinMmioFile, ChunksAreAscendedWithTheirSizeAndPadByte) {
   WinTempDir dir;
   win32::Win32FileSystem fs;
   const std::string path = dir.File("chunks.bin");
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
   ChunkInfo riff;
   riff.fccType = StringToFourCC("WAVE");
   ASSERT_EQ(file->CreateChunk(riff, kCreateRiff), kFileOk);
@@ -170,7 +170,7 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
   win32::Win32FileSystem fs;
   const std::string path = dir.File("patch \xC3\xA4.bin");
   ASSERT_TRUE(WriteAll(path, Bytes(10, 0)));
-  auto file = fs.OpenBinaryFile(path);
+  auto file = fs.OpenBinaryFile(path, {});
   file->WriteLongAt(2, -2);
   file->WriteLongAt(6, 0x01020304);
   file->Close();
@@ -178,7 +178,7 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
   EXPECT_THROW(file->Close(), Error);
   EXPECT_THROW(file->WriteLongAt(0, 1), Error);
   // A file that is gone is not made again at the patch.
-  EXPECT_THROW(fs.OpenBinaryFile(dir.File("gone.bin")), Error);
+  EXPECT_THROW(fs.OpenBinaryFile(dir.File("gone.bin"), {}), Error);
   EXPECT_FALSE(ReadAll(dir.File("gone.bin")));
 
   // A reader that shares no writes (a scanner) is waited for; one that holds on is reported.
@@ -189,7 +189,7 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
     HANDLE releaser = lets_go ? CreateThread(nullptr, 0, &CloseLater, holder, 0, nullptr) : holder;
     const double started = Now();
     try {
-      fs.OpenBinaryFile(path)->Close();
+      fs.OpenBinaryFile(path, {})->Close();
       EXPECT_TRUE(lets_go);
     } catch (const Error& e) {
       EXPECT_FALSE(lets_go) << e.description();
@@ -216,8 +216,8 @@ TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
   }
   const std::string long_path = win32::Narrow(deep + L"\\take.wav");
   EXPECT_EQ(win32::FileNameWide("create", long_path), L"\\\\?\\" + deep + L"\\take.wav");
-  ASSERT_EQ(fs.CreateMultimediaFile(long_path)->Close(), kFileOk);
-  fs.OpenBinaryFile(long_path)->WriteLongAt(0, 1);
+  ASSERT_EQ(fs.OpenOutputFile(long_path)->Close(), kFileOk);
+  fs.OpenBinaryFile(long_path, {})->WriteLongAt(0, 1);
   EXPECT_EQ(ReadAll("\\\\?\\" + long_path)->size(), 4u);
   fs.Remove(long_path);
   EXPECT_FALSE(ReadAll("\\\\?\\" + long_path));
@@ -264,9 +264,9 @@ TEST(WinFiles, OpeningFailuresGiveTheHostsNumbersAndNameThePath) {
       SCOPED_TRACE(c.path + (binary ? " (binary)" : " (mmio)"));
       try {
         if (binary) {
-          fs.OpenBinaryFile(c.path);
+          fs.OpenBinaryFile(c.path, {});
         } else {
-          fs.CreateMultimediaFile(c.path);
+          fs.OpenOutputFile(c.path);
         }
         ADD_FAILURE() << "opened";
       } catch (const Error& e) {
