@@ -25,6 +25,70 @@ void PutLE(uint8_t* out, uint32_t v) {
   throw FileError("create", path, ERROR_SUCCESS, why);
 }
 
+std::wstring LastPart(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the file the handle reached carries the name that was asked for. A link the system
+// does not mark as one (a file system that follows its own links, as Wine's does) shows here
+// as a file of another name. A short (8.3) name that was asked for counts as the same; where
+// the system cannot tell the final name (some network redirectors) the name is taken as asked.
+bool ReachedTheNameAsked(HANDLE file, const std::wstring& asked) {
+  std::wstring final_path(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(file, final_path.data(),
+                                      static_cast<DWORD>(final_path.size()), FILE_NAME_NORMALIZED);
+  if (n >= final_path.size()) {
+    final_path.resize(n);
+    n = GetFinalPathNameByHandleW(file, final_path.data(), static_cast<DWORD>(final_path.size()),
+                                  FILE_NAME_NORMALIZED);
+  }
+  if (n == 0 || n >= final_path.size()) return true;
+  final_path.resize(n);
+  const std::wstring want = LastPart(asked);
+  if (SameName(LastPart(final_path), want)) return true;
+  std::wstring short_path(final_path.size() + 1, L'\0');
+  const DWORD s = GetShortPathNameW(final_path.c_str(), short_path.data(),
+                                    static_cast<DWORD>(short_path.size()));
+  if (s == 0 || s >= short_path.size()) return false;
+  short_path.resize(s);
+  return SameName(LastPart(short_path), want);
+}
+
+// Why the opened name is not a plain file on a disk, or nullptr; fills `info`.
+const char* NotADiskFile(HANDLE file, const std::wstring& asked, BY_HANDLE_FILE_INFORMATION& info) {
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    return "the name is a device or a pipe, not a file on a disk; give the name of a file in a "
+           "folder";
+  }
+  if (!GetFileInformationByHandle(file, &info)) {
+    return "the name does not lead to a file on a disk; give the name of a file in a folder";
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !ReachedTheNameAsked(file, asked)) {
+    return "the name is a link (a symbolic link or junction) to another place, which is not "
+           "followed; give the name of the file itself";
+  }
+  return nullptr;
+}
+
+// Marks the file for removal when its last handle closes: through the handle, never by name.
+// The right to delete is taken only now, on a second handle reopened from this one: a handle
+// that held it for the whole recording would keep out every reader that does not share
+// deletion (players, sox, Explorer's preview).
+void RemoveThrough(HANDLE file) {
+  UniqueFile remover(
+      ReOpenFile(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  if (!remover) return;
+  FILE_DISPOSITION_INFO dispose{};
+  dispose.DeleteFile = TRUE;
+  SetFileInformationByHandle(remover.get(), FileDispositionInfo, &dispose, sizeof dispose);
+}
+
 }  // namespace
 
 OutputFile::OutputFile(UniqueFile file, bool created, FileIdentity identity)
@@ -41,8 +105,8 @@ void OutputFile::Forget() {
 std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   const std::wstring wide = FileNameWide("create", path);
   // An existing file is opened as it is: it is emptied only once the recording device has
-  // started, so a start that fails before leaves it untouched. Only a file made here is
-  // opened with the right to remove it through this handle.
+  // started, so a start that fails before leaves it untouched. Only a file made here shares
+  // deletion, so that it can be removed through this handle.
   UniqueFile file;
   bool created = false;
   for (int round = 0; round < 3 && !file; ++round) {
@@ -51,8 +115,9 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
     if (file) break;
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
-      file.reset(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                             FILE_SHARE_READ, nullptr, CREATE_NEW, kOpenFlags, nullptr));
+      file.reset(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, kOpenFlags,
+                             nullptr));
       if (file) {
         created = true;
         break;
@@ -65,18 +130,12 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   }
   if (!file) ThrowFileError("create", path, ERROR_FILE_EXISTS);
 
-  // Nothing has been written yet: what is not a plain file on a disk is let go unchanged.
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
-    Refuse(path, "the name is a device or a pipe, not a file on a disk; give the name of a file "
-                 "in a folder");
-  }
+  // Nothing has been written yet: what is not a plain file on a disk is let go unchanged (and
+  // one made here goes again).
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file.get(), &info)) {
-    Refuse(path, "the name does not lead to a file on a disk; give the name of a file in a folder");
-  }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    Refuse(path, "the name is a link (a symbolic link or junction) to another place, which is "
-                 "not followed; give the name of the file itself");
+  if (const char* why = NotADiskFile(file.get(), wide, info)) {
+    if (created) RemoveThrough(file.get());
+    Refuse(path, why);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     ThrowFileError("create", path, ERROR_ACCESS_DENIED);
@@ -138,9 +197,7 @@ void OutputFile::Discard() {
   if (!file_) return;
   Forget();
   if (created_) {
-    FILE_DISPOSITION_INFO dispose{};
-    dispose.DeleteFile = TRUE;
-    SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose, sizeof dispose);
+    RemoveThrough(file_.get());
   } else {
     // A file that was there was emptied by this recording; it is left empty, not half-written.
     LARGE_INTEGER zero{};
