@@ -130,9 +130,9 @@ class FileSystem {
   virtual void Pause(int32_t milliseconds) = 0;
   // Opens an existing file for binary reading and writing without truncating it; a missing
   // file is never created (Path not found). When the file at the name is not `same_as` (it
-  // was replaced or moved meanwhile), throws Error 75 and writes nothing. A file another program holds for a moment (a
-  // scanner, a sync client) is waited for a bounded time. Throws Error naming the path when
-  // it cannot be opened (VolumeGone when its volume is not there).
+  // was replaced or moved meanwhile), throws Error 75 and writes nothing. A file another program
+  // holds for a moment (a scanner, a sync client) is waited for a bounded time. Throws Error naming
+  // the path when it cannot be opened (VolumeGone when its volume is not there).
   virtual std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path,
                                                      const FileIdentity& same_as) = 0;
   // The absolute form of `path`, resolved against the current directory now: a recording

@@ -176,7 +176,11 @@ class Fd {
 class SimMultimediaFile : public MultimediaFile {
  public:
   SimMultimediaFile(int fd, std::string path, bool created, SimFileSystem& fs)
-      : fd_(fd, fs), path_(std::move(path)), created_(created), identity_(IdentityFd(fd)), fs_(fs) {}
+      : fd_(fd, fs),
+        path_(std::move(path)),
+        created_(created),
+        identity_(IdentityFd(fd)),
+        fs_(fs) {}
   ~SimMultimediaFile() override {
     if (fd_.open()) Log("Drop");
   }

@@ -19,7 +19,7 @@ Win32BinaryFile::Win32BinaryFile(UniqueFile file, std::string path)
     : file_(std::move(file)), path_(std::move(path)) {}
 
 std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path,
-                                                   const FileIdentity& same_as) {
+                                                  const FileIdentity& same_as) {
   const std::wstring wide = FileNameWide("open", path);
   // A scanner, a sync client or Explorer reading the file's properties may hold it for a
   // moment without sharing writes; the opening waits for it, a bounded time. It never creates

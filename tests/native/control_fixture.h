@@ -73,7 +73,8 @@ class NoFiles : public FileSystem {
   std::unique_ptr<MultimediaFile> OpenOutputFile(const std::string& path) override {
     throw Error(75, "cannot create " + path);
   }
-  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path, const FileIdentity&) override {
+  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path,
+                                             const FileIdentity&) override {
     throw Error(75, "cannot open " + path);
   }
   void Pause(int32_t) override {}

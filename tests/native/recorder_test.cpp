@@ -276,8 +276,7 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
        [](RecorderRig& r) { r.files.fail_create = Error(75, "Path/File access error: take.wav"); },
        "Path/File access error: take.wav", false},
       {"file held by another program beyond the retries",
-       [](RecorderRig& r) { r.files.held_for_ms = -1; },
-       "Cannot create ", false},
+       [](RecorderRig& r) { r.files.held_for_ms = -1; }, "Cannot create ", false},
       {"ring buffer refuses to start",
        [](RecorderRig& r) { r.capture.FailNext(CaptureCall::Start, Lost()); },
        "IDirectSoundCaptureBuffer: buffer lost", true},
@@ -367,8 +366,7 @@ TEST(Recorder, AFileHeldForAMomentIsWaitedFor) {
   EXPECT_EQ(rig.control.Wendrix_Start(rig.Path("other.wav")), False);
   EXPECT_EQ(rig.files.paused_ms, 1950);
   ASSERT_EQ(rig.host.message_boxes.size(), 1u);
-  EXPECT_NE(rig.host.message_boxes[0].find("another program has the file open"),
-            std::string::npos);
+  EXPECT_NE(rig.host.message_boxes[0].find("another program has the file open"), std::string::npos);
 }
 
 // Fault mended: the header's sizes follow the audio on disk while the recording runs, and a

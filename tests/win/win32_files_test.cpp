@@ -342,8 +342,8 @@ TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
   ASSERT_TRUE(MakeLink(dir.path(), "link.wav", "victim.dat"));
   // A server that waits for a client, as one that would impersonate it does.
   const wchar_t* pipe_name = L"\\\\.\\pipe\\wendrix-output-test";
-  HANDLE pipe = CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0,
-                                 nullptr);
+  HANDLE pipe =
+      CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   const std::pair<std::string, const char*> refused[] = {
       {"NUL", "a device or a pipe"},
