@@ -69,11 +69,36 @@ const char* NotADiskFile(HANDLE file, const std::wstring& asked, BY_HANDLE_FILE_
   if (!GetFileInformationByHandle(file, &info)) {
     return "the name does not lead to a file on a disk; give the name of a file in a folder";
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !ReachedTheNameAsked(file, asked)) {
+  bool link = !ReachedTheNameAsked(file, asked);
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // Only a reparse point that stands for another name (a symbolic link, a junction, a mount
+    // point) is a link; a cloud file, a deduplicated or a compressed one carries one of its
+    // filter's own and is an ordinary file (see ReopenThroughFilter).
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    link = link || !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+           IsReparseTagNameSurrogate(tag.ReparseTag);
+  }
+  if (link) {
     return "the name is a link (a symbolic link or junction) to another place, which is not "
            "followed; give the name of the file itself";
   }
   return nullptr;
+}
+
+// A file behind a reparse point of a file system filter (a OneDrive file, a deduplicated one)
+// is written through that filter: it is opened again the ordinary way, and taken only if that
+// opening reached the same file. An invalid handle otherwise.
+UniqueFile ReopenThroughFilter(const std::wstring& wide, const BY_HANDLE_FILE_INFORMATION& info) {
+  UniqueFile file(CreateFileW(
+      wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  BY_HANDLE_FILE_INFORMATION again{};
+  if (!file || !GetFileInformationByHandle(file.get(), &again) ||
+      again.dwVolumeSerialNumber != info.dwVolumeSerialNumber ||
+      again.nFileIndexHigh != info.nFileIndexHigh || again.nFileIndexLow != info.nFileIndexLow) {
+    return UniqueFile();
+  }
+  return file;
 }
 
 // Marks the file for removal when its last handle closes: through the handle, never by name.
@@ -139,6 +164,10 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     ThrowFileError("create", path, ERROR_ACCESS_DENIED);
+  }
+  if (!created && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    file = ReopenThroughFilter(wide, info);
+    if (!file) ThrowFileError("create", path, ERROR_SHARING_VIOLATION);
   }
   if (!created && (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
     // As CREATE_ALWAYS would: a hidden or system file is not replaced.

@@ -233,6 +233,13 @@ TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
             "clear that attribute or choose another name");
   EXPECT_EQ(win32::ReplaceRefusal(kept, ERROR_SHARING_VIOLATION), "");
   SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+  // Access denied in a folder that is there, to a file without such attributes: Windows
+  // Security's Controlled folder access is named; in a folder that is not there, nothing.
+  for (const std::wstring& name : {kept, win32::Wide(dir.File("new.wav"))}) {
+    EXPECT_NE(win32::CreateRefusal(name, ERROR_ACCESS_DENIED).find("Controlled folder access"),
+              std::string::npos);
+  }
+  EXPECT_EQ(win32::CreateRefusal(win32::Wide(dir.File("none\\new.wav")), ERROR_ACCESS_DENIED), "");
 
   const std::pair<uint32_t, const char*> codes[] = {
       {0x8889000A, "exclusive mode"},
