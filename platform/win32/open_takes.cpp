@@ -5,6 +5,11 @@
 namespace wendrix::win32 {
 namespace {
 
+// The exit walk may take no lock, also none hidden in an atomic.
+static_assert(std::atomic<HANDLE>::is_always_lock_free &&
+              std::atomic<int64_t>::is_always_lock_free &&
+              std::atomic<uint32_t>::is_always_lock_free);
+
 // More recordings than a process ever runs at once (one per control).
 OpenTake g_takes[64];
 
