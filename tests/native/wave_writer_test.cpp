@@ -231,7 +231,10 @@ TEST_F(WriterFixture, FinishFailures) {
   files.fail_binary_open.reset();
   files.fail_seek_to.reset();
 
-  // Nor when another file has taken the name meanwhile: that one is left as it is.
+#ifndef _WIN32
+  // Nor when another file has taken the name meanwhile: that one is left as it is. (The C
+  // runtime's files on Windows can neither be removed while open nor told apart; the Windows
+  // suite checks this on the system's own files.)
   Start("c.wav");
   Append(Bytes(10, 5));
   files.fail_seek_to = 4;
@@ -240,6 +243,7 @@ TEST_F(WriterFixture, FinishFailures) {
   EXPECT_THROW(control.FinishWaveFile(), Error);
   EXPECT_EQ(FileBytes(), Bytes(7, 1));
   files.fail_seek_to.reset();
+#endif
 
   // A failing close of the recording's handle is reported, after the sizes are in.
   Start("b.wav");

@@ -176,6 +176,10 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
   file->WriteLongAt(6, 0x01020304);
   file->Close();
   EXPECT_EQ(ReadAll(path), (Bytes{0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1}));
+  // Only the file the recording wrote: one that took its name is left alone.
+  const FileIdentity written = fs.OpenOutputFile(path)->Identity();
+  EXPECT_NO_THROW(fs.OpenBinaryFile(path, written)->Close());
+  EXPECT_THROW(fs.OpenBinaryFile(path, {written.volume, written.index + 1}), Error);
   EXPECT_THROW(file->Close(), Error);
   EXPECT_THROW(file->WriteLongAt(0, 1), Error);
   // A file that is gone is not made again at the patch.
