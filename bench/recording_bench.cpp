@@ -143,6 +143,11 @@ class PrefilledDevice : public CaptureDevice, public CaptureSystem {
 
 class NullFile : public MultimediaFile {
  public:
+  bool Created() const override { return true; }
+  FileIdentity Identity() const override { return {}; }
+  uint32_t Truncate() override { return kFileOk; }
+  bool PatchLong(uint32_t, uint32_t) override { return true; }
+  void Discard() override {}
   int32_t Seek(int32_t offset, int32_t) override { return offset; }
   uint32_t CreateChunk(ChunkInfo&, uint32_t) override { return kFileOk; }
   int32_t Write(const void*, int32_t count) override { return count; }
@@ -158,12 +163,13 @@ class NullBinaryFile : public BinaryFile {
 
 class NullFiles : public FileSystem {
  public:
-  std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string&) override {
+  std::unique_ptr<MultimediaFile> OpenOutputFile(const std::string&) override {
     return std::make_unique<NullFile>();
   }
-  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string&) override {
+  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string&, const FileIdentity&) override {
     return std::make_unique<NullBinaryFile>();
   }
+  void Pause(int32_t) override {}
   std::string FullPath(const std::string& path) override { return path; }
   void Remove(const std::string&) override {}
 };

@@ -112,6 +112,10 @@ class Control {
   void WriteWaveHeader();            // recording/wave_writer.cpp
   void CreateDataChunk();            // recording/wave_writer.cpp
   void FinishWaveFile();             // recording/wave_writer.cpp
+  // Writes the header's two sizes for what the file holds now, through the recording's own
+  // handle, when they have changed and a quarter of a second has passed since the last time
+  // (recording/wave_writer.cpp; every tick).
+  void KeepHeaderCurrent();
 
  private:
   // The format-change sequence after an accepted value was stored.
@@ -131,6 +135,13 @@ class Control {
   [[noreturn]] void RaiseDeviceFailure(const std::exception_ptr& failure);
   // Puts a failed start back to the ready state: no capture, no open file, no timer.
   void RollBackStart();
+  // Raises a failure to finish the file at the end of a stop; a volume that went away is
+  // named in plain words.
+  [[noreturn]] void RaiseFinishFailure(const std::exception_ptr& failure);
+  // Opens the output file as it is (recording/wave_writer.cpp); retries while it is held.
+  void OpenWaveFile();
+  // Closes the output file; one this start created or emptied is removed through its handle.
+  void DropWaveFile();
   // Steps 2 to 16 of the drain; `report` false keeps failures silent (destruction).
   void TransferNewBytes(bool report);
   // Appends `count` bytes (or silence) to the output file and counts what reached it; returns

@@ -60,7 +60,9 @@ struct ControlState {
   Boolean StopInProgress = False;   // a stop sequence runs (a nested stop does nothing)
   Boolean AppendEnded = False;      // this recording writes no more (size limit or failed write)
   Boolean DrainRetry = False;       // the last transfer failed: retry on every tick until one works
-  Boolean FileCreated = False;      // this start created (or truncated) the output file
+  Boolean FileCreated = False;      // this start created (or emptied) the output file
+  int32_t HeaderBytes = 0;          // the data size the file's header shows now
+  int64_t HeaderTime = 0;           // capture clock (us) when the header's sizes were last written
   Boolean TickRunning = False;      // a tick runs: a tick inside it (a pumping handler) only drains
   Boolean DeviceFlowing = False;    // the read position has moved since the recording started
   int64_t SuspendedSeen = 0;        // the platform's suspended time at the last read

@@ -7,13 +7,14 @@
 //                [--bits 8|16] [--buffer BYTES] [--hide-meter] [--screenshot FILE.bmp]
 //                [--form FILE] [--close-message-boxes] [--atl] [--ocx PATH]
 //                [--pump-in-level-events MS] [--block-ms MS [--block-at S|start]]
-//                [--release-while-recording]
+//                [--release-while-recording | --exit-while-recording]
 //
-// The last three make the host misbehave as real form code does: a level-event handler that
+// The last four make the host misbehave as real form code does: a level-event handler that
 // pumps messages for MS milliseconds (DoEvents, a modal form), a user interface thread that
 // stops delivering messages for MS milliseconds, S seconds after the device first delivered
-// (1.5 unless given; "start": right after Wendrix_Start returns), and a form that
-// lets the recording control go without stopping it.
+// (1.5 unless given; "start": right after Wendrix_Start returns), a form that lets the
+// recording control go without stopping it, and a program that ends (ExitProcess) in the
+// middle of the recording without stopping or releasing the control.
 //
 // Exit status: 0 done; 1 bad command line; 2 the control could not be created or driven;
 // 3 Init_DSWendrix returned False; 4 Wendrix_Start returned False; 5 Wendrix_Stop returned
@@ -83,6 +84,7 @@ struct Options {
   long block_ms = 0;
   double block_at = 1.5;
   bool release_while_recording = false;
+  bool exit_while_recording = false;
 };
 
 [[noreturn]] void Usage(const std::string& why) {
@@ -95,7 +97,7 @@ struct Options {
                "                    [--close-message-boxes] [--atl] [--ocx PATH]\n"
                "                    [--pump-in-level-events MS]\n"
                "                    [--block-ms MS [--block-at S|start]]\n"
-               "                    [--release-while-recording]\n"
+               "                    [--release-while-recording | --exit-while-recording]\n"
                "Without --file the form's Start records into take.wav in the user's Documents\n"
                "folder (the temporary folder when there is none) and prints the path.\n",
                why.c_str());
@@ -171,6 +173,8 @@ Options Parse(int argc, wchar_t** argv) {
       }
     } else if (a == L"--release-while-recording")
       o.release_while_recording = true;
+    else if (a == L"--exit-while-recording")
+      o.exit_while_recording = true;
     else if (a == L"--help" || a == L"-h")
       Usage("help");
     else
@@ -725,6 +729,8 @@ int Record(Form& f) {
   }
   const double capture_began =
       o.block_at < 0 ? started : WaitForCapture(f, started + o.seconds);
+  // Told at once: a test that ends the host hard counts the take from here.
+  if (o.block_at >= 0) Print("capture_delay_seconds %.3f\n", capture_began - started);
   if (o.block_ms > 0 && o.block_at >= 0) {
     // Counted from the device's first bytes, so that the stall always falls into audio.
     PumpUntil(capture_began + o.block_at, f, true);
@@ -755,6 +761,13 @@ int Record(Form& f) {
     Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
           stopped - started, drain_period, capture_began - started);
     return status;
+  }
+  if (o.exit_while_recording) {
+    // The process ends with the control recording and held: no stop, no release.
+    Print("exiting while the control records\n");
+    Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
+          stopped - started, drain_period, capture_began - started);
+    ExitProcess(0);
   }
   bool stop_ok = false;
   bool stop_raised = false;

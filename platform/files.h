@@ -1,6 +1,11 @@
 // The file services of the WAVE writer: a multimedia (RIFF) file that is written front to
 // back, and a plain binary file for the size patch at the end of a recording.
 //
+// The output file is opened as a file on a disk and nothing else: a device name, a pipe or a
+// link at the name is refused. An existing file stays as it was until the writer empties it
+// (once the recording device has started), and a file that a failed start created is removed
+// through its own handle, never by name.
+//
 // Paths are UTF-8 inside the core; the Windows implementation opens them with the
 // wide-character calls, so any Unicode name works.
 #pragma once
@@ -8,6 +13,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/error.h"
 
 namespace wendrix {
 
@@ -39,11 +46,46 @@ inline constexpr uint32_t kFileCannotClose = 260;  // MMIOERR_CANNOTCLOSE
 inline constexpr uint32_t kFileCannotWrite = 262;  // MMIOERR_CANNOTWRITE
 inline constexpr uint32_t kFileCannotSeek = 263;   // MMIOERR_CANNOTSEEK
 
+// Which file an open handle is: the volume's serial number and the file's index on it. Two
+// openings with the same identity opened the same file.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The file is held by another program (a sharing violation): the same call may work a moment
+// later.
+class FileHeld : public Error {
+ public:
+  using Error::Error;
+};
+
+// The volume the file is on went away: a drive removed, a network share disconnected, a device
+// not ready. The description names the path and the system's reason.
+class VolumeGone : public Error {
+ public:
+  using Error::Error;
+};
+
 // An open multimedia file, unbuffered: every write reaches the file at once. The calls report
 // problems through their results, as the platform's mmio functions do; none throws.
 class MultimediaFile {
  public:
   virtual ~MultimediaFile() = default;  // closes the file if Close was not called
+
+  // Whether the opening created the file (false: it opened one that was there).
+  virtual bool Created() const = 0;
+  // Which file this is (known from the opening on).
+  virtual FileIdentity Identity() const = 0;
+  // Empties the file and puts the position at 0. Returns kFileOk or an error code.
+  virtual uint32_t Truncate() = 0;
+  // Writes `value` little-endian at byte `offset` without moving the position; whatever the
+  // file buffers reaches the system first. False when the file refused.
+  virtual bool PatchLong(uint32_t offset, uint32_t value) = 0;
+  // Removes the file through this open handle and closes it (never by name: whatever is at
+  // the name by now is left alone). Later calls fail as after Close.
+  virtual void Discard() = 0;
 
   // Moves the position; returns the new position or -1.
   virtual int32_t Seek(int32_t offset, int32_t origin) = 0;
@@ -78,14 +120,21 @@ class BinaryFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Creates the file, or truncates an existing one, for reading and writing. Throws Error
-  // with a description naming the path when it cannot be created.
-  virtual std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) = 0;
+  // Opens the output file for reading and writing: creates it when there is none, and opens
+  // an existing file without changing it (MultimediaFile::Truncate empties it). Anything that
+  // is not a plain file on a disk (a device, a pipe, a link at the name) is refused. Throws
+  // Error naming the path when it cannot be opened: FileHeld while another program holds the
+  // file, VolumeGone when its volume is not there.
+  virtual std::unique_ptr<MultimediaFile> OpenOutputFile(const std::string& path) = 0;
+  // Waits `milliseconds` before an opening is tried again.
+  virtual void Pause(int32_t milliseconds) = 0;
   // Opens an existing file for binary reading and writing without truncating it; a missing
-  // file is never created (Path not found). A file another program holds for a moment (a
-  // scanner, a sync client) is waited for a bounded time. Throws Error naming the path when
-  // it cannot be opened.
-  virtual std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) = 0;
+  // file is never created (Path not found). When the file at the name is not `same_as` (it
+  // was replaced or moved meanwhile), throws Error 75 and writes nothing. A file another program
+  // holds for a moment (a scanner, a sync client) is waited for a bounded time. Throws Error naming
+  // the path when it cannot be opened (VolumeGone when its volume is not there).
+  virtual std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path,
+                                                     const FileIdentity& same_as) = 0;
   // The absolute form of `path`, resolved against the current directory now: a recording
   // keeps naming the same file when the host changes directory (file dialogs do). Throws
   // Error naming the path when it cannot be resolved.

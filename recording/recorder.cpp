@@ -177,13 +177,16 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     // The host's handler may have stopped this recording, or stopped it and started another.
     if (s_.RecordingSerial != serial || s_.IsRecording == False) return False;
 
-    WriteWaveHeader();
-    CreateDataChunk();
-    s_.FileNeedsFinish = True;
+    // A file that is there stays as it was until the device has started: a start that fails
+    // before leaves it untouched.
+    OpenWaveFile();
     // The device cannot deliver anything recorded before this moment.
     s_.CaptureStartTime = p_.capture.NowMicroseconds();
     s_.RecorderBuffer->Start(kCaptureStartLooping);
     s_.CaptureRunning = True;
+    WriteWaveHeader();
+    CreateDataChunk();
+    s_.FileNeedsFinish = True;
     // The recording reads from where this run of the buffer begins: a buffer started again, or
     // created anew with another length, need not report the positions where the last
     // recording's transfers ended.
@@ -237,16 +240,10 @@ void Control::RollBackStart() {
   }
   s_.CaptureRunning = False;
   SetDrainRetry(false);
-  // The file was never a recording: a header whose sizes are 0 is no file to leave behind.
-  s_.FileHandle.reset();
+  // The file was never a recording: a header whose sizes are 0 is no file to leave behind. A
+  // file this start made goes through its own handle, whatever is at its name by now.
   s_.FileNeedsFinish = False;
-  if (s_.FileCreated != False) {
-    s_.FileCreated = False;
-    try {
-      p_.files.Remove(s_.OutputFileName);
-    } catch (const Error&) {
-    }
-  }
+  DropWaveFile();
   s_.IsRecording = False;
   s_.TickPhase = 0;
   try {
@@ -284,8 +281,16 @@ void Control::StopRecording(bool reinit_if_pending) {
     if (s_.DrainBusy == False) TransferNewBytes(!device_failure);
     SetDrainRetry(false);
   }
+  // A file that cannot be finished (its drive pulled, its share gone) does not keep the
+  // recording from ending: its failure is raised at the end too.
+  std::exception_ptr finish_failure;
   if (s_.FileNeedsFinish != False) {
-    FinishWaveFile();
+    try {
+      FinishWaveFile();
+    } catch (...) {
+      finish_failure = std::current_exception();
+    }
+    s_.FileHandle.reset();
     s_.FileNeedsFinish = False;
     s_.FileCreated = False;
   }
@@ -308,7 +313,25 @@ void Control::StopRecording(bool reinit_if_pending) {
     Init_DSWendrix();
     s_.ReinitPending = False;
   }
+  if (finish_failure) RaiseFinishFailure(finish_failure);
   if (device_failure) RaiseDeviceFailure(device_failure);
+}
+
+void Control::RaiseFinishFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    // The number stays the file's; the words say what happened.
+    const bool gone = dynamic_cast<const VolumeGone*>(&e) != nullptr;
+    if (!gone && e.number() != errc::PathNotFound) throw;
+    throw Error(e.number(),
+                (gone ? "The drive or network share holding " + s_.OutputFileName + " went away"
+                      : s_.OutputFileName +
+                            " is no longer there (its drive or network share went away, or it "
+                            "was removed)") +
+                    ": the recording has stopped, but the file could not be finished (" +
+                    e.description() + ")");
+  }
 }
 
 void Control::RaiseDeviceFailure(const std::exception_ptr& failure) {

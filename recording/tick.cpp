@@ -17,6 +17,7 @@ void Control::Timer1_Timer() {
   if (s_.MeterVisible == False) {
     // Without the meter every tick drains (the interval is five times longer then).
     if (s_.IsRecording != False) UpdateRecording();
+    KeepHeaderCurrent();
     return;
   }
   // The phase is kept in single precision and stepped through double, so that it passes the
@@ -35,6 +36,7 @@ void Control::Timer1_Timer() {
     // tick up must not let the device write over unread audio.
     UpdateRecording();
   }
+  KeepHeaderCurrent();
 }
 
 }  // namespace wendrix

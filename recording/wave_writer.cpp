@@ -4,10 +4,12 @@
 //   0 "RIFF"  4 RIFF size  8 "WAVE"  12 "fmt "  16 18  20 the 18-byte format (cbSize 0)
 //   38 "data"  42 data size  46 the recorded bytes
 //
-// Both sizes hold 0 while the recording runs (readers and tools that follow a growing file
-// rely on that); no pad byte follows an odd data size.
+// Both sizes start at 0 and follow the audio on disk while the recording runs (at most a
+// quarter of a second behind), so a host that dies mid-take still leaves a file players open;
+// the stop writes them as before. No pad byte follows an odd data size.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "control/control.h"
 #include "platform/error.h"
@@ -29,12 +31,42 @@ bool PatchLong(MultimediaFile& file, int32_t offset, int32_t value) {
   return file.Seek(offset, kSeekSet) == offset && file.Write(bytes, 4) == 4;
 }
 
+// A file another program holds (an indexer, a scanner, a sync client, a preview that took the
+// last take as soon as it was closed) is tried again for this long.
+constexpr int32_t kHeldRetryMs = 50;
+constexpr int kHeldTries = 40;
+
+// The header's sizes are brought up to date no oftener than this.
+constexpr int64_t kHeaderUpdateMicroseconds = 250000;
+
 }  // namespace
 
-// Creates (or truncates) the output file and writes the RIFF header and the "fmt " chunk,
-// leaving the file at offset 38. Unlike the mmio calls it is built on, it does not let a
-// failure pass unnoticed: a file that cannot be created or a header call that fails throws,
-// with the file closed, so that the start can fail instead of recording into nothing.
+// Opens the output file without changing a file that is there; FileCreated tells whether this
+// start made it. Throws, with nothing open, when it cannot be opened.
+void Control::OpenWaveFile() {
+  s_.FileHandle.reset();
+  for (int tries = 1;; ++tries) {
+    try {
+      s_.FileHandle = p_.files.OpenOutputFile(s_.OutputFileName);
+      break;
+    } catch (const FileHeld&) {
+      if (tries >= kHeldTries) throw;
+    }
+    p_.files.Pause(kHeldRetryMs);
+  }
+  s_.FileCreated = s_.FileHandle->Created() ? True : False;
+}
+
+void Control::DropWaveFile() {
+  auto file = std::exchange(s_.FileHandle, nullptr);
+  if (file && s_.FileCreated != False) file->Discard();
+  s_.FileCreated = False;
+}
+
+// Empties the output file (opening it first when it is not open) and writes the RIFF header
+// and the "fmt " chunk, leaving the file at offset 38. Unlike the multimedia file calls it is
+// built on, it does not let a failure pass unnoticed: a header call that fails throws, with
+// the file dropped, so that the start can fail instead of recording into nothing.
 void Control::WriteWaveHeader() {
   s_.FileFormat.wFormatTag = s_.DeviceFormat.wFormatTag;
   s_.FileFormat.nChannels = s_.DeviceFormat.nChannels;
@@ -43,11 +75,14 @@ void Control::WriteWaveHeader() {
   s_.FileFormat.nBlockAlign = s_.DeviceFormat.nBlockAlign;
   s_.FileFormat.wBitsPerSample = s_.DeviceFormat.wBitsPerSample;
 
-  s_.FileHandle.reset();
-  s_.FileHandle = p_.files.CreateMultimediaFile(s_.OutputFileName);
-  s_.FileCreated = True;
+  if (!s_.FileHandle) OpenWaveFile();
   MultimediaFile& file = *s_.FileHandle;
   try {
+    // From here on the file holds this recording and nothing of what was there before.
+    s_.FileCreated = True;
+    const uint32_t emptied = file.Truncate();
+    s_.LastFileResult = Variant::Long(static_cast<int32_t>(emptied));
+    if (emptied != kFileOk) HeaderFailure(s_.OutputFileName, "the file cannot be emptied");
     const int32_t position = file.Seek(0, kSeekSet);
     s_.LastFileResult = Variant::Long(position);
     if (position != 0) HeaderFailure(s_.OutputFileName, "mmioSeek failed");
@@ -77,13 +112,13 @@ void Control::WriteWaveHeader() {
     s_.LastFileResult = Variant::Long(static_cast<int32_t>(result));
     if (result != kFileOk) HeaderFailure(s_.OutputFileName, "mmioAscend fmt failed");
   } catch (...) {
-    s_.FileHandle.reset();
+    DropWaveFile();
     throw;
   }
 }
 
 // Writes the "data" chunk's header; the file then stands at offset 46, where the drain
-// appends. Throws, with the file closed, when the header cannot be written.
+// appends. Throws, with the file dropped, when the header cannot be written.
 void Control::CreateDataChunk() {
   if (!s_.FileHandle) HeaderFailure(s_.OutputFileName, "the file is not open");
   s_.SubChunk.ckid = StringToFourCC("data");
@@ -91,8 +126,25 @@ void Control::CreateDataChunk() {
   const uint32_t result = s_.FileHandle->CreateChunk(s_.SubChunk, 0);
   s_.LastFileResult = Variant::Long(static_cast<int32_t>(result));
   if (result != kFileOk) {
-    s_.FileHandle.reset();
+    DropWaveFile();
     HeaderFailure(s_.OutputFileName, "mmioCreateChunk data failed");
+  }
+  s_.HeaderBytes = 0;
+  s_.HeaderTime = p_.capture.NowMicroseconds();
+}
+
+void Control::KeepHeaderCurrent() {
+  if (s_.FileNeedsFinish == False || !s_.FileHandle || s_.HeaderBytes == s_.BytesRecorded) return;
+  const int64_t now = p_.capture.NowMicroseconds();
+  if (now - s_.HeaderTime < kHeaderUpdateMicroseconds) return;
+  s_.HeaderTime = now;
+  // The same two values the stop writes, through the recording's own handle. A file that
+  // refuses them (a volume gone) is left to the stop, which reports it.
+  const int32_t bytes = s_.BytesRecorded;
+  MultimediaFile& file = *s_.FileHandle;
+  if (file.PatchLong(42, static_cast<uint32_t>(bytes)) &&
+      (bytes > kMaxDataBytes || file.PatchLong(4, static_cast<uint32_t>(bytes) + 38))) {
+    s_.HeaderBytes = bytes;
   }
 }
 
@@ -108,8 +160,10 @@ void Control::FinishWaveFile() {
   const bool overflow = s_.BytesRecorded > kMaxDataBytes;
   bool patched = false;
   uint32_t close_result = kFileOk;
+  FileIdentity identity;
   if (s_.FileHandle) {
     MultimediaFile& file = *s_.FileHandle;
+    identity = file.Identity();
     patched = PatchLong(file, 42, s_.BytesRecorded) &&
               (overflow || PatchLong(file, 4, s_.BytesRecorded + 38));
     close_result = file.Close();
@@ -117,7 +171,7 @@ void Control::FinishWaveFile() {
     s_.FileHandle.reset();
   }
   if (!patched) {
-    auto file = p_.files.OpenBinaryFile(s_.OutputFileName);
+    auto file = p_.files.OpenBinaryFile(s_.OutputFileName, identity);
     file->WriteLongAt(42, s_.BytesRecorded);
     if (overflow) throw Error(errc::Overflow);
     file->WriteLongAt(4, s_.BytesRecorded + 38);

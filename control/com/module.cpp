@@ -7,6 +7,7 @@
 #include "Wendrix_h.h"
 #include "control/com/control_object.h"
 #include "control/com/object_count.h"
+#include "platform/win32/open_takes.h"
 
 namespace wendrix::com {
 namespace {
@@ -75,11 +76,15 @@ std::wstring ModulePath() {
 
 }  // namespace wendrix::com
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     // No DisableThreadLibraryCalls: the statically linked runtime frees each thread's data
     // when the thread detaches, and would leak it for every host thread that called in.
     wendrix::com::g_module = instance;
+  }
+  // The process is ending with controls no one released: their takes get true sizes.
+  if (reason == DLL_PROCESS_DETACH && reserved != nullptr) {
+    wendrix::win32::OpenTake::WriteSizesAtExit();
   }
   return TRUE;
 }

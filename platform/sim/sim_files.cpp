@@ -34,8 +34,9 @@ std::string Utf8Of(const std::filesystem::path& path) {
 }
 
 #ifdef _WIN32
-int OpenFd(const std::string& path, bool truncate, bool create = true) {
-  const int flags = _O_RDWR | _O_BINARY | (create ? _O_CREAT : 0) | (truncate ? _O_TRUNC : 0);
+int OpenFd(const std::string& path, bool truncate, bool create = true, bool exclusive = false) {
+  const int flags = _O_RDWR | _O_BINARY | (create ? _O_CREAT : 0) | (truncate ? _O_TRUNC : 0) |
+                    (exclusive ? _O_EXCL : 0);
   return _wopen(PathOf(path).c_str(), flags, _S_IREAD | _S_IWRITE);
 }
 int64_t SeekFd(int fd, int64_t offset, int origin) { return _lseeki64(fd, offset, origin); }
@@ -47,9 +48,16 @@ int64_t SizeFd(int fd) {
   struct _stati64 st;
   return _fstati64(fd, &st) == 0 ? st.st_size : -1;
 }
+bool TruncateFd(int fd) { return _chsize_s(fd, 0) == 0; }
+FileIdentity IdentityFd(int fd) {
+  struct _stati64 st;
+  if (_fstati64(fd, &st) != 0) return {};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
 #else
-int OpenFd(const std::string& path, bool truncate, bool create = true) {
-  const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0) | (truncate ? O_TRUNC : 0);
+int OpenFd(const std::string& path, bool truncate, bool create = true, bool exclusive = false) {
+  const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0) | (truncate ? O_TRUNC : 0) |
+                    (exclusive ? O_EXCL : 0);
   return ::open(path.c_str(), flags, 0666);
 }
 int64_t SeekFd(int fd, int64_t offset, int origin) { return ::lseek(fd, offset, origin); }
@@ -58,6 +66,12 @@ int CloseFd(int fd) { return ::close(fd); }
 int64_t SizeFd(int fd) {
   struct stat st;
   return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+bool TruncateFd(int fd) { return ::ftruncate(fd, 0) == 0; }
+FileIdentity IdentityFd(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return {};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 #endif
 
@@ -87,6 +101,13 @@ Error OpenError(const char* verb, const std::string& path, int err) {
   return Error(number, std::string("Cannot ") + verb + " \"" + path + "\": " + what);
 }
 
+// The error of a file whose volume went away.
+VolumeGone GoneError(const char* verb, const std::string& path) {
+  return VolumeGone(errc::PathFileAccess, std::string("Cannot ") + verb + " \"" + path +
+                                              "\": Path/File access error (the device is not "
+                                              "connected)");
+}
+
 std::string FourCCText(FourCC code) {
   std::string s(4, ' ');
   for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
@@ -102,6 +123,7 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
 
   bool open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   int64_t Position() { return SeekFd(fd_, 0, SEEK_CUR); }
   int64_t Seek(int64_t offset, int origin) { return SeekFd(fd_, offset, origin); }
 
@@ -153,9 +175,49 @@ class Fd {
 
 class SimMultimediaFile : public MultimediaFile {
  public:
-  SimMultimediaFile(int fd, SimFileSystem& fs) : fd_(fd, fs), fs_(fs) {}
+  SimMultimediaFile(int fd, std::string path, bool created, SimFileSystem& fs)
+      : fd_(fd, fs),
+        path_(std::move(path)),
+        created_(created),
+        identity_(IdentityFd(fd)),
+        fs_(fs) {}
   ~SimMultimediaFile() override {
     if (fd_.open()) Log("Drop");
+  }
+
+  bool Created() const override { return created_; }
+  FileIdentity Identity() const override { return identity_; }
+
+  uint32_t Truncate() override {
+    if (!fd_.open() || fs_.IsGone(path_) || !TruncateFd(fd_.fd()) || fd_.Seek(0, SEEK_SET) != 0)
+      return Fail("Truncate", kFileCannotWrite);
+    Log("Truncate");
+    return kFileOk;
+  }
+
+  bool PatchLong(uint32_t offset, uint32_t value) override {
+    const std::string line = "PatchLong " + std::to_string(offset) + " " + std::to_string(value);
+    if (!fd_.open() || fs_.IsGone(path_)) return Fail(line, false);
+    const int64_t position = fd_.Position();
+    uint8_t field[4];
+    PutLE(field, value);
+    const bool written = fd_.Seek(offset, SEEK_SET) >= 0 && fd_.Write(field, 4) == 4;
+    if (fd_.Seek(position, SEEK_SET) != position || !written) return Fail(line, false);
+    Log(line);
+    return true;
+  }
+
+  // The system here cannot remove a file through its descriptor; the name is the one it was
+  // opened by, and tests do not move it.
+  void Discard() override {
+    if (!fd_.open()) return;
+    if (!created_) TruncateFd(fd_.fd());
+    fd_.Close();
+    if (created_) {
+      std::error_code ec;
+      std::filesystem::remove(PathOf(path_), ec);
+    }
+    Log("Discard");
   }
 
   int32_t Seek(int32_t offset, int32_t origin) override {
@@ -171,6 +233,7 @@ class SimMultimediaFile : public MultimediaFile {
     if (flags & kCreateList) chunk.ckid = StringToFourCC("LIST");
     const std::string line = "CreateChunk " + FourCCText(chunk.ckid) + " " + std::to_string(flags);
     if (!fd_.open()) return Fail(line, kFileInvalidHandle);
+    if (fs_.IsGone(path_)) return Fail(line, kFileCannotWrite);
     const int64_t start = fd_.Position();
     if (start < 0) return Fail(line, kFileCannotSeek);
 
@@ -191,7 +254,7 @@ class SimMultimediaFile : public MultimediaFile {
 
   int32_t Write(const void* data, int32_t count) override {
     const std::string line = "Write " + std::to_string(count);
-    if (!fd_.open() || count < 0) return Fail(line, -1);
+    if (!fd_.open() || count < 0 || fs_.IsGone(path_)) return Fail(line, -1);
     const int64_t n = fd_.Write(data, static_cast<size_t>(count));
     Log(n == count ? line : "!" + line);
     return static_cast<int32_t>(n);
@@ -244,6 +307,9 @@ class SimMultimediaFile : public MultimediaFile {
   }
 
   Fd fd_;
+  std::string path_;
+  bool created_;
+  FileIdentity identity_;
   SimFileSystem& fs_;
 };
 
@@ -256,6 +322,7 @@ class SimBinaryFile : public BinaryFile {
     const std::string line = "WriteLongAt " + std::to_string(offset) + " " + std::to_string(value);
     if (fs_.fail_binary_write) Throw(line, *fs_.fail_binary_write);
     if (!fd_.open()) Throw(line, Error(errc::PathFileAccess, "The file is closed"));
+    if (fs_.IsGone(path_)) Throw(line, GoneError("write to", path_));
     uint8_t bytes[4];
     for (int i = 0; i < 4; ++i)
       bytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i));
@@ -287,31 +354,65 @@ class SimBinaryFile : public BinaryFile {
 
 }  // namespace
 
-std::unique_ptr<MultimediaFile> SimFileSystem::CreateMultimediaFile(const std::string& path) {
+std::unique_ptr<MultimediaFile> SimFileSystem::OpenOutputFile(const std::string& path) {
   if (fail_create) {
     calls.push_back("!Create " + path);
     throw *fail_create;
   }
-  const int fd = OpenFd(path, /*truncate=*/true);
+  if (IsGone(path)) {
+    calls.push_back("!Create " + path);
+    throw GoneError("create", path);
+  }
+  if (held_for_ms && (*held_for_ms < 0 || paused_ms < *held_for_ms)) {
+    calls.push_back("!Create " + path);
+    throw FileHeld(errc::PermissionDenied, "Cannot create \"" + path +
+                                               "\": Permission denied (another program has the "
+                                               "file open)");
+  }
+  bool created = true;
+  int fd = OpenFd(path, /*truncate=*/false, /*create=*/true, /*exclusive=*/true);
+  if (fd < 0 && errno == EEXIST) {
+    created = false;
+    fd = OpenFd(path, /*truncate=*/false, /*create=*/false);
+  }
   if (fd < 0) {
     const int err = errno;
     calls.push_back("!Create " + path);
     throw OpenError("create", path, err);
   }
-  calls.push_back("Create " + path);
-  return std::make_unique<SimMultimediaFile>(fd, *this);
+  calls.push_back((created ? "Create " : "Open ") + path);
+  return std::make_unique<SimMultimediaFile>(fd, path, created, *this);
 }
 
-std::unique_ptr<BinaryFile> SimFileSystem::OpenBinaryFile(const std::string& path) {
+void SimFileSystem::Pause(int32_t milliseconds) {
+  paused_ms += milliseconds;
+  calls.push_back("Pause " + std::to_string(milliseconds));
+}
+
+bool SimFileSystem::IsGone(const std::string& path) const {
+  return gone_volume && path.starts_with(*gone_volume);
+}
+
+std::unique_ptr<BinaryFile> SimFileSystem::OpenBinaryFile(const std::string& path,
+                                                          const FileIdentity& same_as) {
   if (fail_binary_open) {
     calls.push_back("!OpenBinary " + path);
     throw *fail_binary_open;
+  }
+  if (IsGone(path)) {
+    calls.push_back("!OpenBinary " + path);
+    throw GoneError("open", path);
   }
   const int fd = OpenFd(path, /*truncate=*/false, /*create=*/false);
   if (fd < 0) {
     const int err = errno;
     calls.push_back("!OpenBinary " + path);
     throw OpenError("open", path, err);
+  }
+  if (same_as != FileIdentity{} && IdentityFd(fd) != same_as) {
+    CloseFd(fd);
+    calls.push_back("!OpenBinary " + path);
+    throw Error(errc::PathFileAccess, "Cannot open \"" + path + "\": another file has its name");
   }
   calls.push_back("OpenBinary " + path);
   return std::make_unique<SimBinaryFile>(fd, path, *this);

@@ -31,16 +31,22 @@ namespace wendrix::sim {
 class SimFileSystem : public FileSystem {
  public:
   // --- what the writer did, in order ---
-  // "Create <path>", "Seek 0 0", "CreateChunk RIFF 32", "CreateChunk fmt  0", "Write 18",
-  // "Ascend fmt ", "Seek 42 0", "Write 4", "Close"; "OpenBinary <path>", "WriteLongAt 42 100",
-  // "CloseBinary";
-  // "Remove <path>".
+  // "Create <path>" (or "Open <path>" for a file that was there), "Truncate", "Seek 0 0",
+  // "CreateChunk RIFF 32", "CreateChunk fmt  0", "Write 18", "Ascend fmt ", "PatchLong 42 100",
+  // "Seek 42 0", "Write 4", "Close", "Discard"; "Pause 50"; "OpenBinary <path>",
+  // "WriteLongAt 42 100", "CloseBinary"; "Remove <path>".
   // A call that fails by request or by the disk is logged with a "!" prefix.
   std::vector<std::string> calls;
 
   // --- faults ---
-  // CreateMultimediaFile throws this error (naming the path is the caller's business).
+  // OpenOutputFile throws this error (naming the path is the caller's business).
   std::optional<Error> fail_create;
+  // Another program holds every file being opened for output (a sharing violation,
+  // FileHeld) until Pause has waited this many milliseconds in all; negative: for ever.
+  std::optional<int32_t> held_for_ms;
+  // The volume of the paths that begin with this went away: writes and size patches through
+  // open files fail, Close still closes, and every opening fails "not connected" (VolumeGone).
+  std::optional<std::string> gone_volume;
   // The multimedia file's Seek to this offset fails (-1).
   std::optional<int32_t> fail_seek_to;
   // OpenBinaryFile throws this error.
@@ -56,8 +62,16 @@ class SimFileSystem : public FileSystem {
   // a file takes no space. Empty: unlimited.
   std::optional<uint64_t> free_space;
 
-  std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override;
-  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override;
+  // A file that is there is opened as it is; one that is not is created.
+  std::unique_ptr<MultimediaFile> OpenOutputFile(const std::string& path) override;
+  // Waits no real time: adds to paused_ms.
+  void Pause(int32_t milliseconds) override;
+  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path,
+                                             const FileIdentity& same_as) override;
+  // Whether `path` lies on the volume that went away.
+  bool IsGone(const std::string& path) const;
+  // Milliseconds Pause has waited in all.
+  int64_t paused_ms = 0;
   // An absolute path stays as it is; a relative one is joined to the current directory.
   std::string FullPath(const std::string& path) override;
   // Logged as "Remove <path>".

@@ -18,7 +18,8 @@ constexpr DWORD kSharingRetryMs = 50;
 Win32BinaryFile::Win32BinaryFile(UniqueFile file, std::string path)
     : file_(std::move(file)), path_(std::move(path)) {}
 
-std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path) {
+std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path,
+                                                  const FileIdentity& same_as) {
   const std::wstring wide = FileNameWide("open", path);
   // A scanner, a sync client or Explorer reading the file's properties may hold it for a
   // moment without sharing writes; the opening waits for it, a bounded time. It never creates
@@ -26,12 +27,29 @@ std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path) {
   const ULONGLONG started = GetTickCount64();
   for (;;) {
     // Readers may look at the file meanwhile; no one else may write it.
+    // A link put at the name meanwhile is opened as itself, and fails the check below.
     UniqueFile file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) return std::unique_ptr<BinaryFile>(new Win32BinaryFile(std::move(file), path));
+                                nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                nullptr));
+    if (file) {
+      // Only the file the recording wrote takes its sizes: one that replaced it at the name is
+      // left alone.
+      BY_HANDLE_FILE_INFORMATION info{};
+      const bool read = GetFileInformationByHandle(file.get(), &info) != FALSE;
+      const FileIdentity found{info.dwVolumeSerialNumber,
+                               uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+      if (same_as != FileIdentity{} && (!read || found != same_as)) {
+        throw FileError("open", path, ERROR_SUCCESS,
+                        "another file has taken its name since the recording began; it was left "
+                        "as it is");
+      }
+      return std::unique_ptr<BinaryFile>(new Win32BinaryFile(std::move(file), path));
+    }
     const DWORD error = GetLastError();
     const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-    if (!held || GetTickCount64() - started >= kSharingWaitMs) throw FileError("open", path, error);
+    if (!held || GetTickCount64() - started >= kSharingWaitMs) ThrowFileError("open", path, error);
     Sleep(kSharingRetryMs);
   }
 }
@@ -41,13 +59,13 @@ void Win32BinaryFile::WriteLongAt(uint32_t offset, int32_t value) {
   LARGE_INTEGER position{};
   position.QuadPart = offset;
   if (!SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN))
-    throw FileError("write to", path_, GetLastError());
+    ThrowFileError("write to", path_, GetLastError());
   const auto v = static_cast<uint32_t>(value);
   const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                             static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
   DWORD written = 0;
   if (!WriteFile(file_.get(), bytes, sizeof bytes, &written, nullptr))
-    throw FileError("write to", path_, GetLastError());
+    ThrowFileError("write to", path_, GetLastError());
   if (written != sizeof bytes) throw FileError("write to", path_, ERROR_DISK_FULL);
 }
 

@@ -17,8 +17,9 @@ class Win32BinaryFile : public BinaryFile {
  public:
   // Opens the existing file `path` (UTF-8) for reading and writing without truncating it,
   // waiting up to two seconds while another program holds it. Throws Error 76/70/61/75 naming
-  // the path when it cannot be opened (76 when it is missing).
-  static std::unique_ptr<BinaryFile> Open(const std::string& path);
+  // the path when it cannot be opened (76 when it is missing), VolumeGone when its volume is
+  // not there, and 75 when `same_as` is given and the file at the name is another one.
+  static std::unique_ptr<BinaryFile> Open(const std::string& path, const FileIdentity& same_as);
 
   // Throws Error naming the path when the position cannot be set or the 4 bytes cannot all be
   // written (a short write is a full disk: 61).

@@ -176,6 +176,17 @@ Error FileError(const char* verb, const std::string& path, DWORD system_error, c
       number = errc::PermissionDenied;
       what = "Permission denied";
       break;
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_VC_DISCONNECTED:
+      if (!why) why = "the drive or network share is not there: it was removed or disconnected";
+      break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       number = errc::DiskFull;
@@ -191,6 +202,49 @@ Error FileError(const char* verb, const std::string& path, DWORD system_error, c
     text += ")";
   }
   return Error(number, text);
+}
+
+bool IsVolumeGoneError(DWORD system_error) {
+  switch (system_error) {
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_VC_DISCONNECTED:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ThrowFileError(const char* verb, const std::string& path, DWORD system_error,
+                    const char* why) {
+  const Error error = FileError(verb, path, system_error, why);
+  if (system_error == ERROR_SHARING_VIOLATION || system_error == ERROR_LOCK_VIOLATION)
+    throw FileHeld(error.number(), error.description());
+  if (IsVolumeGoneError(system_error)) throw VolumeGone(error.number(), error.description());
+  throw error;
+}
+
+std::string CreateRefusal(const std::wstring& path, DWORD error) {
+  if (error != ERROR_ACCESS_DENIED) return {};
+  if (std::string why = ReplaceRefusal(path, error); !why.empty()) return why;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  const DWORD folder = GetFileAttributesW(path.substr(0, slash + 1).c_str());
+  if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return "the folder exists, and Windows Security's Controlled folder access may be keeping "
+         "this program out of it: allow the program under Windows Security > Virus & threat "
+         "protection > Ransomware protection > Allow an app through Controlled folder access, "
+         "or choose another folder";
 }
 
 std::string ReplaceRefusal(const std::wstring& path, DWORD error) {

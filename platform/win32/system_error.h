@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/files.h"
 
 namespace wendrix::win32 {
 
@@ -32,6 +33,21 @@ Error ComError(const char* api, HRESULT hr);
 // for a sharing violation and a name too long the system's reason in words.
 Error FileError(const char* verb, const std::string& path, DWORD system_error,
                 const char* why = nullptr);
+
+// Throws FileError's error as the kind its cause is: FileHeld for a sharing or lock violation,
+// VolumeGone when the volume is not there (a device not connected or not ready, a network name
+// deleted or unreachable, a drive letter gone), Error otherwise.
+[[noreturn]] void ThrowFileError(const char* verb, const std::string& path, DWORD system_error,
+                                 const char* why = nullptr);
+
+// Whether a system error code says the volume a file is on is not there (any more).
+bool IsVolumeGoneError(DWORD system_error);
+
+// Why Windows refuses to create or open the output file `path` (a full path), given its
+// error: ReplaceRefusal's reasons; for access denied in a folder that exists, to a file without
+// blocking attributes, Windows Security's Controlled folder access, which refuses programs it
+// does not know in Documents, Pictures and the Desktop. "" when no cause is known.
+std::string CreateRefusal(const std::wstring& path, DWORD error);
 
 // Why Windows refuses to replace the existing file `path` with CREATE_ALWAYS, given the error
 // it gave: access denied over a read-only file, and over a hidden or system file unless the new

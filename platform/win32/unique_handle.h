@@ -5,8 +5,6 @@
 #include "platform/win32/win_headers.h"
 // (first: the core headers must see MessageBox as it is)
 
-#include <mmsystem.h>
-
 #include <utility>
 
 namespace wendrix::win32 {
@@ -48,15 +46,7 @@ struct FileHandleTraits {
   static bool Close(HANDLE h) { return CloseHandle(h) != FALSE; }
 };
 
-struct MmioHandleTraits {
-  using type = HMMIO;
-  static HMMIO Invalid() { return nullptr; }
-  static bool Close(HMMIO h) { return mmioClose(h, 0) == MMSYSERR_NOERROR; }
-};
-
 // A file opened by CreateFileW.
 using UniqueFile = UniqueHandle<FileHandleTraits>;
-// A multimedia file opened by mmioOpen; closing it closes the file under it.
-using UniqueMmio = UniqueHandle<MmioHandleTraits>;
 
 }  // namespace wendrix::win32

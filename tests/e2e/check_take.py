@@ -24,6 +24,10 @@ tone, phase-continuous across the gap: the audio after the gap is where it belon
 With --ends-early-by (the recording device went away during the take) the take must be at least
 that much shorter than the recorded time, and hold at least a second of the tone: what came
 before, and no time that never happened.
+
+With --killed (the host was ended hard mid-take, so it printed no levels) the header must still
+agree with the file, and the take must hold all but at most --length-slack seconds of the
+recorded time at its end, and no more than was recorded.
 """
 import argparse
 import math
@@ -236,6 +240,7 @@ def main():
     parser.add_argument("--silent-gap", type=float, default=0)
     parser.add_argument("--length-slack", type=float, default=0)
     parser.add_argument("--ends-early-by", type=float, default=0)
+    parser.add_argument("--killed", action="store_true")
     args = parser.parse_args()
 
     with open(args.log, encoding="utf-8", errors="replace") as f:
@@ -277,7 +282,11 @@ def main():
     recorded = (float(notes.get("recorded_seconds", "nan")) -
                 float(notes.get("capture_delay_seconds", "nan")))
     period = float(notes.get("drain_period_seconds", "nan"))
-    if args.ends_early_by:
+    if args.killed:
+        check(recorded - args.length_slack <= seconds <= recorded + period,
+              "length %.3f s: all but at most the last %.3f s of the %.3f s recorded" %
+              (seconds, args.length_slack, recorded))
+    elif args.ends_early_by:
         check(1.0 <= seconds <= recorded - args.ends_early_by + period,
               "length %.3f s: at least 1 s, and %.3f s or more short of the %.3f s recorded" %
               (seconds, args.ends_early_by, recorded))
@@ -336,6 +345,8 @@ def main():
         check(worst <= limit, "%s: continuous (largest residue %.5f at frame %d, limit %.5f)" %
               (name, worst, where + skip // 2, limit))
 
+    if args.killed:
+        return 1 if failures else 0
     m = re.search(r"^levels dBLeft (.*?) dBRight (.*)$", log, re.M)
     if not check(m is not None, "the host printed the levels"):
         return 1

@@ -13,7 +13,11 @@
 # into the take: one report that names the device, the plain-words error at Wendrix_Stop, a
 # finished file of what came before and no invented time), released_recording (the form lets
 # the recording control go without stopping it), silent_source (the case's own sound server
-# with its source muted: one report of a silent start, and the take goes on).
+# with its source muted: one report of a silent start, and the take goes on), exited_host (the
+# program ends in the middle of the take without stopping or releasing the control: the module
+# writes the true sizes as the process ends), killed_host (the host's process is ended hard 3 s
+# into the take: no stop, no release, no code of the module runs; the sizes kept current while
+# recording make the file playable).
 # Needs the test tone (scripts/audio-env) and a display; skipped (77) without them.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -160,6 +164,39 @@ print(f"take: {seconds:.2f} s, {sum(frames)} summed bytes")
 assert seconds > 3.5 and not any(frames), "the take did not go on in silence"
 EOF
     exit "$fails"
+    ;;
+  exited_host)
+    run_host --record "$(windows_path "$out/take.wav")" --seconds "$seconds" \
+      --exit-while-recording || exit 1
+    grep -q '^exiting while the control records$' "$out/host.txt" || exit 1
+    ! grep -q '^event OnStop$' "$out/host.txt" || { echo "FAIL  the recording was stopped"; exit 1; }
+    # What the last transfer took is all the take holds: up to a drain period less.
+    python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate 44100 \
+      --channels 2 --bits 16 --killed --length-slack 1.0
+    ;;
+  killed_host)
+    take="$(windows_path "$out/take.wav")"
+    run_host --record "$take" --seconds 30 &
+    host_pid=$!
+    for ((tries = 0; tries < 300; tries++)); do
+      grep -q '^capture_delay_seconds ' "$out/host.log" 2>/dev/null && break
+      sleep 0.1
+    done
+    began=$(date +%s.%N)
+    sleep 3
+    # The Windows process of this run (its command line names this take), ended as the task
+    # manager ends a program: at once, running no code of its own.
+    pids=$(ps -eo pid=,args= | TAKE="$take" awk 'index($0, ENVIRON["TAKE"]) && /wendrix-host/ { print $1 }')
+    [[ -n $pids ]] || { echo "FAIL  the host's process was not found"; exit 1; }
+    kill -9 $pids
+    ended=$(date +%s.%N)
+    wait "$host_pid"
+    ! grep -q '^event OnStop$' "$out/host.txt" || { echo "FAIL  the recording was stopped"; exit 1; }
+    delay=$(awk '$1 == "capture_delay_seconds" { print $2 }' "$out/host.txt")
+    echo "recorded_seconds $(echo "$ended - $began + $delay" | bc)" >>"$out/host.txt"
+    echo "drain_period_seconds 0.5" >>"$out/host.txt"
+    python3 "$here/check_take.py" --log "$out/host.txt" --wav "$out/take.wav" --rate 44100 \
+      --channels 2 --bits 16 --killed --length-slack 1.5
     ;;
   released_recording)
     run_host --record "$(windows_path "$out/take.wav")" --seconds "$seconds" \

@@ -70,12 +70,14 @@ class ScriptedCapture : public CaptureSystem {
 
 class NoFiles : public FileSystem {
  public:
-  std::unique_ptr<MultimediaFile> CreateMultimediaFile(const std::string& path) override {
+  std::unique_ptr<MultimediaFile> OpenOutputFile(const std::string& path) override {
     throw Error(75, "cannot create " + path);
   }
-  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path) override {
+  std::unique_ptr<BinaryFile> OpenBinaryFile(const std::string& path,
+                                             const FileIdentity&) override {
     throw Error(75, "cannot open " + path);
   }
+  void Pause(int32_t) override {}
   std::string FullPath(const std::string& path) override { return path; }
   void Remove(const std::string&) override {}
 };

@@ -269,14 +269,20 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
     std::function<void(RecorderRig&)> arm;
     const char* text;
     bool file_created;
+    bool file_there = false;  // a file of 100 bytes had the name before
   };
   const Case cases[] = {
       {"file cannot be created",
        [](RecorderRig& r) { r.files.fail_create = Error(75, "Path/File access error: take.wav"); },
        "Path/File access error: take.wav", false},
+      {"file held by another program beyond the retries",
+       [](RecorderRig& r) { r.files.held_for_ms = -1; }, "Cannot create ", false},
       {"ring buffer refuses to start",
        [](RecorderRig& r) { r.capture.FailNext(CaptureCall::Start, Lost()); },
        "IDirectSoundCaptureBuffer: buffer lost", true},
+      {"ring buffer refuses to start, over a file that was there",
+       [](RecorderRig& r) { r.capture.FailNext(CaptureCall::Start, Lost()); },
+       "IDirectSoundCaptureBuffer: buffer lost", false, true},
       {"no position after the start",
        [](RecorderRig& r) { r.capture.FailNext(CaptureCall::Position, Lost()); },
        "IDirectSoundCaptureBuffer: buffer lost", true},
@@ -294,6 +300,10 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
     SCOPED_TRACE(c.name);
     RecorderRig rig;
     rig.control.Init_DSWendrix();
+    const std::vector<uint8_t> before(100, 0xEE);
+    if (c.file_there) {
+      ASSERT_TRUE(sim::SimFileSystem::WriteAll(rig.Path(), before));
+    }
     c.arm(rig);
     // The box comes after the roll-back: ticks it lets through find nothing to do.
     size_t drains_in_box = 0;
@@ -312,15 +322,21 @@ TEST(Recorder, AFailedStartShowsWhyAndRollsBackToReady) {
     EXPECT_FALSE(rig.host.timer_enabled());
     EXPECT_EQ(rig.s.FileHandle, nullptr);
     EXPECT_FALSE(rig.capture.buffer()->running());
-    // A file the start created is removed again: a header whose sizes are 0 is no file.
-    EXPECT_FALSE(sim::SimFileSystem::ReadAll(rig.Path()).has_value());
-    EXPECT_EQ(std::count(rig.files.calls.begin(), rig.files.calls.end(), "Remove " + rig.Path()),
+    // A file the start created is removed again, through its handle: a header whose sizes
+    // are 0 is no file. One that was there is as it was.
+    if (c.file_there) {
+      EXPECT_EQ(rig.File(), before);
+    } else {
+      EXPECT_FALSE(sim::SimFileSystem::ReadAll(rig.Path()).has_value());
+    }
+    EXPECT_EQ(std::count(rig.files.calls.begin(), rig.files.calls.end(), "Discard"),
               c.file_created ? 1 : 0);
     EXPECT_EQ(rig.control.Wendrix_Stop(), False);
     EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 0);
 
     // Ready again: the next start records normally.
     rig.files.fail_create.reset();
+    rig.files.held_for_ms.reset();
     rig.files.free_space.reset();
     rig.host.on_event = nullptr;
     ASSERT_EQ(rig.control.Wendrix_Start(rig.Path()), True);
@@ -342,33 +358,74 @@ TEST(Recorder, AFailedStartWhoseBoxCannotBeShownStillReturnsFalse) {
   EXPECT_EQ(rig.control.Wendrix_Start(rig.Path()), True);
 }
 
-// A finish that cannot reopen the file fails the stop, which can be repeated.
-TEST(Recorder, AFailedFinishLeavesTheRecordingToBeStoppedAgain) {
+// Fault mended: a file that another program holds for a moment (a scanner, a preview of the
+// last take) is tried again for two seconds.
+TEST(Recorder, AFileHeldForAMomentIsWaitedFor) {
   RecorderRig rig;
-  rig.control.Init_DSWendrix();
-  rig.capture.signal = Signal::Noise(15);
-  rig.control.Wendrix_Start(rig.Path());
+  rig.files.held_for_ms = 300;
+  rig.StartNoise(3);
+  EXPECT_EQ(rig.s.IsRecording, True);
+  EXPECT_EQ(rig.files.paused_ms, 300);
   rig.Drains(1);
-  rig.Tick(1);
-  // The sizes fail through the recording's handle and through a second opening.
-  rig.files.fail_seek_to = 42;
-  rig.files.fail_binary_open = Error(75, "Path/File access error");
+  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  EXPECT_EQ(rig.Data(), rig.capture.recorded());
+  EXPECT_TRUE(rig.host.message_boxes.empty());
+
+  // One that is never let go fails the start after the two seconds.
+  rig.files.held_for_ms = -1;
+  rig.files.paused_ms = 0;
+  EXPECT_EQ(rig.control.Wendrix_Start(rig.Path("other.wav")), False);
+  EXPECT_EQ(rig.files.paused_ms, 1950);
+  ASSERT_EQ(rig.host.message_boxes.size(), 1u);
+  EXPECT_NE(rig.host.message_boxes[0].find("another program has the file open"), std::string::npos);
+}
+
+// Fault mended: the header's sizes follow the audio on disk while the recording runs, and a
+// volume that goes away ends the recording with one report and one error, never the control.
+TEST(Recorder, AVanishedVolumeEndsTheRecordingNotTheControl) {
+  RecorderRig rig;
+  rig.StartNoise(15);
+  rig.Drains(2);
+  std::vector<uint8_t> file = rig.File();
+  ASSERT_GT(file.size(), 46u);
+  EXPECT_EQ(U32At(file, 42), file.size() - 46);
+  EXPECT_EQ(U32At(file, 4), file.size() - 8);
+
+  // Writes, size patches and every reopening fail from here on.
+  rig.files.gone_volume = rig.dir.path();
+  rig.Drains(2);
+  EXPECT_EQ(rig.host.message_boxes.size(), 1u);
   try {
     rig.control.Wendrix_Stop();
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), 75);
+    EXPECT_EQ(e.description().rfind("The drive or network share holding " + rig.Path() +
+                                        " went away: the recording has stopped, but the file "
+                                        "could not be finished (",
+                                    0),
+              0u)
+        << e.description();
   }
-  EXPECT_EQ(rig.s.IsRecording, True);
-  EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 0);
-  rig.Tick(7);  // the device is stopped: nothing more comes
-  rig.files.fail_binary_open.reset();
-  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  EXPECT_EQ(rig.s.IsRecording, False);
+  EXPECT_EQ(rig.s.FileHandle, nullptr);
   EXPECT_EQ(rig.EventsSince(0, Event::OnStop), 1);
-  EXPECT_EQ(rig.capture.recorded().size(), 6u * 17640);
-  EXPECT_EQ(rig.Data(), rig.capture.recorded());
-  EXPECT_EQ(U32At(rig.File(), 42), 6u * 17640);
-  EXPECT_TRUE(rig.host.message_boxes.empty());
+  EXPECT_FALSE(rig.host.timer_enabled());
+  EXPECT_FALSE(rig.capture.buffer()->running());
+  EXPECT_EQ(rig.host.message_boxes.size(), 1u);
+  EXPECT_EQ(rig.control.Wendrix_Stop(), False);
+  // What reached the disk before is a file players open.
+  EXPECT_EQ(rig.File(), file);
+
+  // The control works as after any stop: another take on another drive.
+  EXPECT_EQ(rig.control.UnInit_DSWendrix(), True);
+  EXPECT_EQ(rig.control.Init_DSWendrix(), True);
+  sim::TempDir other;
+  ASSERT_EQ(rig.control.Wendrix_Start(other.File("b.wav")), True);
+  rig.Drains(1);
+  EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+  file = *sim::SimFileSystem::ReadAll(other.File("b.wav"));
+  EXPECT_EQ(std::vector<uint8_t>(file.begin() + 46, file.end()), rig.capture.recorded());
+  EXPECT_EQ(rig.host.message_boxes.size(), 1u);
 }
 
 // Fault mended: the header counts what was written; a full disk is reported once and leaves

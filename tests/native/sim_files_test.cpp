@@ -26,7 +26,7 @@ TEST(SimFiles, ChunksAreWrittenAndAscendedAsTheMultimediaCallsDo) {
   TempDir dir;
   SimFileSystem fs;
   const std::string path = dir.File("chunks.bin");
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
 
   ChunkInfo riff;
   riff.fccType = StringToFourCC("WAVE");
@@ -72,13 +72,16 @@ TEST(SimFiles, ChunksAreWrittenAndAscendedAsTheMultimediaCallsDo) {
                                       "Ascend efgh", "Ascend RIFF", "Close"}));
 }
 
-TEST(SimFiles, CreateTruncatesAndEveryWriteIsOnDiskAtOnce) {
+TEST(SimFiles, AnExistingFileIsEmptiedOnlyByTruncateAndEveryWriteIsOnDiskAtOnce) {
   TempDir dir;
   SimFileSystem fs;
   const std::string path = dir.File("old.bin");
   ASSERT_TRUE(SimFileSystem::WriteAll(path, Bytes(100, 0xEE)));
 
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
+  EXPECT_FALSE(file->Created());
+  EXPECT_EQ(SimFileSystem::ReadAll(path)->size(), 100u);
+  ASSERT_EQ(file->Truncate(), kFileOk);
   EXPECT_EQ(SimFileSystem::ReadAll(path)->size(), 0u);
   ASSERT_EQ(file->Write("abc", 3), 3);
   EXPECT_EQ(*SimFileSystem::ReadAll(path), Text("abc"));  // no buffer, no close needed
@@ -91,7 +94,7 @@ TEST(SimFiles, FullDiskCutsWritesShortAndOverwritingStillWorks) {
   TempDir dir;
   SimFileSystem fs;
   const std::string path = dir.File("full.bin");
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
   fs.free_space = 10;
   EXPECT_EQ(file->Write("0123456", 7), 7);
   EXPECT_EQ(file->Write("789abc", 6), 3);  // short
@@ -108,7 +111,7 @@ TEST(SimFiles, FullDiskCutsWritesShortAndOverwritingStillWorks) {
   ASSERT_EQ(file->Seek(0, kSeekSet), 0);
   EXPECT_EQ(file->Write("AB", 2), 2);
   ASSERT_EQ(file->Close(), kFileOk);
-  auto binary = fs.OpenBinaryFile(path);
+  auto binary = fs.OpenBinaryFile(path, {});
   EXPECT_NO_THROW(binary->WriteLongAt(4, 0x64636261));
   try {
     binary->WriteLongAt(8, 1);  // runs 2 bytes past the end
@@ -128,7 +131,7 @@ TEST(SimFiles, BinaryOpeningKeepsTheContentAndWritesLittleEndianLongs) {
   SimFileSystem fs;
   const std::string path = dir.File("keep.bin");
   ASSERT_TRUE(SimFileSystem::WriteAll(path, Text("0123456789")));
-  auto file = fs.OpenBinaryFile(path);
+  auto file = fs.OpenBinaryFile(path, {});
   file->WriteLongAt(2, -2);
   file->WriteLongAt(12, 0x01020304);  // past the end: the gap is zero-filled
   file->Close();
@@ -137,7 +140,7 @@ TEST(SimFiles, BinaryOpeningKeepsTheContentAndWritesLittleEndianLongs) {
 
   // A missing file is not created: the patch must not leave a header-less one.
   const std::string missing = dir.File("missing.bin");
-  EXPECT_THROW(fs.OpenBinaryFile(missing), Error);
+  EXPECT_THROW(fs.OpenBinaryFile(missing, {}), Error);
   EXPECT_FALSE(std::filesystem::exists(missing));
 
   // A relative name is resolved against the current directory once; an absolute one stays.
@@ -168,9 +171,9 @@ TEST(SimFiles, OpeningFailuresNameThePathAndTheCause) {
       SCOPED_TRACE(c.path + (binary ? " (binary)" : ""));
       try {
         if (binary) {
-          fs.OpenBinaryFile(c.path);
+          fs.OpenBinaryFile(c.path, {});
         } else {
-          fs.CreateMultimediaFile(c.path);
+          fs.OpenOutputFile(c.path);
         }
         ADD_FAILURE() << "opened";
       } catch (const Error& e) {
@@ -189,23 +192,23 @@ TEST(SimFiles, InjectedFaults) {
   const std::string path = dir.File("f.bin");
 
   fs.fail_create = Error(errc::PermissionDenied, "denied");
-  EXPECT_THROW(fs.CreateMultimediaFile(path), Error);
+  EXPECT_THROW(fs.OpenOutputFile(path), Error);
   EXPECT_FALSE(std::filesystem::exists(path));
   fs.fail_create.reset();
 
   fs.fail_close = true;
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
   ASSERT_EQ(file->Write("abcd", 4), 4);
   EXPECT_EQ(file->Close(), kFileCannotClose);
   EXPECT_EQ(file->Write("e", 1), -1);  // closed all the same
   EXPECT_EQ(*SimFileSystem::ReadAll(path), Text("abcd"));
 
   fs.fail_binary_open = Error(errc::PermissionDenied, "denied");
-  EXPECT_THROW(fs.OpenBinaryFile(path), Error);
+  EXPECT_THROW(fs.OpenBinaryFile(path, {}), Error);
   fs.fail_binary_open.reset();
 
   fs.fail_binary_write = Error(errc::PathFileAccess, "write");
-  auto binary = fs.OpenBinaryFile(path);
+  auto binary = fs.OpenBinaryFile(path, {});
   EXPECT_THROW(binary->WriteLongAt(0, 1), Error);
   fs.fail_binary_write.reset();
   fs.fail_binary_close = Error(errc::PathFileAccess, "close");
@@ -224,10 +227,10 @@ TEST(SimFiles, NonAsciiNamesWork) {
       "Aufnahme Gr\xC3\xBC\xC3\x9F"
       "e \xE5\xBD\x95\xE9\x9F\xB3.wav";
   const std::string path = dir.File(name);
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
   ASSERT_EQ(file->Write("ok", 2), 2);
   ASSERT_EQ(file->Close(), kFileOk);
-  auto binary = fs.OpenBinaryFile(path);
+  auto binary = fs.OpenBinaryFile(path, {});
   binary->WriteLongAt(2, 7);
   binary->Close();
   EXPECT_EQ(*SimFileSystem::ReadAll(path), (Bytes{'o', 'k', 7, 0, 0, 0}));

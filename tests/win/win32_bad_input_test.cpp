@@ -62,9 +62,9 @@ TEST(WinFiles, ANameThatCannotBePassedExactlyCreatesNothing) {
         if (call == 2) {
           fs.FullPath(path);  // the start's resolution of the name refuses it first
         } else if (call == 1) {
-          fs.OpenBinaryFile(path);
+          fs.OpenBinaryFile(path, {});
         } else {
-          fs.CreateMultimediaFile(path);
+          fs.OpenOutputFile(path);
         }
         ADD_FAILURE() << "opened";
       } catch (const Error& e) {
@@ -99,7 +99,7 @@ TEST(WinFiles, ANameThatCannotBePassedExactlyCreatesNothing) {
 
   // A valid name outside the Basic Multilingual Plane (a surrogate pair) is taken as it is.
   const std::string pair = win32::Narrow(folder + L"take\xD83C\xDFB5.wav");
-  EXPECT_EQ(fs.CreateMultimediaFile(pair)->Close(), kFileOk);
+  EXPECT_EQ(fs.OpenOutputFile(pair)->Close(), kFileOk);
   EXPECT_NE(GetFileAttributesW(win32::Wide(pair).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

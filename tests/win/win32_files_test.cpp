@@ -1,5 +1,5 @@
-// The Windows file services: the WAVE writer's file through the real mmio functions and the
-// size patch through CreateFileW, byte for byte, on ASCII and non-ASCII paths.
+// The Windows file services: the WAVE writer's file and the size patch through CreateFileW,
+// byte for byte, on ASCII and non-ASCII paths; what the output name may be.
 #include "platform/win32/win_headers.h"
 // (first: the core headers must see MessageBox as it is)
 
@@ -9,6 +9,7 @@
 
 #include "control/control.h"
 #include "platform/error.h"
+#include "platform/sim/sim_capture.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/host_surface.h"
 #include "platform/win32/system_error.h"
@@ -128,11 +129,11 @@ TEST_F(WinWriter, AnExistingFileIsReplacedEvenWhenStoppedAtOnce) {
   EXPECT_EQ(U32At(b, 42), 0u);
 }
 
-TEST(WinMmioFile, ChunksAreAscendedWithTheirSizeAndPadByte) {
+TEST(WinOutputFile, ChunksAreAscendedWithTheirSizeAndPadByte) {
   WinTempDir dir;
   win32::Win32FileSystem fs;
   const std::string path = dir.File("chunks.bin");
-  auto file = fs.CreateMultimediaFile(path);
+  auto file = fs.OpenOutputFile(path);
   ChunkInfo riff;
   riff.fccType = StringToFourCC("WAVE");
   ASSERT_EQ(file->CreateChunk(riff, kCreateRiff), kFileOk);
@@ -170,15 +171,19 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
   win32::Win32FileSystem fs;
   const std::string path = dir.File("patch \xC3\xA4.bin");
   ASSERT_TRUE(WriteAll(path, Bytes(10, 0)));
-  auto file = fs.OpenBinaryFile(path);
+  auto file = fs.OpenBinaryFile(path, {});
   file->WriteLongAt(2, -2);
   file->WriteLongAt(6, 0x01020304);
   file->Close();
   EXPECT_EQ(ReadAll(path), (Bytes{0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1}));
+  // Only the file the recording wrote: one that took its name is left alone.
+  const FileIdentity written = fs.OpenOutputFile(path)->Identity();
+  EXPECT_NO_THROW(fs.OpenBinaryFile(path, written)->Close());
+  EXPECT_THROW(fs.OpenBinaryFile(path, {written.volume, written.index + 1}), Error);
   EXPECT_THROW(file->Close(), Error);
   EXPECT_THROW(file->WriteLongAt(0, 1), Error);
   // A file that is gone is not made again at the patch.
-  EXPECT_THROW(fs.OpenBinaryFile(dir.File("gone.bin")), Error);
+  EXPECT_THROW(fs.OpenBinaryFile(dir.File("gone.bin"), {}), Error);
   EXPECT_FALSE(ReadAll(dir.File("gone.bin")));
 
   // A reader that shares no writes (a scanner) is waited for; one that holds on is reported.
@@ -189,7 +194,7 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
     HANDLE releaser = lets_go ? CreateThread(nullptr, 0, &CloseLater, holder, 0, nullptr) : holder;
     const double started = Now();
     try {
-      fs.OpenBinaryFile(path)->Close();
+      fs.OpenBinaryFile(path, {})->Close();
       EXPECT_TRUE(lets_go);
     } catch (const Error& e) {
       EXPECT_FALSE(lets_go) << e.description();
@@ -216,8 +221,8 @@ TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
   }
   const std::string long_path = win32::Narrow(deep + L"\\take.wav");
   EXPECT_EQ(win32::FileNameWide("create", long_path), L"\\\\?\\" + deep + L"\\take.wav");
-  ASSERT_EQ(fs.CreateMultimediaFile(long_path)->Close(), kFileOk);
-  fs.OpenBinaryFile(long_path)->WriteLongAt(0, 1);
+  ASSERT_EQ(fs.OpenOutputFile(long_path)->Close(), kFileOk);
+  fs.OpenBinaryFile(long_path, {})->WriteLongAt(0, 1);
   EXPECT_EQ(ReadAll("\\\\?\\" + long_path)->size(), 4u);
   fs.Remove(long_path);
   EXPECT_FALSE(ReadAll("\\\\?\\" + long_path));
@@ -232,6 +237,13 @@ TEST(WinFiles, LongPathsHiddenFilesAndTheSystemsCodesAreNamed) {
             "clear that attribute or choose another name");
   EXPECT_EQ(win32::ReplaceRefusal(kept, ERROR_SHARING_VIOLATION), "");
   SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+  // Access denied in a folder that is there, to a file without such attributes: Windows
+  // Security's Controlled folder access is named; in a folder that is not there, nothing.
+  for (const std::wstring& name : {kept, win32::Wide(dir.File("new.wav"))}) {
+    EXPECT_NE(win32::CreateRefusal(name, ERROR_ACCESS_DENIED).find("Controlled folder access"),
+              std::string::npos);
+  }
+  EXPECT_EQ(win32::CreateRefusal(win32::Wide(dir.File("none\\new.wav")), ERROR_ACCESS_DENIED), "");
 
   // Opening or starting the device names the privacy setting whatever the code; other calls
   // only for an access refusal.
@@ -272,12 +284,12 @@ TEST(WinFiles, OpeningFailuresGiveTheHostsNumbersAndNameThePath) {
   };
   for (const Case& c : cases) {
     for (int binary = 0; binary < 2; ++binary) {
-      SCOPED_TRACE(c.path + (binary ? " (binary)" : " (mmio)"));
+      SCOPED_TRACE(c.path + (binary ? " (binary)" : " (output)"));
       try {
         if (binary) {
-          fs.OpenBinaryFile(c.path);
+          fs.OpenBinaryFile(c.path, {});
         } else {
-          fs.CreateMultimediaFile(c.path);
+          fs.OpenOutputFile(c.path);
         }
         ADD_FAILURE() << "opened";
       } catch (const Error& e) {
@@ -291,6 +303,87 @@ TEST(WinFiles, OpeningFailuresGiveTheHostsNumbersAndNameThePath) {
       }
     }
   }
+}
+
+// A symbolic link `name` to `target`, both in `dir`. Wine's CreateSymbolicLinkW makes nothing;
+// there the system's own ln makes it, run in that folder.
+bool MakeLink(const std::string& dir, const std::string& name, const std::string& target) {
+  const std::wstring link = win32::Wide(dir + "\\" + name);
+  CreateSymbolicLinkW(link.c_str(), win32::Wide(target).c_str(), 0);
+  if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  std::wstring command = L"ln -s " + win32::Wide(target) + L" " + win32::Wide(name);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      win32::Wide(dir).c_str(), &startup, &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // The wait may end before the Unix program has (Wine); the link is looked for a while.
+  for (int tries = 0; tries < 50; ++tries) {
+    if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+// The output name is a plain file on a disk and nothing else: device names, a pipe and a link
+// at the name are refused with the reason before anything is written, and a start that fails
+// after opening leaves a file that was there as it was (one it made goes, through its handle).
+TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
+  WinTempDir dir;
+  win32::Win32FileSystem files;
+  RecordingContainer container;
+  win32::SurfaceState surface;
+  win32::ElementsState elements;
+  ManualTimer timer;
+  sim::SimCaptureSystem capture;
+  Control control{Platform{container, surface, elements, timer, capture, files}};
+  control.Initialize();
+  control.InitProperties();
+  control.put_Enabled(True);
+  ASSERT_EQ(control.Init_DSWendrix(), True);
+
+  const Bytes before(100, 0xEE);
+  const std::string there = dir.File("there.wav");
+  ASSERT_TRUE(WriteAll(there, before));
+  for (const std::string& path : {there, dir.File("new.wav")}) {
+    capture.FailNext(sim::CaptureCall::Start,
+                     Error::Platform(sim::kDsErrBufferLost, "the device refused to start"));
+    EXPECT_EQ(control.Wendrix_Start(path), False);
+  }
+  EXPECT_EQ(ReadAll(there), before);
+  EXPECT_FALSE(ReadAll(dir.File("new.wav")));
+
+  const std::string victim = dir.File("victim.dat");
+  ASSERT_TRUE(WriteAll(victim, Bytes(5, 7)));
+  const std::string link = dir.File("link.wav");
+  ASSERT_TRUE(MakeLink(dir.path(), "link.wav", "victim.dat"));
+  // A server that waits for a client, as one that would impersonate it does.
+  const wchar_t* pipe_name = L"\\\\.\\pipe\\wendrix-output-test";
+  HANDLE pipe =
+      CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  const std::pair<std::string, const char*> refused[] = {
+      {"NUL", "a device or a pipe"},
+      {"\\\\.\\NUL", "a device or a pipe"},
+      {"COM1", "a device or a pipe"},
+      // A console buffer, where the process has one; Wine's test process has none to open.
+      {"CONOUT$", "Cannot create \"\\\\.\\CONOUT$\""},
+      {win32::Narrow(pipe_name), "a device or a pipe"},
+      {link, "a link"},
+  };
+  // The client came and went without a byte (bytes it wrote would wait here even after it
+  // left; with none, the peek may fail for want of a client).
+  DWORD waiting = 0;
+  PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr);
+  EXPECT_EQ(waiting, 0u) << "bytes reached the pipe";
+  CloseHandle(pipe);
+  EXPECT_EQ(ReadAll(victim), Bytes(5, 7));
+  EXPECT_EQ(control.UnInit_DSWendrix(), True);
 }
 
 }  // namespace

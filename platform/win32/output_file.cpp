@@ -1,0 +1,315 @@
+#include "platform/win32/output_file.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/win32/system_error.h"
+#include "platform/win32/text.h"
+
+namespace wendrix::win32 {
+namespace {
+
+constexpr uint32_t kChunkDirty = 0x10000000;  // MMIO_DIRTY: the chunk was written by CreateChunk
+constexpr uint32_t kCreateList = 0x40;        // MMIO_CREATELIST
+
+// The name itself is opened, never what a link there points at; a pipe's server may identify
+// the host but not impersonate it.
+constexpr DWORD kOpenFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+void PutLE(uint8_t* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+[[noreturn]] void Refuse(const std::string& path, const char* why) {
+  throw FileError("create", path, ERROR_SUCCESS, why);
+}
+
+std::wstring LastPart(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the file the handle reached carries the name that was asked for. A link the system
+// does not mark as one (a file system that follows its own links, as Wine's does) shows here
+// as a file of another name. A short (8.3) name that was asked for counts as the same; where
+// the system cannot tell the final name (some network redirectors) the name is taken as asked.
+bool ReachedTheNameAsked(HANDLE file, const std::wstring& asked) {
+  std::wstring final_path(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(file, final_path.data(),
+                                      static_cast<DWORD>(final_path.size()), FILE_NAME_NORMALIZED);
+  if (n >= final_path.size()) {
+    final_path.resize(n);
+    n = GetFinalPathNameByHandleW(file, final_path.data(), static_cast<DWORD>(final_path.size()),
+                                  FILE_NAME_NORMALIZED);
+  }
+  if (n == 0 || n >= final_path.size()) return true;
+  final_path.resize(n);
+  const std::wstring want = LastPart(asked);
+  if (SameName(LastPart(final_path), want)) return true;
+  std::wstring short_path(final_path.size() + 1, L'\0');
+  const DWORD s = GetShortPathNameW(final_path.c_str(), short_path.data(),
+                                    static_cast<DWORD>(short_path.size()));
+  if (s == 0 || s >= short_path.size()) return false;
+  short_path.resize(s);
+  return SameName(LastPart(short_path), want);
+}
+
+// Why the opened name is not a plain file on a disk, or nullptr; fills `info`.
+const char* NotADiskFile(HANDLE file, const std::wstring& asked, BY_HANDLE_FILE_INFORMATION& info) {
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    return "the name is a device or a pipe, not a file on a disk; give the name of a file in a "
+           "folder";
+  }
+  if (!GetFileInformationByHandle(file, &info)) {
+    return "the name does not lead to a file on a disk; give the name of a file in a folder";
+  }
+  bool link = !ReachedTheNameAsked(file, asked);
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // Only a reparse point that stands for another name (a symbolic link, a junction, a mount
+    // point) is a link; a cloud file, a deduplicated or a compressed one carries one of its
+    // filter's own and is an ordinary file (see ReopenThroughFilter).
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    link = link || !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+           IsReparseTagNameSurrogate(tag.ReparseTag);
+  }
+  if (link) {
+    return "the name is a link (a symbolic link or junction) to another place, which is not "
+           "followed; give the name of the file itself";
+  }
+  return nullptr;
+}
+
+// A file behind a reparse point of a file system filter (a OneDrive file, a deduplicated one)
+// is written through that filter: it is opened again the ordinary way, and taken only if that
+// opening reached the same file. An invalid handle otherwise.
+UniqueFile ReopenThroughFilter(const std::wstring& wide, const BY_HANDLE_FILE_INFORMATION& info) {
+  UniqueFile file(CreateFileW(
+      wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  BY_HANDLE_FILE_INFORMATION again{};
+  if (!file || !GetFileInformationByHandle(file.get(), &again) ||
+      again.dwVolumeSerialNumber != info.dwVolumeSerialNumber ||
+      again.nFileIndexHigh != info.nFileIndexHigh || again.nFileIndexLow != info.nFileIndexLow) {
+    return UniqueFile();
+  }
+  return file;
+}
+
+// Marks the file for removal when its last handle closes: through the handle, never by name.
+// The right to delete is taken only now, on a second handle reopened from this one: a handle
+// that held it for the whole recording would keep out every reader that does not share
+// deletion (players, sox, Explorer's preview).
+void RemoveThrough(HANDLE file) {
+  UniqueFile remover(
+      ReOpenFile(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  if (!remover) return;
+  FILE_DISPOSITION_INFO dispose{};
+  dispose.DeleteFile = TRUE;
+  SetFileInformationByHandle(remover.get(), FileDispositionInfo, &dispose, sizeof dispose);
+}
+
+}  // namespace
+
+OutputFile::OutputFile(UniqueFile file, bool created, FileIdentity identity)
+    : file_(std::move(file)), created_(created), identity_(identity) {
+  take_ = OpenTake::Claim(file_.get());
+}
+
+OutputFile::~OutputFile() { Forget(); }
+
+void OutputFile::Forget() {
+  if (take_) std::exchange(take_, nullptr)->Release();
+}
+
+std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
+  const std::wstring wide = FileNameWide("create", path);
+  // An existing file is opened as it is: it is emptied only once the recording device has
+  // started, so a start that fails before leaves it untouched. Only a file made here shares
+  // deletion, so that it can be removed through this handle.
+  UniqueFile file;
+  bool created = false;
+  for (int round = 0; round < 3 && !file; ++round) {
+    file.reset(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, kOpenFlags, nullptr));
+    if (file) break;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+      file.reset(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, kOpenFlags,
+                             nullptr));
+      if (file) {
+        created = true;
+        break;
+      }
+      error = GetLastError();
+      if (error == ERROR_FILE_EXISTS) continue;  // made meanwhile: open it as it is
+    }
+    const std::string why = CreateRefusal(wide, error);
+    ThrowFileError("create", path, error, why.empty() ? nullptr : why.c_str());
+  }
+  if (!file) ThrowFileError("create", path, ERROR_FILE_EXISTS);
+
+  // Nothing has been written yet: what is not a plain file on a disk is let go unchanged (and
+  // one made here goes again).
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (const char* why = NotADiskFile(file.get(), wide, info)) {
+    if (created) RemoveThrough(file.get());
+    Refuse(path, why);
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ThrowFileError("create", path, ERROR_ACCESS_DENIED);
+  }
+  if (!created && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    file = ReopenThroughFilter(wide, info);
+    if (!file) ThrowFileError("create", path, ERROR_SHARING_VIOLATION);
+  }
+  if (!created && (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+    // As CREATE_ALWAYS would: a hidden or system file is not replaced.
+    const std::string why = CreateRefusal(wide, ERROR_ACCESS_DENIED);
+    ThrowFileError("create", path, ERROR_ACCESS_DENIED, why.empty() ? nullptr : why.c_str());
+  }
+  const FileIdentity identity{info.dwVolumeSerialNumber,
+                              uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+  auto* out = new OutputFile(std::move(file), created, identity);
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(out->file_.get(), &size)) out->end_ = size.QuadPart;
+  return std::unique_ptr<MultimediaFile>(out);
+}
+
+int64_t OutputFile::WriteAt(int64_t offset, const void* data, uint32_t count) {
+  if (!file_ || offset < 0) return -1;
+  if (count == 0) return 0;
+  // An OVERLAPPED offset on a handle opened for synchronous use: the write lands there, and
+  // the file's own position is never relied on.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  DWORD written = 0;
+  if (!WriteFile(file_.get(), data, count, &written, &at) && written == 0) return -1;
+  if (offset + written > end_) {
+    end_ = offset + written;
+    if (take_) take_->SetEnd(end_);
+  }
+  return written;
+}
+
+uint32_t OutputFile::Truncate() {
+  if (!file_) return kFileInvalidHandle;
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(file_.get(), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get())) {
+    return kFileCannotWrite;
+  }
+  position_ = 0;
+  end_ = 0;
+  if (take_) {
+    take_->SetRiff(0);
+    take_->SetOpenChunk(0);
+    take_->SetEnd(0);
+  }
+  return kFileOk;
+}
+
+bool OutputFile::PatchLong(uint32_t offset, uint32_t value) {
+  // Nothing is buffered here: every write has reached the system already.
+  uint8_t bytes[4];
+  PutLE(bytes, value);
+  return WriteAt(offset, bytes, 4) == 4;
+}
+
+void OutputFile::Discard() {
+  if (!file_) return;
+  Forget();
+  if (created_) {
+    RemoveThrough(file_.get());
+  } else {
+    // A file that was there was emptied by this recording; it is left empty, not half-written.
+    LARGE_INTEGER zero{};
+    if (SetFilePointerEx(file_.get(), zero, nullptr, FILE_BEGIN)) SetEndOfFile(file_.get());
+  }
+  file_.reset();
+}
+
+int32_t OutputFile::Seek(int32_t offset, int32_t origin) {
+  if (!file_) return -1;
+  int64_t base = 0;
+  if (origin == SEEK_CUR) {
+    base = position_;
+  } else if (origin == SEEK_END) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_.get(), &size)) return -1;
+    base = size.QuadPart;
+  } else if (origin != SEEK_SET) {
+    return -1;
+  }
+  const int64_t to = base + offset;
+  if (to < 0 || to > INT32_MAX) return -1;
+  position_ = to;
+  return static_cast<int32_t>(to);
+}
+
+uint32_t OutputFile::CreateChunk(ChunkInfo& chunk, uint32_t flags) {
+  if (!file_) return kFileInvalidHandle;
+  const bool list = (flags & (kCreateRiff | kCreateList)) != 0;
+  if (flags & kCreateRiff) chunk.ckid = StringToFourCC("RIFF");
+  if (flags & kCreateList) chunk.ckid = StringToFourCC("LIST");
+  uint8_t header[12];
+  PutLE(header, chunk.ckid);
+  PutLE(header + 4, chunk.cksize);
+  PutLE(header + 8, chunk.fccType);
+  const uint32_t size = list ? 12 : 8;
+  chunk.dwDataOffset = static_cast<uint32_t>(position_ + 8);
+  chunk.dwFlags = kChunkDirty;
+  // A short write leaves the position where the call began.
+  if (WriteAt(position_, header, size) != size) return kFileCannotWrite;
+  position_ += size;
+  if (take_) {
+    if (flags & kCreateRiff) {
+      take_->SetRiff(chunk.dwDataOffset);
+    } else if (!list) {
+      take_->SetOpenChunk(chunk.dwDataOffset);
+    }
+  }
+  return kFileOk;
+}
+
+int32_t OutputFile::Write(const void* data, int32_t count) {
+  if (!file_ || count < 0) return -1;
+  const int64_t n = WriteAt(position_, data, static_cast<uint32_t>(count));
+  if (n < 0) return -1;
+  position_ += n;
+  return static_cast<int32_t>(n);
+}
+
+uint32_t OutputFile::Ascend(ChunkInfo& chunk, uint32_t) {
+  if (!file_) return kFileInvalidHandle;
+  if (chunk.dwFlags & kChunkDirty) {
+    const auto size = static_cast<uint32_t>(position_ - chunk.dwDataOffset);
+    if (size != chunk.cksize) {
+      chunk.cksize = size;
+      if (size & 1) {
+        const uint8_t pad = 0;
+        if (WriteAt(position_, &pad, 1) != 1) return kFileCannotWrite;
+        ++position_;
+      }
+      if (!PatchLong(chunk.dwDataOffset - 4, size)) return kFileCannotWrite;
+    }
+    chunk.dwFlags = 0;
+    if (take_ && chunk.ckid != StringToFourCC("RIFF")) take_->SetOpenChunk(0);
+  }
+  position_ = chunk.dwDataOffset + ((int64_t{chunk.cksize} + 1) & ~int64_t{1});
+  return kFileOk;
+}
+
+uint32_t OutputFile::Close() {
+  if (!file_) return kFileInvalidHandle;
+  Forget();
+  return file_.reset() ? kFileOk : kFileCannotClose;
+}
+
+}  // namespace wendrix::win32
