@@ -13,7 +13,8 @@ calls these; each returns one line per row or file that differs):
 import fnmatch
 import os
 import re
-import struct
+
+from pe_image import PeImage
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -59,43 +60,8 @@ def zip_contents_faults(page, inside):
 
 def pe_imports(data):
     """{(dll in lower case, function)} that a PE module imports by name (ordinals as #n)."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, optional_size = struct.unpack_from("<HH", data, pe + 6)[0], \
-        struct.unpack_from("<H", data, pe + 20)[0]
-    optional = pe + 24
-    wide = struct.unpack_from("<H", data, optional)[0] == 0x20B
-    directories = optional + (112 if wide else 96)
-    import_rva = struct.unpack_from("<I", data, directories + 8)[0]
-    table = optional + optional_size
-    spans = [struct.unpack_from("<IIII", data, table + 40 * i + 8) for i in range(sections)]
-
-    def at(rva):
-        for size, address, raw_size, raw in spans:
-            if address <= rva < address + max(size, raw_size):
-                return raw + rva - address
-        raise ValueError(f"RVA {rva:#x} in no section")
-
-    def text(rva):
-        start = at(rva)
-        return data[start:data.index(b"\0", start)].decode("ascii")
-
-    found = set()
-    entry = at(import_rva) if import_rva else None
-    while entry is not None:
-        lookup, _, _, name, thunks = struct.unpack_from("<IIIII", data, entry)
-        if name == 0:
-            break
-        dll = text(name).lower()
-        slot = at(lookup or thunks)
-        step, ordinal_bit = (8, 1 << 63) if wide else (4, 1 << 31)
-        while True:
-            value = struct.unpack_from("<Q" if wide else "<I", data, slot)[0]
-            if value == 0:
-                break
-            found.add((dll, f"#{value & 0xFFFF}" if value & ordinal_bit else text(value + 2)))
-            slot += step
-        entry += 20
-    return found
+    return {(dll.lower(), function)
+            for dll, functions in PeImage(data).imports().items() for function in functions}
 
 
 def import_faults(page, ocx):
