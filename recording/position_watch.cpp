@@ -1,6 +1,7 @@
 #include "recording/position_watch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -81,13 +82,16 @@ void PositionWatch::Add(int64_t device_position, int64_t read_position, int64_t 
   // A device delivers no faster than real time: a position that moved further than that
   // (beyond frames, the clock's own step and what lay between the positions) started over.
   const int64_t slack = 2 * frame_ + 2000 * rate_ / 1000000 + last_gap_;
-  if (BytesSinceStart(now_us) - total_ - moved < least_late_ - slack) {
+  if (least_late_ != INT64_MAX && BytesSinceStart(now_us) - total_ - moved < least_late_ - slack) {
     // Only the bytes since it started over (from 0, as far as the time allows) are the new
-    // ones; the clock counts what came meanwhile, as for a device that went on delivering.
+    // ones; the clock counts what came meanwhile, as for a device that went on delivering and
+    // is as late as it has been at best.
     const int64_t since = read_position <= clock + slack ? read_position : 0;
-    moved = std::max(clock, since);
+    moved = std::max(BytesSinceStart(now_us) - total_ - least_late_, since);
     pending_.reset = true;
     pending_.contiguous = since;
+    // That guess may be off by a device period: the least lateness is measured afresh.
+    least_late_ = INT64_MAX;
   } else {
     pending_.contiguous += moved;
   }
