@@ -141,15 +141,15 @@ void Control::TransferNewBytes(bool report) {
       unused = got;
       s_.DeviceCursor = device_position;
       const int64_t ring = s_.BufferDesc.dwBufferBytes;
-      s_.ReadCursor = static_cast<int32_t>(s_.DrainOffset +
-                                           RingDistance(s_.DrainOffset, read_position, ring));
+      s_.ReadCursor =
+          static_cast<int32_t>(s_.DrainOffset + RingDistance(s_.DrainOffset, read_position, ring));
       // Only the `ring - gap` bytes before the read position are whole: older ones have been,
       // or are being, written over. Of what the device delivered, the newest that are still
       // whole are taken; the rest was lost.
       const int64_t frame = std::max<int64_t>(s_.DeviceFormat.nBlockAlign, 1);
       const int64_t whole =
-          std::max<int64_t>(ring - RingDistance(read_position, device_position, ring), 0) /
-          frame * frame;
+          std::max<int64_t>(ring - RingDistance(read_position, device_position, ring), 0) / frame *
+          frame;
       const int64_t kept = std::min(got.contiguous, whole);
       const int64_t lost = got.delivered - kept;
       n = kept;

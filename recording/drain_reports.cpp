@@ -24,8 +24,8 @@ using drain::kMaxSilenceSeconds;
 using drain::kReportPrefix;
 using drain::Seconds;
 
-std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset,
-                                 int64_t silence_written, int64_t n, bool report) {
+std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, int64_t silence_written,
+                                 int64_t n, bool report) {
   ++s_.LossCount;
   s_.LostBytes += lost;
   s_.SilenceBytes += silence_written;

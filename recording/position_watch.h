@@ -58,12 +58,12 @@ class PositionWatch {
   const int64_t frame_;
   const int64_t rate_;
   const int64_t start_us_;
-  int64_t last_read_ = 0;    // the read position of the last sample
-  int64_t last_us_ = 0;      // its time
-  int64_t last_gap_ = 0;     // how far the capture position ran ahead of the read position
-  int64_t total_ = 0;        // bytes delivered since Start
-  int64_t least_late_ = 0;   // the least the device has lagged the clock since Start, in bytes
-  Count pending_;            // what came since the last Take
+  int64_t last_read_ = 0;   // the read position of the last sample
+  int64_t last_us_ = 0;     // its time
+  int64_t last_gap_ = 0;    // how far the capture position ran ahead of the read position
+  int64_t total_ = 0;       // bytes delivered since Start
+  int64_t least_late_ = 0;  // the least the device has lagged the clock since Start, in bytes
+  Count pending_;           // what came since the last Take
 };
 
 }  // namespace wendrix

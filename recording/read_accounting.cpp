@@ -12,8 +12,7 @@ void Control::StartWatch(int32_t device_position, int32_t read_position, int64_t
   StopWatch();
   s_.Watch = std::make_unique<PositionWatch>(
       *s_.RecorderBuffer, p_.capture, s_.BufferDesc.dwBufferBytes, s_.DeviceFormat.nBlockAlign,
-      s_.DeviceFormat.nAvgBytesPerSec, s_.CaptureStartTime, device_position, read_position,
-      now_us);
+      s_.DeviceFormat.nAvgBytesPerSec, s_.CaptureStartTime, device_position, read_position, now_us);
   PositionWatch* watch = s_.Watch.get();
   s_.WatchThread =
       p_.capture.StartPeriodic([watch] { watch->Sample(); }, watch->PeriodMicroseconds());

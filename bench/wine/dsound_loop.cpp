@@ -4,8 +4,6 @@
 // samples the positions a quarter ring apart, as the control's watch does. Prints the process's
 // CPU time (GetProcessTimes) and the watch's wakeups per second.
 //   dsound-loop.exe [--watch] [--seconds N]
-#include "platform/win32/win_headers.h"
-
 #include <dsound.h>
 
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "platform/win32/timer_thread.h"
+#include "platform/win32/win_headers.h"
 
 namespace {
 

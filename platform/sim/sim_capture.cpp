@@ -177,14 +177,12 @@ void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& rea
   read_position = static_cast<int32_t>(read);
   if (system_.recording_buffer_ == this) {
     const uint64_t produced = frames_since_start_ * block_;
-    const uint64_t lag =
-        running_ ? std::min<uint64_t>(system_.read_lag_frames, frames_since_start_ - frames_at_reset_)
-                 : 0;
+    const uint64_t since_reset = frames_since_start_ - frames_at_reset_;
+    const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, since_reset) : 0;
     const uint64_t complete = produced - lag * block_;
     // What came before the positions last started over lies where no position leads.
-    const uint64_t oldest =
-        std::max<uint64_t>(produced > ring_.size() ? produced - ring_.size() : 0,
-                           frames_at_reset_ * block_);
+    const uint64_t in_ring = produced > ring_.size() ? produced - ring_.size() : 0;
+    const uint64_t oldest = std::max<uint64_t>(in_ring, frames_at_reset_ * block_);
     if (complete > oldest) system_.readable_.emplace_back(oldest, complete);
   }
 }
