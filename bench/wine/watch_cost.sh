@@ -32,16 +32,21 @@ wendrix_wine_keep
 wendrix_wine_prefix  # exports WINEPREFIX
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
-server_ticks() {
+# The newest process named $1 that runs in this tree's prefix (other trees' tests may run
+# programs of the same name, and servers of their own).
+ours() {
   local pid
-  # The server of this tree's prefix (other prefixes may have servers of their own).
-  for pid in $(pgrep -u "$(id -u)" '^wineserver'); do
+  for pid in $(pgrep -u "$(id -u)" "$1" | sort -rn); do
     if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-      ticks "$pid"
+      echo "$pid"
       return
     fi
   done
-  echo 0
+}
+server_ticks() {
+  local pid
+  pid=$(ours '^wineserver')
+  [[ -n $pid ]] && ticks "$pid" || echo 0
 }
 
 # measure NAME EXE-NAME COMMAND...: the CPU seconds of the process named EXE-NAME and of the
@@ -53,7 +58,7 @@ measure() {
   "$@" >"$build/bench-$name.log" 2>&1 &
   local runner=$!
   while kill -0 "$runner" 2>/dev/null; do
-    [[ -z $pid ]] && pid=$(pgrep -u "$(id -u)" -x "${exe:0:15}" | head -n 1)
+    [[ -z $pid ]] && pid=$(ours "^${exe:0:15}\$")
     if [[ -n $pid ]]; then
       local t
       t=$(ticks "$pid")
