@@ -36,7 +36,7 @@ ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
 # programs of the same name, and servers of their own).
 ours() {
   local pid
-  for pid in $(pgrep -u "$(id -u)" "$1" | sort -rn); do
+  for pid in $(pgrep -u "$(id -u)" "$@" | sort -rn); do
     if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"
       return
@@ -58,7 +58,7 @@ measure() {
   "$@" >"$build/bench-$name.log" 2>&1 &
   local runner=$!
   while kill -0 "$runner" 2>/dev/null; do
-    [[ -z $pid ]] && pid=$(ours "^${exe:0:15}\$")
+    [[ -z $pid ]] && pid=$(ours -x "${exe:0:15}")
     if [[ -n $pid ]]; then
       local t
       t=$(ticks "$pid")
