@@ -85,10 +85,12 @@ void PositionWatch::Add(int64_t device_position, int64_t read_position, int64_t 
   if (least_late_ != INT64_MAX && BytesSinceStart(now_us) - total_ - moved < least_late_ - slack) {
     // Only the bytes since it started over (from 0, as far as the time allows) are the new
     // ones; the clock counts what came meanwhile, as for a device that went on delivering and
-    // is as late as it has been at best.
+    // is as late as it has been at best. Before its first bytes nothing came meanwhile: a
+    // buffer started again may take a moment to put its positions where this run begins
+    // (Wine's does).
     const int64_t since = read_position <= clock + slack ? read_position : 0;
-    moved = std::max(BytesSinceStart(now_us) - total_ - least_late_, since);
-    pending_.reset = true;
+    moved = total_ == 0 ? since : std::max(BytesSinceStart(now_us) - total_ - least_late_, since);
+    pending_.reset = total_ != 0;
     pending_.contiguous = since;
     // That guess may be off by a device period: the least lateness is measured afresh.
     least_late_ = INT64_MAX;
