@@ -2,7 +2,7 @@
 # The position watch's cost under Wine: CPU over SECONDS (default 60) of the bare DirectSound
 # loop, of the same loop with the watch's thread, and of wendrix-host recording with the whole
 # control, for one build (win32 or win64):
-#   bench/wine/watch_cost.sh win64 [SECONDS]
+#   bench/wine/watch_cost.sh win64 [SECONDS ["bare watch control control-hidden"]]
 # CPU is read from /proc for the program's own process and for the wine server (time `wine`
 # itself does not see it); the loop also prints what GetProcessTimes says and the watch's
 # wakeups per second. Starts PulseAudio with the test tone, an Xvfb and the prefix's server, and
@@ -75,9 +75,20 @@ measure() {
     "$seconds" "$(tr -d '\r' <"$build/bench-$name.log" | grep -E 'cpu|recorded_seconds' | tr '\n' ' ')"
 }
 
-measure bare dsound-loop.exe scripts/wine-run "$build/bench/wine/dsound-loop.exe" --seconds "$seconds"
-measure watch dsound-loop.exe scripts/wine-run "$build/bench/wine/dsound-loop.exe" --watch --seconds "$seconds"
-measure control wendrix-host.exe scripts/wine-run "$build/wendrix-host.exe" \
-  --ocx "Z:${WENDRIX_ROOT//\//\\}\\$build\\Wendrix.ocx" --record "Z:\\tmp\\watch-cost.wav" \
-  --seconds "$seconds" --close-message-boxes
+host() {
+  scripts/wine-run "$build/wendrix-host.exe" --ocx "Z:${WENDRIX_ROOT//\//\\}\\$build\\Wendrix.ocx" \
+    --record "Z:\\tmp\\watch-cost.wav" --seconds "$seconds" --close-message-boxes "$@"
+}
+for what in ${3:-bare watch control control-hidden}; do
+  case $what in
+    bare) measure bare dsound-loop.exe scripts/wine-run "$build/bench/wine/dsound-loop.exe" \
+      --seconds "$seconds" ;;
+    watch) measure watch dsound-loop.exe scripts/wine-run "$build/bench/wine/dsound-loop.exe" \
+      --watch --seconds "$seconds" ;;
+    # The whole control, with its meter, and with the meter hidden (then it drains every half
+    # ring, as the bare loop does).
+    control) measure control wendrix-host.exe host ;;
+    control-hidden) measure control-hidden wendrix-host.exe host --hide-meter ;;
+  esac
+done
 rm -f /tmp/watch-cost.wav
