@@ -17,9 +17,6 @@
 
 namespace wendrix {
 
-struct RingRead;
-struct RingReadFacts;
-
 // The services a control instance uses; they must outlive it.
 struct Platform {
   Container& container;
@@ -149,28 +146,24 @@ class Control {
   // limit), naming `transfer_bytes`.
   std::string AppendToFile(const uint8_t* data, int64_t count, int64_t transfer_bytes);
   std::string AppendSilence(int64_t count, int64_t transfer_bytes);
-  // Bytes of the recording's format in `microseconds` (0 for less than nothing).
-  int64_t BytesIn(int64_t microseconds) const;
-  // How far the device's delivery lies behind the clock at `time`, in bytes.
-  int64_t LatenessAt(int64_t time) const;
-  // At the last read the device's position had stood still for longer than any period.
-  bool DeviceWasFrozen() const;
-  // What a read at `now` may take, from the positions (`shown` new bytes, the capture
-  // position `gap` bytes ahead) and the clock.
-  RingReadFacts ReadFacts(int64_t shown, int64_t gap, int64_t now) const;
+  // The position watch of a buffer just started (its positions read at `now_us`), and its
+  // thread; stopping joins the thread (never call that under the loader lock) and keeps the
+  // count for the last transfer.
+  void StartWatch(int32_t device_position, int32_t read_position, int64_t now_us);
+  void StopWatch();
   // Locks `n` bytes from ring offset `from`; a lock of another size is given back and fails.
   void LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegion& second);
   // Copies `n` bytes from ring offset `from` into a new sample block.
   void TakeBlock(uint32_t from, int64_t n);
-  // Whether the newest bytes of the last transfer, still before the read position, were
-  // written over since (the read position is `gap` bytes behind the capture position).
-  bool RingChangedSinceLastRead(int64_t gap);
   // The report of a sleep since the last read or of a new default device (once a recording),
   // or "".
   std::string PlatformNews(int64_t n);
-  // Counts audio lost in one read (`silence_written` of it reached the file as silence) and
-  // returns the report of the recording's first loss, when `report` lets it be shown.
-  std::string AccountLoss(const RingRead& got, int64_t silence_written, int64_t n, bool report);
+  // Counts audio lost in one read (`silence_written` of it reached the file as silence;
+  // `at_least`: the count is the least the clock makes certain; `reset`: the device's positions
+  // started over) and returns the report of the recording's first loss, when `report` lets it
+  // be shown.
+  std::string AccountLoss(int64_t lost, bool at_least, bool reset, int64_t silence_written,
+                          int64_t n, bool report);
   // What the file holds for `lost` bytes of which `silence` were written as silence.
   std::string SilenceClause(int64_t lost, int64_t silence) const;
   // At the end of a recording: the total of the losses no report has told yet, or "".

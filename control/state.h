@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/variant.h"
 #include "platform/wave_format.h"
+#include "recording/position_watch.h"
 #include "recording/ring.h"
 
 namespace wendrix {
@@ -72,12 +73,6 @@ struct ControlState {
   int64_t CaptureStartTime = 0;     // capture clock (us) when RecorderBuffer was started
   int64_t LastReadTime = 0;         // capture clock (us) when the ring was read up to DrainOffset
   int64_t LastMoveTime = 0;         // capture clock (us) when the read position last moved
-  int64_t DeliveredBytes = 0;       // what the device delivered up to DrainOffset, losses included
-  // How far the device's delivery lies behind the clock, in bytes: its recent least (which
-  // follows a device clock that drifts), and its least since Start (0 or less).
-  WindowMinimum LatenessFloor{5000000};
-  int64_t LatenessLeast = 0;
-  int64_t LastGap = 0;              // bytes the capture position ran ahead of the read position
   // Audio the device produced that this recording could not read: how often, how much, how much
   // of it the file holds as silence, how much the first report told, and whether any amount was
   // only the least the clock makes certain.
@@ -92,6 +87,10 @@ struct ControlState {
   Boolean SilentStartReported = False;
   uint32_t RecordingSerial = 0;     // counts started recordings
   std::string ReportedDrainFault;   // the drain failure last reported in this recording
+  // The count of what the running buffer delivered, and the thread that samples its positions
+  // (last, so that it goes first: it uses the buffer and the count).
+  std::unique_ptr<PositionWatch> Watch;
+  std::unique_ptr<PeriodicThread> WatchThread;
 };
 
 }  // namespace wendrix

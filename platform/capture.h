@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/wave_format.h"
@@ -52,6 +53,11 @@ class CaptureBuffer {
   virtual void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) = 0;
   // Releases both regions as Lock returned them.
   virtual void Unlock(const LockedRegion& first, const LockedRegion& second) = 0;
+  // The positions as GetCurrentPosition gives them, for a watch on a thread of its own that
+  // only observes (a simulated device leaves such reads out of its record).
+  virtual void WatchPosition(int32_t& device_position, int32_t& read_position) {
+    GetCurrentPosition(device_position, read_position);
+  }
   // The length of the ring the device really made, in bytes: the one its positions wrap at.
   // A device may make another length than the one asked for.
   virtual uint32_t RingLength() = 0;
@@ -63,6 +69,13 @@ class CaptureDevice {
   virtual ~CaptureDevice() = default;
   // Creates a ring buffer; fails for a zero or unsupported length or an unsupported format.
   virtual std::shared_ptr<CaptureBuffer> CreateCaptureBuffer(const CaptureBufferDesc& desc) = 0;
+};
+
+// A thread that runs a function at a steady pace; destroying it stops it and waits until the
+// function has returned for the last time.
+class PeriodicThread {
+ public:
+  virtual ~PeriodicThread() = default;
 };
 
 // The system's recording devices.
@@ -83,9 +96,20 @@ class CaptureSystem {
   // How often the system's default recording device changed since this object was made. The
   // platform may move a recording on the default device to the new one.
   virtual uint32_t DefaultDeviceChanges() { return 0; }
+  // Calls `tick` every `period_us` on a thread of its own until the result is destroyed; null
+  // where the platform runs no such thread. `tick` must not throw, show anything or call into
+  // the container; the clock and a buffer's WatchPosition may be called from it.
+  virtual std::unique_ptr<PeriodicThread> StartPeriodic(std::function<void()> tick,
+                                                        int64_t period_us) {
+    (void)tick;
+    (void)period_us;
+    return nullptr;
+  }
   // A monotonic clock in microseconds, running at the pace at which the devices record: the
   // recorder tells from it how much audio a running buffer produced between two reads. Never
-  // fails; only differences between two readings mean anything.
+  // fails; only differences between two readings mean anything. It leaves out time in which no
+  // device records and whose audio is not to count as lost (a sleep): that is the one place
+  // where such time leaves the recorder's accounting. Safe to call from any thread.
   virtual int64_t NowMicroseconds() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

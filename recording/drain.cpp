@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "platform/error.h"
 #include "recording/drain_limits.h"
 #include "recording/flag_scope.h"
+#include "recording/position_watch.h"
 #include "recording/ring.h"
 
 namespace wendrix {
@@ -127,44 +129,35 @@ void Control::TransferNewBytes(bool report) {
   int64_t n = 0;
   std::string text;   // the report, when there is one
   std::string cause;  // what a failure is about: the same cause is reported once
+  std::optional<PositionWatch::Count> unused;  // a count taken whose bytes did not go through
   {
     FlagScope busy(s_.DrainBusy, True);
     try {
-      if (!s_.RecorderBuffer) throw Error(errc::ObjectNotSet);
+      if (!s_.RecorderBuffer || !s_.Watch) throw Error(errc::ObjectNotSet);
       int32_t device_position = 0;
       int32_t read_position = 0;
-      s_.RecorderBuffer->GetCurrentPosition(device_position, read_position);
-      const int64_t now = p_.capture.NowMicroseconds();
+      int64_t now = 0;
+      const PositionWatch::Count got = s_.Watch->Take(device_position, read_position, now);
+      unused = got;
       s_.DeviceCursor = device_position;
-      s_.ReadCursor = read_position;
-
-      // The ring length is the one the buffer was created with, not today's BufferLength.
       const int64_t ring = s_.BufferDesc.dwBufferBytes;
-      if (read_position < 0 || read_position >= ring || device_position < 0 ||
-          device_position >= ring) {
-        throw Error(errc::InvalidProcedureCall,
-                    "IDirectSoundCaptureBuffer::GetCurrentPosition reported " +
-                        std::to_string(device_position) + " and " + std::to_string(read_position) +
-                        ", outside the ring buffer; ");
-      }
-      const int64_t shown = RingDistance(s_.DrainOffset, read_position, ring);
-      const int64_t gap = RingDistance(read_position, device_position, ring);
-      if (s_.DrainOffset + shown > INT32_MAX) throw Error(errc::Overflow);
-      s_.ReadCursor = static_cast<int32_t>(s_.DrainOffset + shown);
-      RingReadFacts facts = ReadFacts(shown, gap, now);
-      // A position that stands where it stood after the clock says a ring or more passed is a
-      // stopped device or one exactly whole rings on: the ring's bytes tell which, once this
-      // recording has taken some to compare with.
-      if (shown == 0 && s_.DeviceFlowing != False && facts.likely >= ring) {
-        facts.wrapped = RingChangedSinceLastRead(gap);
-      }
-      const RingRead got = AccountRingRead(facts);
-      n = got.kept;
+      s_.ReadCursor =
+          static_cast<int32_t>(s_.DrainOffset + RingDistance(s_.DrainOffset, read_position, ring));
+      // Only the `ring - gap` bytes before the read position are whole: older ones have been,
+      // or are being, written over. Of what the device delivered, the newest that are still
+      // whole are taken; the rest was lost.
+      const int64_t frame = std::max<int64_t>(s_.DeviceFormat.nBlockAlign, 1);
+      const int64_t whole =
+          std::max<int64_t>(ring - RingDistance(read_position, device_position, ring), 0) / frame *
+          frame;
+      const int64_t kept = std::min(got.contiguous, whole);
+      const int64_t lost = got.delivered - kept;
+      n = kept;
       const auto tell = [&text](std::string more) {
         if (!more.empty()) text = text.empty() ? std::move(more) : text + "\n\n" + more;
       };
 
-      if (got.delivered == 0 && !got.behind) {
+      if (got.delivered == 0) {
         // A position that stands still for longer than the ring lasts while the ticks come on
         // time is a device that stopped delivering.
         const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
@@ -179,11 +172,14 @@ void Control::TransferNewBytes(bool report) {
                                     " seconds: it stopped or was removed",
                                 0));
         }
+      } else if (s_.DeviceLostReported != False) {
+        // A device that came back is named again when it stops again.
+        s_.DeviceLostReported = False;
       }
       tell(PlatformNews(n));
-      if (got.kept > 0) {
+      if (kept > 0) {
         // The newest `kept` bytes end at the read position; anything older was written over.
-        TakeBlock(static_cast<uint32_t>((read_position - got.kept + ring) % ring), n);
+        TakeBlock(static_cast<uint32_t>((read_position - kept + ring) % ring), n);
         if (report) tell(SilentStartReport(n));
       }
 
@@ -191,29 +187,22 @@ void Control::TransferNewBytes(bool report) {
       // so that everything after the gap keeps its place in time. A long gap (a machine that
       // slept, a debugger) gets a bounded span, so that no tick writes for long.
       std::string file_text;
-      if (got.lost > 0) {
+      if (lost > 0) {
         const int64_t recorded = s_.BytesRecorded;
-        const int64_t frame = std::max<int64_t>(s_.FileFormat.nBlockAlign, 1);
+        const int64_t file_frame = std::max<int64_t>(s_.FileFormat.nBlockAlign, 1);
         const int64_t most = int64_t{s_.DeviceFormat.nAvgBytesPerSec} * kMaxSilenceSeconds;
-        file_text = AppendSilence(std::min(got.lost, most / frame * frame), n);
-        tell(AccountLoss(got, s_.BytesRecorded - recorded, n, report));
+        file_text = AppendSilence(std::min(lost, most / file_frame * file_frame), n);
+        tell(AccountLoss(lost, got.at_least, got.reset, s_.BytesRecorded - recorded, n, report));
       }
       if (n > 0 && file_text.empty()) file_text = AppendToFile(s_.SampleBytes.data(), n, n);
       tell(file_text);
 
       if (got.delivered > 0) {
-        // After a freeze the device is later for good, and after a loss the count of whole
-        // rings rests on the clock alone: its lateness is measured afresh.
-        if (DeviceWasFrozen() || got.lost > 0) s_.LatenessFloor.Reset();
         s_.DeviceFlowing = True;
         s_.LastMoveTime = now;
-        s_.DeliveredBytes += got.delivered;
-        const int64_t lateness = LatenessAt(now);
-        s_.LatenessFloor.Add(now, lateness);
-        s_.LatenessLeast = std::min(s_.LatenessLeast, lateness);
         s_.DrainOffset = read_position;
       }
-      if (!got.behind) s_.LastGap = gap;
+      unused.reset();
       s_.LastReadTime = now;
       s_.ReportedDrainFault.clear();
       SetDrainRetry(false);
@@ -231,6 +220,8 @@ void Control::TransferNewBytes(bool report) {
       text = kReportPrefix + std::string(e.what()) + std::to_string(n);
     }
   }
+  // The offset stays and the count goes back: the next transfer asks for the same bytes again.
+  if (unused && s_.Watch) s_.Watch->GiveBack(*unused);
   if (!cause.empty() && s_.CaptureRunning != False) SetDrainRetry(true);
 
   if (text.empty() || !report) return;

@@ -11,8 +11,6 @@ inline constexpr const char* kReportPrefix = "private update wendrix Error: ";
 // A gap gets at most this much silence: filling a machine's sleep or a debugger's pause whole
 // would hold the host's thread for seconds and the file for gigabytes.
 inline constexpr int64_t kMaxSilenceSeconds = 10;
-// How far a device's lateness may stray below what reads have seen at best.
-inline constexpr int64_t kLatenessJitterMicroseconds = 100000;
 // A suspension the platform reports is told once it is this long (shorter ones are the
 // platform's clocks disagreeing).
 inline constexpr int64_t kLeastSuspendMicroseconds = 1000000;

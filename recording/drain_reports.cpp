@@ -24,20 +24,22 @@ using drain::kMaxSilenceSeconds;
 using drain::kReportPrefix;
 using drain::Seconds;
 
-std::string Control::AccountLoss(const RingRead& got, int64_t silence_written, int64_t n,
-                                 bool report) {
+std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, int64_t silence_written,
+                                 int64_t n, bool report) {
   ++s_.LossCount;
-  s_.LostBytes += got.lost;
+  s_.LostBytes += lost;
   s_.SilenceBytes += silence_written;
-  if (got.at_least) s_.LossAtLeast = True;
+  if (at_least) s_.LossAtLeast = True;
   if (s_.LossCount != 1 || !report) return {};
-  s_.LostBytesReported = got.lost;
+  s_.LostBytesReported = lost;
   const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  return kReportPrefix + std::string(got.at_least ? "at least " : "") + Seconds(got.lost, rate) +
-         " seconds of audio were lost: the recording was not read for longer than its buffer "
-         "lasts (the host held up the control's timer), and " +
-         s_.OutputFileName + SilenceClause(got.lost, silence_written) +
-         ". Bytes in this transfer: " + std::to_string(n);
+  const char* why = reset ? ": the recording device started its positions over (its driver "
+                            "reset it) before they were read, and "
+                          : ": the recording was not read for longer than its buffer lasts (the "
+                            "host held up the control's timer), and ";
+  return kReportPrefix + std::string(at_least ? "at least " : "") + Seconds(lost, rate) +
+         " seconds of audio were lost" + why + s_.OutputFileName +
+         SilenceClause(lost, silence_written) + ". Bytes in this transfer: " + std::to_string(n);
 }
 
 std::string Control::SilenceClause(int64_t lost, int64_t silence) const {

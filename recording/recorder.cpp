@@ -32,6 +32,7 @@ Control::~Control() {
     p_.timer.SetEnabled(false);
   } catch (...) {
   }
+  StopWatch();
   if (s_.CaptureRunning != False && s_.RecorderBuffer) {
     try {
       s_.RecorderBuffer->Stop();
@@ -101,6 +102,8 @@ Boolean Control::UnInit_DSWendrix() {
   }
   // Each member is emptied before the object it held is released, so that re-entry never
   // sees a dying object.
+  StopWatch();
+  s_.Watch.reset();
   std::exchange(s_.RecorderBuffer, nullptr).reset();
   std::exchange(s_.RecorderDevice, nullptr).reset();
   s_.DeviceReady = False;
@@ -204,10 +207,7 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.LastReadTime = p_.capture.NowMicroseconds();
     s_.LastMoveTime = s_.LastReadTime;
     s_.DeviceFlowing = False;
-    s_.DeliveredBytes = 0;
-    s_.LatenessFloor.Reset();
-    s_.LatenessLeast = 0;
-    s_.LastGap = RingDistance(read_position, device_position, s_.BufferDesc.dwBufferBytes);
+    StartWatch(device_position, read_position, s_.LastReadTime);
     s_.LossCount = 0;
     s_.LostBytes = 0;
     s_.SilenceBytes = 0;
@@ -232,6 +232,7 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
 }
 
 void Control::RollBackStart() {
+  StopWatch();
   if (s_.CaptureRunning != False && s_.RecorderBuffer) {
     try {
       s_.RecorderBuffer->Stop();
@@ -267,6 +268,7 @@ void Control::StopRecording(bool reinit_if_pending) {
   // A device that fails here (one that was unplugged) does not keep the file from being
   // finished or the control from stopping: its failure is raised at the end.
   std::exception_ptr device_failure;
+  StopWatch();
   if (s_.CaptureRunning != False) {
     if (s_.RecorderBuffer) {
       try {

@@ -58,43 +58,6 @@ int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second) {
   return ring_bytes * 1000000 / bytes_per_second / 2;
 }
 
-RingRead AccountRingRead(const RingReadFacts& f) {
-  RingRead r;
-  if ((f.shown <= 0 && !f.wrapped) || f.ring <= 0) return r;
-  if (f.shown > f.possible) {
-    r.behind = true;
-    return r;
-  }
-  const int64_t floor_rings = f.shown == 0 ? 1 : 0;
-  const int64_t most_rings =
-      std::max(f.likely > f.shown ? (f.likely - f.shown) / f.ring : 0, floor_rings);
-  const int64_t least_rings = std::max(
-      f.certain > f.shown ? (f.certain - f.shown + f.ring - 1) / f.ring : 0, floor_rings);
-  const int64_t rings = std::min(least_rings, most_rings);
-  r.at_least = rings < most_rings;
-  r.delivered = f.shown + rings * f.ring;
-  const int64_t whole = std::max<int64_t>(f.ring - f.gap, 0);
-  if (r.delivered > whole) {
-    const int64_t frame = f.frame > 0 ? f.frame : 1;
-    r.lost = std::min((r.delivered - whole + frame - 1) / frame * frame, r.delivered);
-  }
-  r.kept = r.delivered - r.lost;
-  return r;
-}
-
-void WindowMinimum::Add(int64_t now_us, int64_t value) {
-  if (Least() == kNone || now_us - start_us >= 2 * window_us) {
-    previous = kNone;
-    current = kNone;
-    start_us = now_us;
-  } else if (now_us - start_us >= window_us) {
-    previous = current;
-    current = kNone;
-    start_us = now_us;
-  }
-  if (value < current) current = value;
-}
-
 int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32_t block_align) {
   if (granularity_us <= 0 || bytes_per_second <= 0) return 0;
   constexpr int64_t kTicksPerRing = 6;

@@ -39,49 +39,6 @@ TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second);
 // The time a drain period lasts, in microseconds: half the ring's duration.
 int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second);
 
-// What one read of the ring took, once the clock has bounded how much the device can have
-// delivered since the last read. The positions show `shown` bytes (0 .. ring - 1), the true
-// amount modulo the ring; the device's capture position runs `gap` bytes ahead of its read
-// position, and only the `ring - gap` bytes before the read position are whole: older ones have
-// been, or are being, written over.
-struct RingReadFacts {
-  int64_t shown = 0;
-  int64_t gap = 0;
-  int64_t ring = 0;
-  int32_t frame = 1;     // bytes per frame: a loss is counted in whole frames
-  int64_t possible = 0;  // the most real time lets the device have delivered
-  int64_t likely = 0;    // the most a device delivering steadily has delivered
-  int64_t certain = 0;   // the least it has delivered (the same as `likely` once it flows)
-  bool wrapped = false;  // `shown` is 0, yet the ring's newest bytes changed: whole rings passed
-};
-struct RingRead {
-  int64_t delivered = 0;  // `shown` plus the whole rings the clock says passed unseen
-  int64_t lost = 0;       // the oldest of them, written over before this read
-  int64_t kept = 0;       // the newest, still whole in the ring: delivered - lost
-  bool at_least = false;  // more rings may have passed than `certain` makes sure of
-  bool behind = false;    // more than `possible`: the read position went back; take nothing
-};
-// Never invents time: a position that has not moved (and a ring whose bytes did not change)
-// delivered nothing, and a whole ring is added only when even the least the device must have
-// delivered needs it.
-RingRead AccountRingRead(const RingReadFacts& facts);
-
-// The least of the values added within the last one to two windows of time: the floor of a
-// device's lateness, which follows a device clock that drifts from the system's.
-struct WindowMinimum {
-  static constexpr int64_t kNone = INT64_MAX;
-  int64_t window_us;
-  int64_t start_us = 0;
-  int64_t current = kNone;
-  int64_t previous = kNone;
-
-  void Add(int64_t now_us, int64_t value);
-  // Forgets everything: the next value added starts a new window.
-  void Reset() { current = previous = kNone; }
-  // kNone when nothing was added.
-  int64_t Least() const { return current < previous ? current : previous; }
-};
-
 // The shortest ring a timer whose ticks come at best every `granularity_us` can serve without
 // loss: a transfer may come a tick after its drain period, and the ring must then still hold
 // two more ticks, so the drain period must span three ticks (the ring six). Rounded up to whole

@@ -6,10 +6,11 @@ namespace wendrix {
 
 void Control::Timer1_Timer() {
   // A tick inside a tick: a level-event handler that pumps messages, or the drain's report box,
-  // let the host deliver one. It keeps the transfers going when they are due and leaves the
-  // meter's cycle, and its events, to the tick it came into.
+  // let the host deliver one. It reads the ring (the watch counts exactly, so a read more does
+  // no harm, and one less may cost audio) and leaves the meter's cycle, and its events, to the
+  // tick it came into.
   if (s_.TickRunning != False) {
-    if (s_.IsRecording != False && DrainOverdue()) UpdateRecording();
+    if (s_.IsRecording != False) UpdateRecording();
     return;
   }
   FlagScope ticking(s_.TickRunning, True);

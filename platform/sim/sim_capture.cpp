@@ -114,7 +114,8 @@ uint32_t SimCaptureBuffer::device_position() const { return position_; }
 
 uint32_t SimCaptureBuffer::read_position() const {
   if (!running_) return position_;
-  const uint64_t lag = std::min<uint64_t>(system_.read_lag_frames, frames_since_start_);
+  const uint64_t lag =
+      std::min<uint64_t>(system_.read_lag_frames, frames_since_start_ - frames_at_reset_);
   const uint64_t complete = (frames_since_start_ - lag) * block_;
   return static_cast<uint32_t>((start_position_ + complete) % ring_.size());
 }
@@ -154,6 +155,7 @@ void SimCaptureBuffer::Start(uint32_t flags) {
   start_position_ = position_;
   start_time_us_ = system_.now_us_;
   frames_since_start_ = 0;
+  frames_at_reset_ = 0;
   paused_us_ = system_.start_delay_us;
   system_.recording_buffer_ = this;
   system_.recorded_.clear();
@@ -175,11 +177,19 @@ void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& rea
   read_position = static_cast<int32_t>(read);
   if (system_.recording_buffer_ == this) {
     const uint64_t produced = frames_since_start_ * block_;
-    const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, frames_since_start_) : 0;
+    const uint64_t since_reset = frames_since_start_ - frames_at_reset_;
+    const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, since_reset) : 0;
     const uint64_t complete = produced - lag * block_;
-    const uint64_t oldest = produced > ring_.size() ? produced - ring_.size() : 0;
+    // What came before the positions last started over lies where no position leads.
+    const uint64_t in_ring = produced > ring_.size() ? produced - ring_.size() : 0;
+    const uint64_t oldest = std::max<uint64_t>(in_ring, frames_at_reset_ * block_);
     if (complete > oldest) system_.readable_.emplace_back(oldest, complete);
   }
+}
+
+void SimCaptureBuffer::WatchPosition(int32_t& device_position, int32_t& read_position) {
+  device_position = static_cast<int32_t>(this->device_position());
+  read_position = static_cast<int32_t>(this->read_position());
 }
 
 void SimCaptureBuffer::Lock(uint32_t offset, uint32_t bytes, LockedRegion& first,
@@ -249,11 +259,62 @@ void SimCaptureSystem::Call(CaptureCall call, const std::string& line) {
   faults_.Call([call](CaptureCall key) { return key == call; }, calls, line);
 }
 
-void SimCaptureSystem::AdvanceMicroseconds(int64_t microseconds) {
-  now_us_ += microseconds;
+void SimCaptureSystem::MoveClock(int64_t to_us) {
+  now_us_ = to_us;
   std::erase_if(buffers_, [](const std::weak_ptr<SimCaptureBuffer>& b) { return b.expired(); });
   for (const auto& weak : buffers_) {
     if (auto b = weak.lock()) b->CatchUp();
+  }
+}
+
+void SimCaptureSystem::AdvanceMicroseconds(int64_t microseconds) {
+  const int64_t until = now_us_ + microseconds;
+  // The clock stops wherever a periodic function is due, and the function runs there.
+  for (;;) {
+    const auto due = std::min_element(
+        periodic_.begin(), periodic_.end(),
+        [](const Periodic& a, const Periodic& b) { return a.next_us < b.next_us; });
+    if (due == periodic_.end() || due->next_us > until) break;
+    MoveClock(due->next_us);
+    due->next_us += due->period_us;
+    if (!watch_held) {
+      const std::function<void()> tick = due->tick;  // it may stop itself
+      tick();
+    }
+  }
+  MoveClock(until);
+}
+
+class SimCaptureSystem::PeriodicHandle : public PeriodicThread {
+ public:
+  PeriodicHandle(SimCaptureSystem& system, int id) : system_(system), id_(id) {}
+  ~PeriodicHandle() override {
+    std::erase_if(system_.periodic_, [this](const Periodic& p) { return p.id == id_; });
+  }
+
+ private:
+  SimCaptureSystem& system_;
+  int id_;
+};
+
+std::unique_ptr<PeriodicThread> SimCaptureSystem::StartPeriodic(std::function<void()> tick,
+                                                                int64_t period_us) {
+  const int id = ++next_periodic_id_;
+  const int64_t period = std::max<int64_t>(period_us, 1);
+  periodic_.push_back(Periodic{id, std::move(tick), period, now_us_ + period});
+  return std::make_unique<PeriodicHandle>(*this, id);
+}
+
+void SimCaptureSystem::ResetPositions() {
+  for (const auto& weak : buffers_) {
+    auto b = weak.lock();
+    if (!b || !b->running_) continue;
+    b->CatchUp();
+    const uint64_t ring = b->ring_.size();
+    b->position_ = 0;
+    b->start_position_ =
+        static_cast<uint32_t>((ring - b->frames_since_start_ * b->block_ % ring) % ring);
+    b->frames_at_reset_ = b->frames_since_start_;
   }
 }
 

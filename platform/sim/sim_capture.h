@@ -25,6 +25,10 @@
 // The ring keeps its old content across Stop and Start, so a reader that takes stale bytes
 // is caught.
 //
+// The watch. StartPeriodic runs its function on the virtual clock: Advance stops at every
+// moment it is due and calls it there, on the test's thread (`watch_held` skips those calls,
+// as for a starved machine). A buffer's WatchPosition is neither logged nor counted as a read.
+//
 // The truth. `recorded()` holds every byte that the buffer started last wrote into its ring
 // since that Start, in order: what a recording between that Start and the following Stop
 // must put into its file.
@@ -41,6 +45,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -109,6 +114,7 @@ class SimCaptureBuffer : public CaptureBuffer {
   void Lock(uint32_t offset, uint32_t bytes, LockedRegion& first, LockedRegion& second) override;
   void Unlock(const LockedRegion& first, const LockedRegion& second) override;
   uint32_t RingLength() override { return ring_length(); }
+  void WatchPosition(int32_t& device_position, int32_t& read_position) override;
 
   // --- for tests ---
   uint32_t ring_length() const { return static_cast<uint32_t>(ring_.size()); }
@@ -138,6 +144,7 @@ class SimCaptureBuffer : public CaptureBuffer {
   uint32_t start_position_ = 0;
   int64_t start_time_us_ = 0;
   uint64_t frames_since_start_ = 0;
+  uint64_t frames_at_reset_ = 0;  // frames since Start when the positions last started over
   int64_t paused_us_ = 0;  // time since Start in which the device delivered nothing
   int outstanding_locks_ = 0;
 };
@@ -199,6 +206,16 @@ class SimCaptureSystem : public CaptureSystem {
   // Stops every running buffer's delivery until Resume: positions stand still, calls succeed.
   void Freeze();
   void Resume();
+  // A driver that starts the running buffers' positions over: both go to 0 and the device
+  // writes on from there; what it wrote before stays where it was in the ring.
+  void ResetPositions();
+  // The watch's calls are skipped while this is true.
+  bool watch_held = false;
+
+  std::unique_ptr<PeriodicThread> StartPeriodic(std::function<void()> tick,
+                                                int64_t period_us) override;
+  // How many periodic functions run.
+  int periodic_running() const { return static_cast<int>(periodic_.size()); }
 
   // Makes the next matching call fail with `error` (after `after` successful ones).
   void FailNext(CaptureCall call, Error error, int after = 0);
@@ -226,7 +243,18 @@ class SimCaptureSystem : public CaptureSystem {
   // Logs the call, or logs it with "!" and throws when a failure matches it.
   void Call(CaptureCall call, const std::string& line);
 
+  struct Periodic {
+    int id;
+    std::function<void()> tick;
+    int64_t period_us;
+    int64_t next_us;
+  };
+  class PeriodicHandle;
+  void MoveClock(int64_t to_us);
+
   FaultList<CaptureCall> faults_;
+  std::vector<Periodic> periodic_;
+  int next_periodic_id_ = 0;
   std::vector<std::weak_ptr<SimCaptureBuffer>> buffers_;
   std::weak_ptr<SimCaptureBuffer> last_buffer_;
   const SimCaptureBuffer* recording_buffer_ = nullptr;  // owner of recorded_

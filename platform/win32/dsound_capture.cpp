@@ -5,6 +5,7 @@
 
 #include "platform/error.h"
 #include "platform/win32/system_error.h"
+#include "platform/win32/timer_thread.h"
 
 namespace wendrix::win32 {
 
@@ -146,9 +147,13 @@ int64_t DsCaptureSystem::SuspendedMicroseconds() {
   const int64_t counter = CounterMicroseconds();
   const int64_t counted = counter - counter_at_start_us_;
   const int64_t awake = UnbiasedMicroseconds() - unbiased_at_start_us_;
-  if (counted - awake - suspended_us_ >= kLeastSuspensionUs) suspended_us_ = counted - awake;
+  int64_t seen = suspended_us_.load();
+  // Only ever grows: of two threads that see a suspension, the one that saw more wins.
+  while (counted - awake - seen >= kLeastSuspensionUs &&
+         !suspended_us_.compare_exchange_weak(seen, counted - awake)) {
+  }
   const int64_t announced = PowerWatch::Pauses().PausedBy(counter) - announced_at_start_us_;
-  return std::max(suspended_us_, announced);
+  return std::max(suspended_us_.load(), announced);
 }
 
 int64_t DsCaptureSystem::NowMicroseconds() {
@@ -156,5 +161,10 @@ int64_t DsCaptureSystem::NowMicroseconds() {
 }
 
 uint32_t DsCaptureSystem::DefaultDeviceChanges() { return watch_ ? watch_->changes() : 0; }
+
+std::unique_ptr<PeriodicThread> DsCaptureSystem::StartPeriodic(std::function<void()> tick,
+                                                               int64_t period_us) {
+  return std::make_unique<TimerThread>(std::move(tick), period_us);
+}
 
 }  // namespace wendrix::win32

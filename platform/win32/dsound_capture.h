@@ -9,6 +9,7 @@
 
 #include <dsound.h>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/capture.h"
@@ -66,11 +67,14 @@ class DsCaptureSystem : public CaptureSystem {
   // more: a connected standby may be left out of neither clock.
   int64_t SuspendedMicroseconds() override;
   uint32_t DefaultDeviceChanges() override;
+  // A TimerThread.
+  std::unique_ptr<PeriodicThread> StartPeriodic(std::function<void()> tick,
+                                                int64_t period_us) override;
 
  private:
   int64_t counter_at_start_us_;
   int64_t unbiased_at_start_us_;
-  int64_t suspended_us_ = 0;
+  std::atomic<int64_t> suspended_us_{0};  // the clock is read by the position watch's thread too
   int64_t announced_at_start_us_;
   std::unique_ptr<DefaultDeviceWatch> watch_;
   std::unique_ptr<PowerWatch> power_;

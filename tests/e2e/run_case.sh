@@ -7,7 +7,9 @@
 # found by its caption, read and closed; the start fails), form (the form file keeps the
 # settings from one run to the next), pumping_host (every level-event handler pumps messages
 # for 150 ms, so ticks come inside ticks), stalled_host (the message loop stops for 2.6 s with a
-# one-second ring: one report and one silent gap in a phase-continuous take), blocked_start (the
+# one-second ring: one report and one silent gap in a phase-continuous take), two_ring_stall (the
+# same for exactly two rings, which leave the ring of a steady tone looking unchanged: the gap
+# is still counted and told), blocked_start (the
 # message loop stops for 2.3 s right after Wendrix_Start, before the device delivered: one
 # report, the silence at the start), device_removed (the case's own sound server goes away 3 s
 # into the take: one report that names the device, the plain-words error at Wendrix_Stop, a
@@ -106,6 +108,15 @@ case "$case_name" in
     check_options=(--silent-gap 1.5)
     record_and_check 44100 2 16 --block-ms 2600 --block-at 1.5 --close-message-boxes || exit 1
     one_loss_report
+    ;;
+  two_ring_stall)
+    seconds=6
+    # Unread for 2 s, a one-second ring loses a second or more; the box says so.
+    check_options=(--silent-gap 0.9)
+    record_and_check 44100 2 16 --block-ms 2000 --block-at 1.5 --close-message-boxes || exit 1
+    one_loss_report
+    grep -Eq '^message box: private update wendrix Error: (1|2)\.[0-9]{3} seconds of audio were lost' \
+      "$out/host.txt" || { echo "FAIL  the report does not tell a second or more"; exit 1; }
     ;;
   blocked_start)
     # The device starts 0.2 to 0.9 s after the start here, so 1.4 to 2.1 s reach the ring and

@@ -37,47 +37,6 @@ TEST(RingArithmetic, DistanceSplitAndAdvance) {
   }
 }
 
-// What one read takes: whole rings only where the clock needs them, what was written over as
-// a loss in whole frames, the rest of the ring kept; a position that went back takes nothing.
-TEST(RingArithmetic, AReadTakesWhatTheClockAllowsAndTheRingStillHolds) {
-  struct Case {
-    const char* name;
-    int64_t shown, possible, likely, certain;
-    bool wrapped;
-    int64_t delivered, lost;
-    bool at_least, behind;
-  };
-  // A one-second ring at 44.1 kHz stereo, the capture position 64 bytes ahead.
-  const Case cases[] = {
-      {"on time", 88200, 88600, 88600, 88600, false, 88200, 0, false, false},
-      {"1.1 rings late", 17640, 194400, 194400, 194400, false, 194040, 17704, false, false},
-      {"a little under a ring late", 176380, 176500, 176500, 176500, false, 176380, 44, false,
-       false},
-      {"one frame behind", 176396, 88600, 88600, 88600, false, 0, 0, false, true},
-      {"not moved", 0, 200000, 200000, 200000, false, 0, 0, false, false},
-      {"exactly a ring on", 0, 200000, 200000, 200000, true, 176400, 64, false, false},
-      {"start delay unknown", 20000, 400000, 400000, 150000, false, 196400, 20064, true, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RingReadFacts facts;
-    facts.shown = c.shown;
-    facts.gap = 64;
-    facts.ring = 176400;
-    facts.frame = 4;
-    facts.possible = c.possible;
-    facts.likely = c.likely;
-    facts.certain = c.certain;
-    facts.wrapped = c.wrapped;
-    const RingRead got = AccountRingRead(facts);
-    EXPECT_EQ(got.delivered, c.delivered);
-    EXPECT_EQ(got.lost, c.lost);
-    EXPECT_EQ(got.kept, c.delivered - c.lost);
-    EXPECT_EQ(got.at_least, c.at_least);
-    EXPECT_EQ(got.behind, c.behind);
-  }
-}
-
 TEST(RingArithmetic, SampleBlockBoundsRoundHalvesToEven) {
   // n -> upper bound of SampleWords: n / 2 + 1 rounded half to even.
   const std::pair<int64_t, int32_t> bounds[] = {{8, 5}, {1, 2}, {3, 2},         {5, 4},

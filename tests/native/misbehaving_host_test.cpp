@@ -76,10 +76,12 @@ std::string SecondsText(size_t bytes, size_t rate) {
   return std::to_string(ms / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
 }
 
-// Devices as they are (periods, a capture-read gap, a late start, a freeze) against a host
-// whose ticks come on time or stall: the file must be what the device produced, with silence
-// exactly where no reader polling at those moments could have taken the bytes, and the boxes
-// must tell each loss once: the first at once, the total at the stop.
+// Devices as they are (periods, a capture-read gap, a late start, a freeze, a periodic signal
+// whose ring looks the same after whole rings, a driver that starts its positions over)
+// against a host whose ticks come on time, late or stall, and that ticks inside its boxes: the
+// file must be what the device produced, with silence exactly where no reader polling at those
+// moments could have taken the bytes, and the boxes must tell each loss once: the first at
+// once, the total at the stop.
 TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
   struct Device {
     const char* name;
@@ -89,6 +91,8 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
     int64_t start_delay_ms;
     int64_t freeze_from_ms;  // take time at which delivery stops for freeze_ms
     int64_t freeze_ms;
+    bool tone = false;         // a steady 441 Hz tone: whole periods fill the ring
+    int64_t reset_at_ms = -1;  // take time at which the driver starts the positions over
   };
   const Device devices[] = {
       {"steady", 176400, 1, 16, 0, 0, 0},
@@ -99,10 +103,18 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       {"start of 3 s (a wireless headset)", 176400, 441, 441, 3000, 0, 0},
       {"freeze that resumes", 176400, 441, 441, 0, 1000, 800},
       {"short ring, 50 ms periods", 17640, 2205, 64, 0, 0, 0},
+      {"dropout a little shorter than the ring", 176400, 441, 441, 0, 2000, 920},
+      {"short ring, dropout of 90 ms", 17640, 441, 64, 0, 2000, 90},
+      {"freeze of 1.5 s from 3.2 s", 176400, 441, 441, 0, 3200, 1500},
+      {"steady tone", 176400, 441, 441, 0, 0, 0, true},
+      {"driver resets its positions", 176400, 1, 0, 0, 0, 0, false, 2550},
+      {"driver resets its positions, tone", 176400, 1, 0, 0, 0, 0, true, 5570},
   };
   struct Host {
     const char* name;
     std::vector<std::pair<int64_t, double>> stalls;  // (take ms, length in rings)
+    int64_t tick_ms = 0;  // ticks this far apart instead of at the interval
+    int64_t box_ms = 0;   // a box stays open this long, with ticks at the interval inside it
   };
   const Host hosts[] = {
       {"ticks on time", {}},
@@ -112,6 +124,12 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       {"stall of 3.2 rings", {{3000, 3.2}}},
       {"stall right after Start", {{0, 2.3}}},
       {"two stalls", {{2500, 1.1}, {5000, 3.2}}},
+      {"stall of 2.22 rings", {{3000, 2.22}}},
+      {"ticks every 1.407 s", {}, 1407},
+      {"stall of 1.005 rings", {{3000, 1.005}}},
+      {"stall of 2.015 rings from Start", {{0, 2.015}}},
+      {"stall of 2 rings", {{3000, 2.0}}},
+      {"stall of 1.5 rings, box open 2 s, ticks inside", {{3030, 1.5}}, 0, 2000},
   };
   for (const Device& d : devices) {
     for (const Host& h : hosts) {
@@ -126,7 +144,7 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       rig.SetRing(d.ring);
       rig.control.Init_DSWendrix();
       auto& device = rig.capture;
-      device.signal = Signal::Noise(33);
+      device.signal = d.tone ? Signal::Sines({{441, 0.5}}) : Signal::Noise(33);
       device.period_frames = d.period_frames;
       device.read_lag_frames = d.lag_frames;
       device.start_delay_us = d.start_delay_ms * 1000;
@@ -143,8 +161,20 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
           now_us = edge;
           edge_ms == d.freeze_from_ms ? device.Freeze() : device.Resume();
         }
+        if (const int64_t reset = d.reset_at_ms * 1000; reset > now_us && reset <= until_us) {
+          device.AdvanceMicroseconds(reset - now_us);
+          now_us = reset;
+          device.ResetPositions();
+        }
         device.AdvanceMicroseconds(until_us - now_us);
         now_us = until_us;
+      };
+      rig.host.on_message_box = [&](const std::string&) {
+        for (int64_t open = 0; open < h.box_ms * 1000;) {
+          run_to(now_us + rig.host.interval() * 1000);
+          open += rig.host.interval() * 1000;
+          rig.control.Timer1_Timer();
+        }
       };
       size_t next_stall = 0;
       while (now_us < 7000000) {
@@ -152,7 +182,7 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
           const double rings = h.stalls[next_stall++].second;
           run_to(now_us + static_cast<int64_t>(rings * d.ring / 176400.0 * 1e6));
         }
-        run_to(now_us + rig.host.interval() * 1000);
+        run_to(now_us + (h.tick_ms > 0 ? h.tick_ms : rig.host.interval()) * 1000);
         rig.control.Timer1_Timer();
       }
       EXPECT_EQ(rig.control.Wendrix_Stop(), True);
@@ -173,7 +203,7 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
       const auto file = rig.File();
       EXPECT_EQ(U32At(file, 42), expected.size());
       EXPECT_EQ(U32At(file, 4), file.size() - 8);
-      if (h.stalls.empty()) {
+      if (h.stalls.empty() && h.tick_ms == 0 && d.reset_at_ms < 0) {
         EXPECT_TRUE(gaps.empty());
       }
 
@@ -199,21 +229,31 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
 // A device that stops delivering while the host's ticks come on time: positions that stand
 // still (Wine's when the sound server goes), then perhaps errors. One report in plain words, no
 // silence, no word of a host stall; the file keeps what came before; a Stop that fails keeps
-// the device's number and says what happened.
+// the device's number and says what happened. A device that came back (from a dropout, or
+// after a start so slow it was called stopped) and is then removed is named again.
 TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
   struct Case {
     const char* name;
     bool resumes;     // delivery comes back after 2 s
     bool calls_fail;  // then positions and locks fail
     bool stop_fails;
+    bool removed_after = false;  // positions and locks fail once delivery came back
+    int64_t start_delay_ms = 0;
   };
   const Case cases[] = {{"freeze of 2 s that resumes", true, false, false},
                         {"positions frozen for good, Stop fails", false, false, true},
-                        {"freeze that ends in errors", false, true, true}};
+                        {"freeze that ends in errors", false, true, true},
+                        {"freeze of 2 s that resumes, then removed", true, false, false, true},
+                        {"start of 6.5 s, then removed", true, false, false, true, 6500}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RecorderRig rig;
+    rig.capture.start_delay_us = c.start_delay_ms * 1000;
     rig.StartNoise(36, 441, 441);
+    if (c.start_delay_ms > 0) {
+      rig.Drains(14);
+      ASSERT_EQ(rig.host.message_boxes.size(), 1u);
+    }
     rig.Drains(4);
     rig.capture.Freeze();
     rig.Drains(2);
@@ -226,6 +266,12 @@ TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
     rig.Drains(2);
     if (c.resumes) rig.capture.Resume();
     rig.Drains(4);
+    const size_t taken = rig.Data().size();
+    if (c.removed_after) {
+      rig.capture.FailAlways(CaptureCall::Position, gone);
+      rig.capture.FailAlways(CaptureCall::Lock, gone);
+      rig.Drains(2);
+    }
     if (c.stop_fails) rig.capture.FailAlways(CaptureCall::Stop, gone);
     try {
       EXPECT_EQ(rig.control.Wendrix_Stop(), True);
@@ -242,10 +288,18 @@ TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
     // A device that never stopped never completed the bytes behind its capture position.
     std::vector<uint8_t> expected = rig.capture.recorded();
     if (c.stop_fails) expected.resize(expected.size() - 441 * 4);
+    if (c.removed_after) expected.resize(taken);
     EXPECT_EQ(rig.Data(), expected);
     EXPECT_EQ(U32At(rig.File(), 42), expected.size());
-    ASSERT_EQ(rig.host.message_boxes.size(), 1u) << testing::PrintToString(rig.host.message_boxes);
-    const std::string& box = rig.host.message_boxes[0];
+    // Each stop after delivery came back is news: the slow start, the freeze, the removal.
+    ASSERT_EQ(rig.host.message_boxes.size(), 1u + c.removed_after + (c.start_delay_ms > 0))
+        << testing::PrintToString(rig.host.message_boxes);
+    const std::string& box = rig.host.message_boxes.back();
+    if (c.removed_after) {
+      EXPECT_NE(box.find("stopped or was removed (IDirectSoundCaptureBuffer::Stop: error"),
+                std::string::npos)
+          << box;
+    }
     EXPECT_NE(box.find("the recording device "), std::string::npos) << box;
     EXPECT_NE(box.find("stopped or was removed"), std::string::npos) << box;
     EXPECT_NE(box.find(rig.Path() + " keeps what was recorded before"), std::string::npos) << box;
@@ -254,18 +308,20 @@ TEST(MisbehavingHost, ADeviceThatStopsIsNamedOnceAndNeverBlamedOnTheHost) {
 }
 
 // Losses the clock cannot pin down, or that are too long to fill: a host that blocks right
-// after Start (the device may have started up to a second late) gets the certain part as
-// silence and "at least" in the report; a gap of 15 s gets 10 s of silence and says so. Either
-// way the audio after the gap is whole and every word of the report is true.
+// after Start while the position watch is held up too (a starved machine; the device may have
+// started up to a second late) gets the certain part as silence and "at least" in the report;
+// a gap of 15 s gets 10 s of silence and says so. Either way the audio after the gap is whole
+// and every word of the report is true.
 TEST(MisbehavingHost, UncertainAndLongLossesAreToldAsSuch) {
   struct Case {
     int64_t stall_after_ms;  // take time at which the host stalls
     int64_t stall_ms;
+    bool watch_held;
     const char* words;
   };
   const Case cases[] = {
-      {0, 2300, "private update wendrix Error: at least "},
-      {2000, 15000,
+      {0, 2300, true, "private update wendrix Error: at least "},
+      {2000, 15000, false,
        " holds 10.000 seconds of silence for them (a gap is filled with at most 10 "
        "seconds)"},
   };
@@ -274,7 +330,9 @@ TEST(MisbehavingHost, UncertainAndLongLossesAreToldAsSuch) {
     RecorderRig rig;
     rig.StartNoise(37, 16);
     rig.Tick(static_cast<int>(c.stall_after_ms / 100));
+    rig.capture.watch_held = c.watch_held;
     rig.capture.Advance(static_cast<int32_t>(c.stall_ms));
+    rig.capture.watch_held = false;
     rig.Drains(4);
     EXPECT_EQ(rig.control.Wendrix_Stop(), True);
     const std::vector<uint8_t>& recorded = rig.capture.recorded();
