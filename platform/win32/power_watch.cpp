@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/win32/this_module.h"
+
 namespace wendrix::win32 {
 namespace {
 
@@ -73,14 +75,6 @@ const PowerFunctions& Functions() {
   return functions;
 }
 
-HINSTANCE OwnModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCWSTR>(&WindowProc), &module);
-  return module;
-}
-
 }  // namespace
 
 PowerPauses& PowerWatch::Pauses() {
@@ -99,7 +93,7 @@ PowerWatch::PowerWatch(int64_t (*clock)()) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &WindowProc;
-  wc.hInstance = OwnModule();
+  wc.hInstance = ThisModule();
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);  // fails harmlessly when another watch registered it
   // Top-level and never shown: only top-level windows are sent WM_POWERBROADCAST.
@@ -112,7 +106,7 @@ PowerWatch::~PowerWatch() {
   if (window_) {
     DestroyWindow(window_);
     // The last window takes the class with it; while others exist this fails and it stays.
-    UnregisterClassW(kClassName, OwnModule());
+    UnregisterClassW(kClassName, ThisModule());
   }
 }
 

@@ -176,23 +176,14 @@ Error FileError(const char* verb, const std::string& path, DWORD system_error, c
       number = errc::PermissionDenied;
       what = "Permission denied";
       break;
-    case ERROR_NOT_READY:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_NETNAME_DELETED:
-    case ERROR_UNEXP_NET_ERR:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_NETWORK_UNREACHABLE:
-    case ERROR_NO_MEDIA_IN_DRIVE:
-    case ERROR_VC_DISCONNECTED:
-      if (!why) why = "the drive or network share is not there: it was removed or disconnected";
-      break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       number = errc::DiskFull;
       what = "Disk full";
       break;
     default:
+      if (IsVolumeGoneError(system_error) && !why)
+        why = "the drive or network share is not there: it was removed or disconnected";
       break;
   }
   std::string text = std::string("Cannot ") + verb + " \"" + path + "\": " + what;

@@ -5,20 +5,13 @@
 
 #include "platform/error.h"
 #include "platform/win32/system_error.h"
+#include "platform/win32/this_module.h"
 
 namespace wendrix::win32 {
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
 const wchar_t kClassName[] = L"WendrixTimer1";
-
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-  return module;
-}
 
 }  // namespace
 
