@@ -85,12 +85,19 @@ void PositionWatch::Add(int64_t device_position, int64_t read_position, int64_t 
   if (least_late_ != INT64_MAX && BytesSinceStart(now_us) - total_ - moved < least_late_ - slack) {
     // Only the bytes since it started over (from 0, as far as the time allows) are the new
     // ones; the clock counts what came meanwhile, as for a device that went on delivering and
-    // is as late as it has been at best. Before its first bytes nothing came meanwhile: a
-    // buffer started again may take a moment to put its positions where this run begins
-    // (Wine's does).
+    // is as late as it has been at best. Within the start delay, though, a buffer started
+    // again may still be putting its positions where this run begins (Wine's does, and may
+    // first move on from where the last run left off): nothing came meanwhile, and what was
+    // counted before is not this run's.
     const int64_t since = read_position <= clock + slack ? read_position : 0;
-    moved = total_ == 0 ? since : std::max(BytesSinceStart(now_us) - total_ - least_late_, since);
-    pending_.reset = total_ != 0;
+    if (total_ == 0 || now_us - start_us_ <= clock_.MaxStartDelayMicroseconds()) {
+      pending_.delivered = 0;
+      total_ = 0;
+      moved = since;
+    } else {
+      moved = std::max(BytesSinceStart(now_us) - total_ - least_late_, since);
+      pending_.reset = true;
+    }
     pending_.contiguous = since;
     // That guess may be off by a device period: the least lateness is measured afresh.
     least_late_ = INT64_MAX;
