@@ -142,10 +142,11 @@ msiexec /x "$(windows_path "$work/Wendrix-$newer-$arch.msi")" /qn || wendrix_die
 trap remove_other EXIT
 if [[ -n $other_msi && -f $other_capture ]]; then
   [[ ! -e $machine_dir ]] || wendrix_die "msiexec /x left $machine_dir"
-  # HELPDIR is one value for both bitnesses: the folder of the last one installed.
+  # HELPDIR and the event source's message file are one value for both bitnesses: the folder
+  # or the module of the last one installed.
   other_keys "$work/other-after.txt"
-  if ! diff <(grep -v HELPDIR "$work/other-before.txt") \
-    <(grep -v HELPDIR "$work/other-after.txt"); then
+  if ! diff <(grep -v -e HELPDIR -e EventMessageFile "$work/other-before.txt") \
+    <(grep -v -e HELPDIR -e EventMessageFile "$work/other-after.txt"); then
     wendrix_die "installing and removing $name changed the $other registration"
   fi
   wine "$other_capture" create "$progid" || wendrix_die "the $other control is no longer created"
@@ -193,7 +194,10 @@ dump "$work/user-machine.txt" HKLM
   wendrix_die "the per-user install wrote HKLM: $(head -n 3 "$work/user-machine.txt")"
 dump "$work/user.txt" HKCU
 sed -i 's/^HKCU\\/HKLM\\/' "$work/user.txt"
-python3 "$here/check_registration.py" compare "$regsvr32_list" "$regsvr32_ocx" \
+# Only the classes: the keys outside them (the event source) belong to a machine-wide
+# registration alone.
+grep -i '^HKLM\\Software\\Classes\\' "$regsvr32_list" >"$work/regsvr32-classes.txt"
+python3 "$here/check_registration.py" compare "$work/regsvr32-classes.txt" "$regsvr32_ocx" \
   "$work/user.txt" "$(c_path "$user_dir/Wendrix.ocx")" ||
   wendrix_die "the per-user registration is not regsvr32's in the user's classes"
 # (Wine's HKEY_CLASSES_ROOT shows HKLM\Software\Classes only, not the user's classes, so the

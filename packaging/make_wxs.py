@@ -15,7 +15,8 @@ exactly what `regsvr32` would:
   one key for both views): the ProgID and the type library's name, flags and folder. Windows
   Installer counts the products using it and removes these keys with the last one;
 - WendrixMachine, only if the registration writes outside the classes (HKLM\\SYSTEM...): these
-  keys go with a per-machine installation only.
+  keys go with a per-machine installation only, and are shared by both bitnesses as the
+  classes above are (the event source names the module of the last one installed).
 
 Classes keys have the root HKMU: HKLM\\Software\\Classes for a per-machine installation,
 HKCU\\Software\\Classes for a per-user one. The module's path becomes [#WendrixOcx], its folder
@@ -131,6 +132,10 @@ def registry_value(root, key, name, kind, data, module, folder, flavour, key_pat
 def component_guid(arch, flavour, component):
     if component == "WendrixClasses":
         return str(uuid.uuid5(NAMESPACE, "classes shared by every installer")).upper()
+    if component == "WendrixMachine":
+        # The event source's key is one key for both bitnesses, too: one component, which
+        # Windows Installer removes with the last product that uses it.
+        return str(uuid.uuid5(NAMESPACE, "machine keys shared by every installer")).upper()
     return str(uuid.uuid5(NAMESPACE, f"{flavour} {arch} {component}")).upper()
 
 
@@ -154,9 +159,9 @@ def write(path, groups, arch, version, module, folder, flavour):
     lines += [f'      <ComponentRef Id="{c}"/>' for c in groups]
     lines += ["    </ComponentGroup>", '    <DirectoryRef Id="WENDRIXDIR">']
     for component, rows in groups.items():
-        # The shared component is a 32-bit one in both packages: its keys are the same key in
-        # both registry views.
-        is64 = win64 if component != "WendrixClasses" else "no"
+        # The shared components are 32-bit ones in both packages: their keys are the same key
+        # in both registry views.
+        is64 = win64 if component not in ("WendrixClasses", "WendrixMachine") else "no"
         guid = component_guid(arch, flavour, component)
         lines.append(f'      <Component Id="{component}" Guid="{{{guid}}}" Win64="{is64}">')
         if component == "WendrixMachine" and flavour == "vendor":
