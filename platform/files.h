@@ -139,9 +139,6 @@ class FileSystem {
   // keeps naming the same file when the host changes directory (file dialogs do). Throws
   // Error naming the path when it cannot be resolved.
   virtual std::string FullPath(const std::string& path) = 0;
-  // Deletes the file; a file that is not there is no failure. Throws Error naming the path
-  // when it exists and cannot be deleted.
-  virtual void Remove(const std::string& path) = 0;
 };
 
 }  // namespace wendrix

@@ -427,16 +427,6 @@ std::string SimFileSystem::FullPath(const std::string& path) {
   return Utf8Of(base / given);
 }
 
-void SimFileSystem::Remove(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(PathOf(path), ec);
-  if (ec) {
-    calls.push_back("!Remove " + path);
-    throw OpenError("remove", path, ec.value());
-  }
-  calls.push_back("Remove " + path);
-}
-
 std::optional<std::vector<uint8_t>> SimFileSystem::ReadAll(const std::string& path) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(PathOf(path), ec);

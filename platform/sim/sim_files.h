@@ -34,7 +34,7 @@ class SimFileSystem : public FileSystem {
   // "Create <path>" (or "Open <path>" for a file that was there), "Truncate", "Seek 0 0",
   // "CreateChunk RIFF 32", "CreateChunk fmt  0", "Write 18", "Ascend fmt ", "PatchLong 42 100",
   // "Seek 42 0", "Write 4", "Close", "Discard"; "Pause 50"; "OpenBinary <path>",
-  // "WriteLongAt 42 100", "CloseBinary"; "Remove <path>".
+  // "WriteLongAt 42 100", "CloseBinary".
   // A call that fails by request or by the disk is logged with a "!" prefix.
   std::vector<std::string> calls;
 
@@ -74,8 +74,6 @@ class SimFileSystem : public FileSystem {
   int64_t paused_ms = 0;
   // An absolute path stays as it is; a relative one is joined to the current directory.
   std::string FullPath(const std::string& path) override;
-  // Logged as "Remove <path>".
-  void Remove(const std::string& path) override;
 
   // --- helpers for tests ---
   // The whole content of a file, or nullopt when it cannot be read.

@@ -28,14 +28,4 @@ std::string Win32FileSystem::FullPath(const std::string& path) {
   return Narrow(full);
 }
 
-void Win32FileSystem::Remove(const std::string& path) {
-  // A name that cannot be passed exactly was never created, and another file must not go in
-  // its place (an unpaired surrogate would read as U+FFFD).
-  if (!FileNameProblem(path).empty()) return;
-  if (DeleteFileW(FileNameWide("delete", path).c_str())) return;
-  const DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-  throw FileError("delete", path, error);
-}
-
 }  // namespace wendrix::win32

@@ -17,7 +17,6 @@ class Win32FileSystem : public FileSystem {
                                              const FileIdentity& same_as) override;
   // GetFullPathNameW; throws Error 52 for a name that cannot be passed exactly.
   std::string FullPath(const std::string& path) override;
-  void Remove(const std::string& path) override;
 };
 
 }  // namespace wendrix::win32

@@ -79,7 +79,6 @@ class NoFiles : public FileSystem {
   }
   void Pause(int32_t) override {}
   std::string FullPath(const std::string& path) override { return path; }
-  void Remove(const std::string&) override {}
 };
 
 struct ControlFixture {
