@@ -46,11 +46,14 @@ inline constexpr uint32_t kFileCannotClose = 260;  // MMIOERR_CANNOTCLOSE
 inline constexpr uint32_t kFileCannotWrite = 262;  // MMIOERR_CANNOTWRITE
 inline constexpr uint32_t kFileCannotSeek = 263;   // MMIOERR_CANNOTSEEK
 
-// Which file an open handle is: the volume's serial number and the file's index on it. Two
+// Which file an open handle is: the volume's serial number and the file's id on it (up to 128
+// bits), and where a volume gives a new file the id of a removed one, its creation time. Two
 // openings with the same identity opened the same file.
 struct FileIdentity {
   uint64_t volume = 0;
   uint64_t index = 0;
+  uint64_t index_high = 0;
+  int64_t created = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 

@@ -15,8 +15,14 @@ extern "C" {
 // Not zero even before the constructor: a canary of 0 is one a string copy can write.
 uintptr_t __stack_chk_guard = static_cast<uintptr_t>(0x2B992DDFA232ull);
 
-// A smashed stack ends the process at once, with the status Windows gives it.
+// A smashed stack ends the process at once, as the system's own runtime ends it: a fail-fast
+// (int 0x29, the code in ECX) that Windows 8 and later turn into a crash report with
+// STATUS_STACK_BUFFER_OVERRUN, past every exception handler of the smashed process. Windows 7 has
+// no fail-fast and is ended with the same status.
 [[noreturn]] void __stack_chk_fail() {
+  if (IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE)) {
+    __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE) : "memory");
+  }
   TerminateProcess(GetCurrentProcess(), 0xC0000409);  // STATUS_STACK_BUFFER_OVERRUN
   __builtin_trap();
 }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/win32/file_identity.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 
@@ -36,11 +37,7 @@ std::unique_ptr<BinaryFile> Win32BinaryFile::Open(const std::string& path,
     if (file) {
       // Only the file the recording wrote takes its sizes: one that replaced it at the name is
       // left alone.
-      BY_HANDLE_FILE_INFORMATION info{};
-      const bool read = GetFileInformationByHandle(file.get(), &info) != FALSE;
-      const FileIdentity found{info.dwVolumeSerialNumber,
-                               uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
-      if (same_as != FileIdentity{} && (!read || found != same_as)) {
+      if (same_as != FileIdentity{} && IdentityOf(file.get()) != same_as) {
         throw FileError("open", path, ERROR_SUCCESS,
                         "another file has taken its name since the recording began; it was left "
                         "as it is");

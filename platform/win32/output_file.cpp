@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/win32/file_identity.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 
@@ -20,6 +21,10 @@ constexpr DWORD kOpenFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POIN
 void PutLE(uint8_t* out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+constexpr char kLinkRefusal[] =
+    "the name is a link (a symbolic link or junction) to another place, which is not followed; "
+    "give the name of the file itself";
 
 [[noreturn]] void Refuse(const std::string& path, const char* why) {
   throw FileError("create", path, ERROR_SUCCESS, why);
@@ -78,25 +83,29 @@ const char* NotADiskFile(HANDLE file, const std::wstring& asked, BY_HANDLE_FILE_
     link = link || !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
            IsReparseTagNameSurrogate(tag.ReparseTag);
   }
-  if (link) {
-    return "the name is a link (a symbolic link or junction) to another place, which is not "
-           "followed; give the name of the file itself";
-  }
+  if (link) return kLinkRefusal;
   return nullptr;
 }
 
-// A file behind a reparse point of a file system filter (a OneDrive file, a deduplicated one)
-// is written through that filter: it is opened again the ordinary way, and taken only if that
-// opening reached the same file. An invalid handle otherwise.
-UniqueFile ReopenThroughFilter(const std::wstring& wide, const BY_HANDLE_FILE_INFORMATION& info) {
+// A file behind a reparse point of a file system filter (a OneDrive file, a deduplicated or a
+// compressed one) is written through that filter: once the handle that opened the reparse point
+// itself is closed (shared for reading only, it would refuse the second opening), the name is
+// opened again the ordinary way, and taken only if that reached the same file and what it
+// reached stands for no other name (a link put at the name meanwhile is followed by the second
+// opening). Throws the opening's error, or refuses what it reached.
+UniqueFile ReopenThroughFilter(UniqueFile first, const std::wstring& wide, const std::string& path,
+                               const FileIdentity& identity) {
+  first.reset();
   UniqueFile file(CreateFileW(
       wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
       FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-  BY_HANDLE_FILE_INFORMATION again{};
-  if (!file || !GetFileInformationByHandle(file.get(), &again) ||
-      again.dwVolumeSerialNumber != info.dwVolumeSerialNumber ||
-      again.nFileIndexHigh != info.nFileIndexHigh || again.nFileIndexLow != info.nFileIndexLow) {
-    return UniqueFile();
+  if (!file) ThrowFileError("create", path, GetLastError());
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || IdentityOf(file.get()) != identity ||
+      !GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+      ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+       IsReparseTagNameSurrogate(tag.ReparseTag))) {
+    Refuse(path, kLinkRefusal);
   }
   return file;
 }
@@ -151,6 +160,8 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
       if (error == ERROR_FILE_EXISTS) continue;  // made meanwhile: open it as it is
     }
     const std::string why = CreateRefusal(wide, error);
+    // A creation refused in a folder that exists is a refusal, whatever the code said.
+    if (!why.empty()) error = ERROR_ACCESS_DENIED;
     ThrowFileError("create", path, error, why.empty() ? nullptr : why.c_str());
   }
   if (!file) ThrowFileError("create", path, ERROR_FILE_EXISTS);
@@ -165,17 +176,15 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     ThrowFileError("create", path, ERROR_ACCESS_DENIED);
   }
+  const FileIdentity identity = IdentityOf(file.get());
   if (!created && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    file = ReopenThroughFilter(wide, info);
-    if (!file) ThrowFileError("create", path, ERROR_SHARING_VIOLATION);
+    file = ReopenThroughFilter(std::move(file), wide, path, identity);
   }
   if (!created && (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
     // As CREATE_ALWAYS would: a hidden or system file is not replaced.
     const std::string why = CreateRefusal(wide, ERROR_ACCESS_DENIED);
     ThrowFileError("create", path, ERROR_ACCESS_DENIED, why.empty() ? nullptr : why.c_str());
   }
-  const FileIdentity identity{info.dwVolumeSerialNumber,
-                              uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
   auto* out = new OutputFile(std::move(file), created, identity);
   LARGE_INTEGER size{};
   if (GetFileSizeEx(out->file_.get(), &size)) out->end_ = size.QuadPart;

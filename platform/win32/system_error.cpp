@@ -74,21 +74,8 @@ class TextBuffer {
   size_t length_ = 0;
 };
 
-}  // namespace
-
-void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept {
-  if (capacity == 0) return;
-  TextBuffer text(out, capacity);
-  const auto code = static_cast<uint32_t>(hr);
-  for (const NamedCode& c : kDirectSoundCodes) {
-    if (c.code != code) continue;
-    text.Add(c.name);
-    text.Add(" (");
-    text.AddHex(code);
-    text.Add("): ");
-    text.Add(c.text);
-    return;
-  }
+// The system's description of `code`, or "error 0x...".
+void SystemTextInto(uint32_t code, TextBuffer& text) noexcept {
   wchar_t message[512];
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            code, 0, message, static_cast<DWORD>(std::size(message)), nullptr);
@@ -105,6 +92,24 @@ void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept {
   text.Add(" (");
   text.AddHex(code);
   text.Add(")");
+}
+
+}  // namespace
+
+void HResultTextInto(HRESULT hr, wchar_t* out, size_t capacity) noexcept {
+  if (capacity == 0) return;
+  TextBuffer text(out, capacity);
+  const auto code = static_cast<uint32_t>(hr);
+  for (const NamedCode& c : kDirectSoundCodes) {
+    if (c.code != code) continue;
+    text.Add(c.name);
+    text.Add(" (");
+    text.AddHex(code);
+    text.Add("): ");
+    text.Add(c.text);
+    return;
+  }
+  SystemTextInto(code, text);
 }
 
 std::string HResultText(HRESULT hr) {
@@ -144,6 +149,13 @@ Error ComError(const char* api, HRESULT hr) {
         "Privacy & security > Microphone)";
   }
   return Error::Platform(static_cast<uint32_t>(hr), text);
+}
+
+Error SystemError(const char* api, HRESULT hr) {
+  wchar_t text[1024];
+  TextBuffer buffer(text, std::size(text));
+  SystemTextInto(static_cast<uint32_t>(hr), buffer);
+  return Error::Platform(static_cast<uint32_t>(hr), std::string(api) + ": " + Narrow(text));
 }
 
 Error FileError(const char* verb, const std::string& path, DWORD system_error, const char* why) {
@@ -224,7 +236,11 @@ void ThrowFileError(const char* verb, const std::string& path, DWORD system_erro
 }
 
 std::string CreateRefusal(const std::wstring& path, DWORD error) {
-  if (error != ERROR_ACCESS_DENIED) return {};
+  // Controlled folder access refuses a creation with "access denied" or with one of the
+  // not-found codes, as if the folder were not there.
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_NOT_FOUND &&
+      error != ERROR_PATH_NOT_FOUND)
+    return {};
   if (std::string why = ReplaceRefusal(path, error); !why.empty()) return why;
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};

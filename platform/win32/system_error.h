@@ -26,6 +26,10 @@ HRESULT LastErrorHResult();
 // refusal names the microphone's privacy setting, which is what refuses it on Windows 10+.
 Error ComError(const char* api, HRESULT hr);
 
+// The platform error for a failing system call that is not DirectSound's (a timer, a thread):
+// Error::Platform(hr, "<api>: <the system's text> (0x...)"), never a DirectSound code's name.
+Error SystemError(const char* api, HRESULT hr);
+
 // The run-time error a host's own file statements give when a file cannot be opened, written
 // or closed, from the system's error code: 76 "Path not found", 70 "Permission denied",
 // 61 "Disk full", 75 "Path/File access error" for anything else. The description reads
@@ -44,9 +48,10 @@ Error FileError(const char* verb, const std::string& path, DWORD system_error,
 bool IsVolumeGoneError(DWORD system_error);
 
 // Why Windows refuses to create or open the output file `path` (a full path), given its
-// error: ReplaceRefusal's reasons; for access denied in a folder that exists, to a file without
-// blocking attributes, Windows Security's Controlled folder access, which refuses programs it
-// does not know in Documents, Pictures and the Desktop. "" when no cause is known.
+// error: ReplaceRefusal's reasons; for access denied, file not found or path not found in a
+// folder that exists, to a file without blocking attributes, Windows Security's Controlled
+// folder access, which refuses programs it does not know in Documents, Pictures and the Desktop
+// (a refused creation may come back as any of the three). "" when no cause is known.
 std::string CreateRefusal(const std::wstring& path, DWORD error);
 
 // Why Windows refuses to replace the existing file `path` with CREATE_ALWAYS, given the error

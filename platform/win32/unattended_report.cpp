@@ -3,6 +3,8 @@
 namespace wendrix::win32 {
 
 bool WindowStationVisible() noexcept {
+  DWORD session = 0;
+  if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) return false;
   HWINSTA station = GetProcessWindowStation();
   USEROBJECTFLAGS flags{};
   DWORD needed = 0;

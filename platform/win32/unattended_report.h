@@ -17,8 +17,10 @@ namespace wendrix::win32 {
 inline constexpr DWORD kReportEventId = 1;
 inline constexpr wchar_t kEventSource[] = L"Wendrix";
 
-// False when the process's window station is not visible (WSF_VISIBLE clear). A station whose
-// flags cannot be read counts as visible: the box is tried, and its failure falls back here.
+// False when the process's window station is not visible (WSF_VISIBLE clear), or when the
+// process runs in session 0, where only services run: since Windows 10 1803 nothing shows the
+// desktop of an "interactive" service there to anyone. A station whose flags cannot be read
+// counts as visible: the box is tried, and its failure falls back here.
 bool WindowStationVisible() noexcept;
 
 // Writes `text` to the Application event log (source "Wendrix", an error event whose insertion

@@ -1,0 +1,411 @@
+// Windows builds and configurations that Wine does not have, played to the built Wendrix.ocx:
+// chosen entries of the module's own import table are pointed at fakes that answer as that
+// Windows does (the source of each answer is named beside its fake). Every row records, or
+// starts and fails, the way a host does, and checks what the user would see.
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/win/com_fixture.h"
+
+namespace wendrix::com_test {
+namespace {
+
+// --- the import table ---------------------------------------------------------------------
+
+// Points the module's import of `dll`!`function` at `fake` until destroyed; `original` is
+// what it pointed at.
+class ImportPatch {
+ public:
+  ImportPatch(HMODULE module, const char* dll, const char* function, void* fake) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         dir.VirtualAddress && d->Name; ++d) {
+      if (_stricmp(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+      for (; names->u1.AddressOfData; ++names, ++slots) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const auto* by_name =
+            reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) != 0) continue;
+        slot_ = reinterpret_cast<void**>(&slots->u1.Function);
+        original = *slot_;
+        Swap(fake);
+        return;
+      }
+    }
+    ADD_FAILURE() << "Wendrix.ocx does not import " << dll << "!" << function;
+  }
+  ~ImportPatch() {
+    if (slot_) Swap(original);
+  }
+  ImportPatch(const ImportPatch&) = delete;
+  ImportPatch& operator=(const ImportPatch&) = delete;
+
+  void* original = nullptr;
+
+ private:
+  void Swap(void* to) {
+    DWORD was = 0;
+    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &was);
+    *slot_ = to;
+    VirtualProtect(slot_, sizeof *slot_, was, &was);
+  }
+  void** slot_ = nullptr;
+};
+
+// --- what each personality answers ----------------------------------------------------------
+
+// The row under way: its fakes read this.
+struct Personality {
+  std::vector<std::wstring> boxes;  // every MessageBoxW the control called
+  bool box_fails = false;
+  DWORD session = 1;
+  std::vector<HANDLE> high_resolution_timers;
+  bool high_resolution_asked = false;
+  bool no_timer_arms = false;
+  std::wstring cloud_name;  // a file of this name carries ...
+  DWORD first_tag = 0;      // ... this reparse tag when its tag is first asked for,
+  DWORD later_tag = 0;      // and this one after
+  int tag_questions = 0;
+  std::wstring protected_folder;  // creations here are refused with:
+  DWORD refusal = 0;
+  DWORD final_path_error = 0;
+};
+Personality g_p;
+
+bool IsCloudFile(HANDLE file) {
+  if (g_p.cloud_name.empty()) return false;
+  wchar_t name[MAX_PATH * 2] = L"";
+  const DWORD n = GetFinalPathNameByHandleW(file, name, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+  const size_t want = g_p.cloud_name.size();
+  return n >= want && n < MAX_PATH * 2 && _wcsicmp(name + n - want, g_p.cloud_name.c_str()) == 0;
+}
+
+int WINAPI FakeMessageBoxW(HWND, LPCWSTR text, LPCWSTR, UINT) {
+  g_p.boxes.emplace_back(text);
+  // A box that cannot be made (no desktop heap left, a desktop being switched) returns 0.
+  if (g_p.box_fails) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  return IDOK;
+}
+
+// Session 0 is where services run (Windows Vista and later: "Session 0 isolation"); an
+// interactive service's window station there is visible, but since Windows 10 1803 no one can
+// switch to its desktop (Interactive Services Detection was removed).
+BOOL WINAPI FakeProcessIdToSessionId(DWORD, DWORD* session) {
+  *session = g_p.session;
+  return TRUE;
+}
+
+// Windows 10 1809 (LTSC 2019, Server 2019): CREATE_WAITABLE_TIMER_HIGH_RESOLUTION is accepted
+// at creation, but SetWaitableTimer with a period fails with ERROR_INVALID_PARAMETER on such a
+// timer (python-can issues #1654 and #1695, chriskohlhoff/asio #1404).
+constexpr DWORD kHighResolution = 2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+HANDLE WINAPI FakeCreateWaitableTimerExW(SECURITY_ATTRIBUTES* attributes, LPCWSTR name, DWORD flags,
+                                         DWORD access) {
+  HANDLE timer = CreateWaitableTimerExW(attributes, name, flags & ~kHighResolution, access);
+  g_p.high_resolution_asked = g_p.high_resolution_asked || (flags & kHighResolution);
+  if (timer && (flags & kHighResolution)) g_p.high_resolution_timers.push_back(timer);
+  return timer;
+}
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+  std::erase(g_p.high_resolution_timers, handle);
+  return CloseHandle(handle);
+}
+BOOL WINAPI FakeSetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period,
+                                 PTIMERAPCROUTINE apc, void* context, BOOL resume) {
+  bool refused = g_p.no_timer_arms && period > 0;
+  for (HANDLE t : g_p.high_resolution_timers) refused = refused || (t == timer && period > 0);
+  if (refused) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return SetWaitableTimer(timer, due, period, apc, context, resume);
+}
+
+// A OneDrive file (Files On Demand, or a folder moved by Known Folder Move) carries the cloud
+// files filter's reparse point, IO_REPARSE_TAG_CLOUD_x (0x9000x01A), which is no name
+// surrogate; a symbolic link's IO_REPARSE_TAG_SYMLINK is one ("Reparse Point Tags", Microsoft
+// Learn).
+BOOL WINAPI FakeGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!GetFileInformationByHandle(file, info)) return FALSE;
+  if (IsCloudFile(file)) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  return TRUE;
+}
+BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* out,
+                                             DWORD size) {
+  if (!GetFileInformationByHandleEx(file, kind, out, size)) return FALSE;
+  if (kind == FileAttributeTagInfo && IsCloudFile(file)) {
+    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out);
+    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag->ReparseTag = g_p.tag_questions++ == 0 ? g_p.first_tag : g_p.later_tag;
+  }
+  return TRUE;
+}
+
+// Controlled folder access (Microsoft Defender) refuses a program it does not know a new file
+// in a protected folder; public reports show the creation failing with "access denied" and
+// with "file not found" or "path not found", as if the folder were not there.
+HANDLE WINAPI FakeCreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* sa,
+                              DWORD disposition, DWORD flags, HANDLE model) {
+  const std::wstring& folder = g_p.protected_folder;
+  if (disposition == CREATE_NEW && !folder.empty() &&
+      _wcsnicmp(name, folder.c_str(), folder.size()) == 0) {
+    SetLastError(g_p.refusal);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(name, access, share, sa, disposition, flags, model);
+}
+
+// Some network redirectors (and file systems of other vendors) cannot name a handle's path.
+DWORD WINAPI FakeGetFinalPathNameByHandleW(HANDLE, LPWSTR, DWORD, DWORD) {
+  SetLastError(g_p.final_path_error);
+  return 0;
+}
+
+// --- a host's session with the control ------------------------------------------------------
+
+std::vector<std::string> g_debug_lines;
+
+LONG CALLBACK SeeDebugOutput(EXCEPTION_POINTERS* e) {
+  const EXCEPTION_RECORD& r = *e->ExceptionRecord;
+  if (r.ExceptionCode == DBG_PRINTEXCEPTION_C && r.NumberParameters >= 2)
+    g_debug_lines.emplace_back(reinterpret_cast<const char*>(r.ExceptionInformation[1]));
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void PumpFor(int ms) {
+  for (const ULONGLONG until = GetTickCount64() + ms; GetTickCount64() < until;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+}
+
+bool Call(IDispatch* control, const wchar_t* name, std::vector<VARIANT*> args = {},
+          WORD flags = DISPATCH_METHOD) {
+  Outcome out;
+  InvokeByName(control, name, flags, std::move(args), out);
+  EXPECT_HRESULT_SUCCEEDED(out.hr) << "raised by " << std::string(name, name + wcslen(name));
+  return V_VT(&out.result.v) == VT_BOOL && V_BOOL(&out.result.v) == VARIANT_TRUE;
+}
+
+std::string ReadFile(const std::wstring& path) {
+  std::string bytes;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return bytes;
+  char chunk[65536];
+  DWORD n = 0;
+  while (::ReadFile(f, chunk, sizeof chunk, &n, nullptr) && n) bytes.append(chunk, n);
+  CloseHandle(f);
+  return bytes;
+}
+
+void WriteFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  ::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  CloseHandle(f);
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+const std::string kOldTake = "an earlier take, kept unless a recording replaces it";
+
+// What a row leaves to be judged.
+struct Session {
+  bool started = false;
+  std::string file;    // the file's bytes after the session
+  std::string boxes;   // the boxes' texts, one a line
+  size_t reports = 0;  // lines the control wrote to the debugger output
+};
+
+struct Row {
+  const char* personality;
+  std::function<void(HMODULE, std::vector<std::unique_ptr<ImportPatch>>&)> install;
+  const wchar_t* file;  // in the test's folder
+  bool file_exists;     // made beforehand with kOldTake
+  std::function<void(const Session&)> check;
+  std::function<void()> during = nullptr;  // a second into the recording
+};
+
+template <typename F>
+std::unique_ptr<ImportPatch> Patch(HMODULE module, const char* dll, const char* function, F fake) {
+  return std::make_unique<ImportPatch>(module, dll, function, reinterpret_cast<void*>(fake));
+}
+
+void ExpectTake(const Session& s) {
+  EXPECT_TRUE(s.started) << s.boxes;
+  EXPECT_EQ(s.boxes, "");
+  ASSERT_GT(s.file.size(), 46u + 17640u) << "less than 100 ms of audio in the take";
+  EXPECT_EQ(s.file.compare(0, 4, "RIFF"), 0);
+  uint32_t data = 0;
+  std::memcpy(&data, s.file.data() + 42, 4);
+  EXPECT_EQ(data, s.file.size() - 46) << "the header does not give the data's size";
+}
+
+void ExpectRefusal(const Session& s, const char* named, const std::string& file_after) {
+  EXPECT_FALSE(s.started);
+  EXPECT_NE(s.boxes.find(named), std::string::npos) << s.boxes;
+  EXPECT_EQ(s.file, file_after) << "the file was changed by a start that was refused";
+}
+
+void ControlledFolderAccess(HMODULE module, std::vector<std::unique_ptr<ImportPatch>>& patches,
+                            DWORD refusal) {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  g_p.protected_folder = std::wstring(folder) + L"wendrix-personality";
+  g_p.refusal = refusal;
+  patches.push_back(Patch(module, "kernel32.dll", "CreateFileW", &FakeCreateFileW));
+}
+
+void ExpectControlledFolderAccess(const Session& s) {
+  ExpectRefusal(s, "Controlled folder access", "");
+  EXPECT_NE(s.boxes.find("Permission denied"), std::string::npos) << s.boxes;
+}
+
+void CloudFile(HMODULE module, std::vector<std::unique_ptr<ImportPatch>>& patches, DWORD first,
+               DWORD later) {
+  g_p.cloud_name = L"cloudtake.wav";
+  g_p.first_tag = first;
+  g_p.later_tag = later;
+  patches.push_back(
+      Patch(module, "kernel32.dll", "GetFileInformationByHandle", &FakeGetFileInformationByHandle));
+  patches.push_back(Patch(module, "kernel32.dll", "GetFileInformationByHandleEx",
+                          &FakeGetFileInformationByHandleEx));
+}
+
+constexpr DWORD kCloudTag = 0x9000601A;    // IO_REPARSE_TAG_CLOUD_6
+constexpr DWORD kSymlinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
+
+const Row kRows[] = {
+    {"Windows 10 1809: a high-resolution timer is made but not armed as a periodic one",
+     [](HMODULE m, auto& p) {
+       p.push_back(Patch(m, "kernel32.dll", "CreateWaitableTimerExW", &FakeCreateWaitableTimerExW));
+       p.push_back(Patch(m, "kernel32.dll", "SetWaitableTimer", &FakeSetWaitableTimer));
+       p.push_back(Patch(m, "kernel32.dll", "CloseHandle", &FakeCloseHandle));
+     },
+     L"timertake.wav", false,
+     [](const Session& s) {
+       ExpectTake(s);
+       EXPECT_TRUE(g_p.high_resolution_asked) << "no high-resolution timer was asked for";
+     }},
+    {"no timer can be armed: the error is the timer's, in the system's words",
+     [](HMODULE m, auto& p) {
+       g_p.no_timer_arms = true;
+       p.push_back(Patch(m, "kernel32.dll", "SetWaitableTimer", &FakeSetWaitableTimer));
+     },
+     L"notimer.wav", false,
+     [](const Session& s) {
+       ExpectRefusal(s, "SetWaitableTimer: ", "");
+       EXPECT_EQ(s.boxes.find("DSERR"), std::string::npos) << s.boxes;
+       EXPECT_NE(s.boxes.find("(0x80070057)"), std::string::npos) << s.boxes;
+     }},
+    {"OneDrive: an existing take is a cloud placeholder",
+     [](HMODULE m, auto& p) { CloudFile(m, p, kCloudTag, kCloudTag); }, L"cloudtake.wav", true,
+     ExpectTake},
+    {"a symbolic link's tag on the file",
+     [](HMODULE m, auto& p) { CloudFile(m, p, kSymlinkTag, kSymlinkTag); }, L"cloudtake.wav", true,
+     [](const Session& s) { ExpectRefusal(s, "is a link", kOldTake); }},
+    {"a link at the name by the time it is opened through the filter",
+     [](HMODULE m, auto& p) { CloudFile(m, p, kCloudTag, kSymlinkTag); }, L"cloudtake.wav", true,
+     [](const Session& s) { ExpectRefusal(s, "is a link", kOldTake); }},
+    {"Controlled folder access refuses the creation: access denied",
+     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, ERROR_ACCESS_DENIED); },
+     L"wendrix-personality\\take.wav", false, ExpectControlledFolderAccess},
+    {"Controlled folder access refuses the creation: file not found",
+     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, ERROR_FILE_NOT_FOUND); },
+     L"wendrix-personality\\take.wav", false, ExpectControlledFolderAccess},
+    {"Controlled folder access refuses the creation: path not found",
+     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, ERROR_PATH_NOT_FOUND); },
+     L"wendrix-personality\\take.wav", false, ExpectControlledFolderAccess},
+    {"a redirector that cannot name a handle's final path",
+     [](HMODULE m, auto& p) {
+       g_p.final_path_error = ERROR_NOT_SUPPORTED;
+       p.push_back(
+           Patch(m, "kernel32.dll", "GetFinalPathNameByHandleW", &FakeGetFinalPathNameByHandleW));
+     },
+     L"redirected.wav", false, ExpectTake},
+    {"a box that cannot be shown: the report goes to the debugger output",
+     [](HMODULE, auto&) { g_p.box_fails = true; }, L"nowhere\\take.wav", false,
+     [](const Session& s) {
+       EXPECT_FALSE(s.started);
+       EXPECT_NE(s.boxes, "");
+       EXPECT_EQ(s.reports, 1u);
+     }},
+    {"session 0 (a service): no box, the report goes to the debugger output",
+     [](HMODULE m, auto& p) {
+       g_p.session = 0;
+       p.push_back(Patch(m, "kernel32.dll", "ProcessIdToSessionId", &FakeProcessIdToSessionId));
+     },
+     L"nowhere\\take.wav", false,
+     [](const Session& s) {
+       EXPECT_FALSE(s.started);
+       EXPECT_EQ(s.boxes, "");
+       EXPECT_EQ(s.reports, 1u);
+     }},
+};
+
+TEST(Personalities, EachWindowsPlayedToTheControl) {
+  ComPtr<IDispatch> control = CreateControl();
+  ASSERT_TRUE(control);
+  HMODULE module = GetModuleHandleW(OcxPath().c_str());
+  ASSERT_NE(module, nullptr);
+  PVOID handler = AddVectoredExceptionHandler(1, SeeDebugOutput);
+  Var yes = Var::Bool(true), no = Var::Bool(false), ring = Var::I4(176400);  // a 1 s ring
+  Call(control.Get(), L"Enabled", {&yes}, DISPATCH_PROPERTYPUT);
+  Call(control.Get(), L"AutoCalculateBuff", {&no}, DISPATCH_PROPERTYPUT);
+  Call(control.Get(), L"BufferLength", {&ring}, DISPATCH_PROPERTYPUT);
+  const bool device = Call(control.Get(), L"Init_DSWendrix");
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"wendrix-personality";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  for (const Row& row : kRows) {
+    if (!device) break;
+    SCOPED_TRACE(row.personality);
+    g_p = Personality{};
+    g_debug_lines.clear();
+    const std::wstring path = std::wstring(temp) + row.file;
+    DeleteFileW(path.c_str());
+    if (row.file_exists) WriteFile(path, kOldTake);
+    Session s;
+    {
+      std::vector<std::unique_ptr<ImportPatch>> patches;
+      patches.push_back(Patch(module, "user32.dll", "MessageBoxW", &FakeMessageBoxW));
+      row.install(module, patches);
+      Var name = Var::Str(path.c_str());
+      s.started = Call(control.Get(), L"Wendrix_Start", {&name});
+      if (s.started) {
+        PumpFor(1000);
+        if (row.during) row.during(), PumpFor(1500);
+        EXPECT_TRUE(Call(control.Get(), L"Wendrix_Stop"));
+      }
+    }
+    for (const std::wstring& box : g_p.boxes) s.boxes += Narrow(box) + "\n";
+    for (const std::string& line : g_debug_lines) s.reports += line.rfind("Wendrix: ", 0) == 0;
+    s.file = ReadFile(path);
+    row.check(s);
+    DeleteFileW(path.c_str());
+  }
+  if (device) Call(control.Get(), L"UnInit_DSWendrix");
+  RemoveDirectoryW(folder.c_str());
+  RemoveVectoredExceptionHandler(handler);
+  EXPECT_EQ(ReleaseLast(control), 0u);
+  if (!device) GTEST_SKIP() << "no recording device";
+}
+
+}  // namespace
+}  // namespace wendrix::com_test
