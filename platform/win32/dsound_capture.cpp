@@ -143,21 +143,32 @@ std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
   return std::make_shared<DsCaptureDevice>(std::move(device));
 }
 
-int64_t DsCaptureSystem::SuspendedMicroseconds() {
-  const int64_t counter = CounterMicroseconds();
-  const int64_t counted = counter - counter_at_start_us_;
-  const int64_t awake = UnbiasedMicroseconds() - unbiased_at_start_us_;
-  int64_t seen = suspended_us_.load();
-  // Only ever grows: of two threads that see a suspension, the one that saw more wins.
-  while (counted - awake - seen >= kLeastSuspensionUs &&
-         !suspended_us_.compare_exchange_weak(seen, counted - awake)) {
-  }
+int64_t DsCaptureSystem::SuspendedMicroseconds() { return SuspendedAt(CounterMicroseconds()); }
+
+int64_t DsCaptureSystem::SuspendedAt(int64_t counter) {
+  const int64_t detected =
+      (counter - counter_at_start_us_) - (UnbiasedMicroseconds() - unbiased_at_start_us_);
   const int64_t announced = PowerWatch::Pauses().PausedBy(counter) - announced_at_start_us_;
-  return std::max(suspended_us_.load(), announced);
+  std::lock_guard<std::mutex> lock(suspended_lock_);
+  // What each way saw since the last call; a sleep both saw counts once, and sleeps that only
+  // one of them saw (a standby announced, a hibernation after it) add up.
+  int64_t by_clocks = detected - detected_seen_us_;
+  if (by_clocks >= kLeastSuspensionUs) {
+    detected_seen_us_ = detected;
+  } else {
+    by_clocks = 0;
+  }
+  const int64_t by_announcement = std::max<int64_t>(0, announced - announced_seen_us_);
+  announced_seen_us_ = std::max(announced_seen_us_, announced);
+  suspended_us_ += std::max(by_clocks, by_announcement);
+  return suspended_us_;
 }
 
+// One reading of the counter for both: a sleep between two readings would take its time off a
+// reading from before it, and the clock would step back.
 int64_t DsCaptureSystem::NowMicroseconds() {
-  return CounterMicroseconds() - SuspendedMicroseconds();
+  const int64_t counter = CounterMicroseconds();
+  return counter - SuspendedAt(counter);
 }
 
 uint32_t DsCaptureSystem::DefaultDeviceChanges() { return watch_ ? watch_->changes() : 0; }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "platform/capture.h"
 #include "platform/win32/default_device_watch.h"
@@ -64,7 +65,7 @@ class DsCaptureSystem : public CaptureSystem {
   // What the performance counter ran on beyond the unbiased interrupt time, which leaves out
   // sleep and hibernation (where the counter stands still across a sleep as well, nothing), or
   // the counter's time between the suspensions and wakes the system announced, whichever is
-  // more: a connected standby may be left out of neither clock.
+  // more for each sleep: a connected standby may be left out of neither clock. Only grows.
   int64_t SuspendedMicroseconds() override;
   uint32_t DefaultDeviceChanges() override;
   // A TimerThread.
@@ -72,10 +73,17 @@ class DsCaptureSystem : public CaptureSystem {
                                                 int64_t period_us) override;
 
  private:
+  // SuspendedMicroseconds as of the counter reading `counter`.
+  int64_t SuspendedAt(int64_t counter);
+
   int64_t counter_at_start_us_;
   int64_t unbiased_at_start_us_;
-  std::atomic<int64_t> suspended_us_{0};  // the clock is read by the position watch's thread too
   int64_t announced_at_start_us_;
+  // The clock is read by the position watch's thread too.
+  std::mutex suspended_lock_;
+  int64_t suspended_us_ = 0;
+  int64_t detected_seen_us_ = 0;   // the clocks' difference when a suspension was last taken
+  int64_t announced_seen_us_ = 0;  // the announced pauses when last asked
   std::unique_ptr<DefaultDeviceWatch> watch_;
   std::unique_ptr<PowerWatch> power_;
 };

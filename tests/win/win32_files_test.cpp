@@ -179,7 +179,11 @@ TEST(WinBinaryFile, PatchesInPlaceNeverCreatesAndWaitsForAHolder) {
   // Only the file the recording wrote: one that took its name is left alone.
   const FileIdentity written = fs.OpenOutputFile(path)->Identity();
   EXPECT_NO_THROW(fs.OpenBinaryFile(path, written)->Close());
-  EXPECT_THROW(fs.OpenBinaryFile(path, {written.volume, written.index + 1}), Error);
+  const FileIdentity& w = written;
+  for (const FileIdentity other : {FileIdentity{w.volume, w.index + 1, w.index_high, w.created},
+                                   FileIdentity{w.volume, w.index, w.index_high + 1, w.created},
+                                   FileIdentity{w.volume, w.index, w.index_high, w.created + 1}})
+    EXPECT_THROW(fs.OpenBinaryFile(path, other), Error);
   EXPECT_THROW(file->Close(), Error);
   EXPECT_THROW(file->WriteLongAt(0, 1), Error);
   // A file that is gone is not made again at the patch.
