@@ -1,7 +1,5 @@
 #include "platform/win32/file_identity.h"
 
-#include <cwchar>
-
 namespace wendrix::win32 {
 namespace {
 
@@ -18,13 +16,19 @@ uint64_t Bytes(const BYTE* bytes) {
   return v;
 }
 
+bool StartsWith(const wchar_t* text, const wchar_t* start) {
+  while (*start)
+    if (*text++ != *start++) return false;
+  return true;
+}
+
 // Whether the volume numbers its files by where their entries are (FAT12/16/32, exFAT).
 bool IndexIsAPlace(HANDLE file) {
   wchar_t name[MAX_PATH + 1] = L"";
   if (!GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, name,
                                      MAX_PATH + 1))
     return false;
-  return wcsncmp(name, L"FAT", 3) == 0 || wcscmp(name, L"exFAT") == 0;
+  return StartsWith(name, L"FAT") || (StartsWith(name, L"exFAT") && name[5] == 0);
 }
 
 }  // namespace
