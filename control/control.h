@@ -151,6 +151,8 @@ class Control {
   // count for the last transfer.
   void StartWatch(int32_t device_position, int32_t read_position, int64_t now_us);
   void StopWatch();
+  // Starts the ring buffer and its watch, from the positions read straight after Start.
+  void StartBuffer();
   // Locks `n` bytes from ring offset `from`; a lock of another size is given back and fails.
   void LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegion& second);
   // Copies `n` bytes from ring offset `from` into a new sample block.
@@ -162,8 +164,18 @@ class Control {
   // `at_least`: the count is the least the clock makes certain; `reset`: the device's positions
   // started over) and returns the report of the recording's first loss, when `report` lets it
   // be shown.
-  std::string AccountLoss(int64_t lost, bool at_least, bool reset, int64_t silence_written,
-                          int64_t n, bool report);
+  // `refused`: the device refused to be read meanwhile.
+  std::string AccountLoss(int64_t lost, bool at_least, bool reset, bool refused,
+                          int64_t silence_written, int64_t n, bool report);
+  // The one report of a device whose bursts (silent for `burst_us`, then all at once) may not
+  // fit the ring, or "".
+  std::string BurstReport(int64_t burst_us, int64_t n);
+  // The report of a recording whose device has delivered nothing since Start: while it runs
+  // (once, after `silent_us`) and at its stop (`at_stop`), or "" when it was told already.
+  std::string NoAudioReport(int64_t silent_us, bool at_stop, int64_t n);
+  // A ring buffer that has not moved its positions at all once the start delay has passed is
+  // made anew and started again, once per recording; a failure is reported and ends capture.
+  void RemakeBufferThatNeverStarted();
   // What the file holds for `lost` bytes of which `silence` were written as silence.
   std::string SilenceClause(int64_t lost, int64_t silence) const;
   // At the end of a recording: the total of the losses no report has told yet, or "".

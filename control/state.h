@@ -70,6 +70,9 @@ struct ControlState {
   uint32_t DeviceChangesSeen = 0;   // the platform's default-device changes at Start
   Boolean DeviceChangeReported = False;  // this recording has reported a new default device
   Boolean DeviceLostReported = False;  // this recording has reported a stopped or removed device
+  Boolean BurstReported = False;  // this recording has told of bursts longer than the ring
+  Boolean BufferRemade = False;   // this recording made its ring buffer anew (it never started)
+  int64_t WatchPaused = 0;        // pauses (us) the position watch saw in this recording
   int64_t CaptureStartTime = 0;     // capture clock (us) when RecorderBuffer was started
   int64_t LastReadTime = 0;         // capture clock (us) when the ring was read up to DrainOffset
   int64_t LastMoveTime = 0;         // capture clock (us) when the read position last moved

@@ -137,6 +137,8 @@ void Control::TransferNewBytes(bool report) {
       int32_t device_position = 0;
       int32_t read_position = 0;
       int64_t now = 0;
+      // A device that refused to be read since the last transfer is what a loss is owed to.
+      const bool refused = !s_.ReportedDrainFault.empty() || s_.DrainRetry != False;
       const PositionWatch::Count got = s_.Watch->Take(device_position, read_position, now);
       unused = got;
       s_.DeviceCursor = device_position;
@@ -167,16 +169,20 @@ void Control::TransferNewBytes(bool report) {
                                   : ring_us + std::max(p_.capture.MaxStartDelayMicroseconds(),
                                                        kLeastSilentStartMicroseconds);
         if (now - s_.LastMoveTime > limit && now - s_.LastReadTime <= ring_us) {
-          tell(DeviceGoneReport("the recording device has delivered no sound for " +
-                                    Seconds(now - s_.LastMoveTime, 1000000) +
-                                    " seconds: it stopped or was removed",
-                                0));
+          tell(s_.DeviceFlowing == False
+                   ? NoAudioReport(now - s_.LastMoveTime, false, 0)
+                   : DeviceGoneReport("the recording device has delivered no sound for " +
+                                          Seconds(now - s_.LastMoveTime, 1000000) +
+                                          " seconds: it stopped or was removed",
+                                      0));
         }
       } else if (s_.DeviceLostReported != False) {
         // A device that came back is named again when it stops again.
         s_.DeviceLostReported = False;
       }
+      s_.WatchPaused += got.paused_us;
       tell(PlatformNews(n));
+      if (got.burst_us > 0) tell(BurstReport(got.burst_us, n));
       if (kept > 0) {
         // The newest `kept` bytes end at the read position; anything older was written over.
         TakeBlock(static_cast<uint32_t>((read_position - kept + ring) % ring), n);
@@ -192,7 +198,8 @@ void Control::TransferNewBytes(bool report) {
         const int64_t file_frame = std::max<int64_t>(s_.FileFormat.nBlockAlign, 1);
         const int64_t most = int64_t{s_.DeviceFormat.nAvgBytesPerSec} * kMaxSilenceSeconds;
         file_text = AppendSilence(std::min(lost, most / file_frame * file_frame), n);
-        tell(AccountLoss(lost, got.at_least, got.reset, s_.BytesRecorded - recorded, n, report));
+        tell(AccountLoss(lost, got.at_least, got.reset, refused, s_.BytesRecorded - recorded, n,
+                         report));
       }
       if (n > 0 && file_text.empty()) file_text = AppendToFile(s_.SampleBytes.data(), n, n);
       tell(file_text);

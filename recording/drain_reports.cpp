@@ -1,5 +1,6 @@
 // The words of the drain's reports: lost audio (at once and in total), a device that is gone,
 // a sleep, a new default device.
+#include <algorithm>
 #include <string>
 
 #include "control/control.h"
@@ -24,8 +25,8 @@ using drain::kMaxSilenceSeconds;
 using drain::kReportPrefix;
 using drain::Seconds;
 
-std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, int64_t silence_written,
-                                 int64_t n, bool report) {
+std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, bool refused,
+                                 int64_t silence_written, int64_t n, bool report) {
   ++s_.LossCount;
   s_.LostBytes += lost;
   s_.SilenceBytes += silence_written;
@@ -33,10 +34,12 @@ std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, int64_
   if (s_.LossCount != 1 || !report) return {};
   s_.LostBytesReported = lost;
   const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  const char* why = reset ? ": the recording device started its positions over (its driver "
-                            "reset it) before they were read, and "
-                          : ": the recording was not read for longer than its buffer lasts (the "
-                            "host held up the control's timer), and ";
+  const char* why = reset     ? ": the recording device started its positions over (its driver "
+                                "reset it) before they were read, and "
+                    : refused ? ": the recording device refused to be read (its calls failed) "
+                                "for longer than its buffer lasts, and "
+                              : ": the recording was not read for longer than its buffer lasts "
+                                "(the host held up the control's timer), and ";
   return kReportPrefix + std::string(at_least ? "at least " : "") + Seconds(lost, rate) +
          " seconds of audio were lost" + why + s_.OutputFileName +
          SilenceClause(lost, silence_written) + ". Bytes in this transfer: " + std::to_string(n);
@@ -70,9 +73,46 @@ std::string Control::DeviceGoneReport(const std::string& why, int64_t n) {
          " keeps what was recorded before. Bytes in this transfer: " + std::to_string(n);
 }
 
+std::string Control::BurstReport(int64_t burst_us, int64_t n) {
+  if (s_.BurstReported != False) return {};
+  s_.BurstReported = True;
+  const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
+  const int64_t frame = std::max<int64_t>(s_.DeviceFormat.nBlockAlign, 1);
+  // The drain reads every half ring: a ring twice as long as a burst always has room for it.
+  const int64_t burst = (burst_us * rate + 999999) / 1000000;
+  const int64_t fits = (2 * burst + frame - 1) / frame * frame;
+  return kReportPrefix +
+         std::string("the recording device delivers its audio in bursts of up to ") +
+         Seconds(burst_us, 1000000) + " seconds, longer than the buffer of " +
+         Seconds(s_.BufferDesc.dwBufferBytes, rate) +
+         " seconds: what a burst brings beyond the buffer is written over before it can be read, "
+         "and " +
+         s_.OutputFileName + " may miss it without a count. Set BufferLength to " +
+         std::to_string(fits) +
+         " bytes or more so that its bursts fit. Bytes in this transfer: " + std::to_string(n);
+}
+
+std::string Control::NoAudioReport(int64_t silent_us, bool at_stop, int64_t n) {
+  if (s_.DeviceLostReported != False) return {};
+  s_.DeviceLostReported = True;
+  if (at_stop) {
+    return kReportPrefix +
+           std::string(
+               "the recording device delivered no audio during this "
+               "recording: ") +
+           s_.OutputFileName + " holds none.";
+  }
+  return kReportPrefix + std::string("the recording device has delivered no audio in the ") +
+         Seconds(silent_us, 1000000) +
+         " seconds since the recording started (it may be disabled, in use by another program, "
+         "or its driver may have failed); " +
+         s_.OutputFileName + " holds none so far. Bytes in this transfer: " + std::to_string(n);
+}
+
 std::string Control::PlatformNews(int64_t n) {
-  // A sleep is left out of the clock, so it costs no silence; the take simply goes on.
-  const int64_t suspended = p_.capture.SuspendedMicroseconds();
+  // A sleep is left out of the clock, so it costs no silence; the take simply goes on. One
+  // the system did not announce is the position watch's pause.
+  const int64_t suspended = p_.capture.SuspendedMicroseconds() + s_.WatchPaused;
   if (const int64_t slept = suspended - s_.SuspendedSeen; slept >= kLeastSuspendMicroseconds) {
     s_.SuspendedSeen = suspended;
     return kReportPrefix + std::string("the computer was asleep for ") + Seconds(slept, 1000000) +

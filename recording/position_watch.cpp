@@ -9,6 +9,13 @@
 #include "recording/ring.h"
 
 namespace wendrix {
+namespace {
+
+// The shortest stand-still of both the watch and the device that counts as a pause (a machine
+// that slept without saying so) rather than a watch held up.
+constexpr int64_t kLeastPauseMicroseconds = 1000000;
+
+}  // namespace
 
 PositionWatch::PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_t ring,
                              int32_t frame, int32_t bytes_per_second, int64_t start_us,
@@ -19,9 +26,14 @@ PositionWatch::PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_
       frame_(std::max(frame, 1)),
       rate_(std::max(bytes_per_second, 1)),
       start_us_(start_us),
+      first_read_(read_position),
+      first_device_(device_position),
       last_read_(read_position),
+      last_device_(device_position),
       last_us_(now_us),
-      last_gap_(RingDistance(read_position, device_position, ring)) {}
+      last_gap_(RingDistance(read_position, device_position, ring)),
+      last_move_us_(now_us),
+      suspended_us_(clock.SuspendedMicroseconds()) {}
 
 int64_t PositionWatch::BytesSinceStart(int64_t us) const {
   const int64_t elapsed = std::max<int64_t>(us - start_us_, 0);
@@ -55,7 +67,22 @@ PositionWatch::Count PositionWatch::Take(int32_t& device_position, int32_t& read
                     ", outside the ring buffer; ");
   }
   Add(device_position, read_position, now_us);
+  // The count goes on from the furthest read position (one that stepped back is not one).
+  read_position = static_cast<int32_t>(last_read_);
   return std::exchange(pending_, Count{});
+}
+
+bool PositionWatch::Unmoved() noexcept {
+  try {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    int32_t device = 0;
+    int32_t read = 0;
+    buffer_.WatchPosition(device, read);
+    return total_ == 0 && read == first_read_ && device == first_device_ &&
+           last_read_ == first_read_ && last_device_ == first_device_;
+  } catch (...) {
+    return false;  // a device that fails is the drain's to report
+  }
 }
 
 void PositionWatch::GiveBack(const Count& count) {
@@ -64,50 +91,93 @@ void PositionWatch::GiveBack(const Count& count) {
   if (!pending_.reset) pending_.contiguous += count.contiguous;
   pending_.reset = pending_.reset || count.reset;
   pending_.at_least = pending_.at_least || count.at_least;
+  pending_.paused_us += count.paused_us;
+  pending_.burst_us = std::max(pending_.burst_us, count.burst_us);
 }
 
 void PositionWatch::Add(int64_t device_position, int64_t read_position, int64_t now_us) {
-  // What the clock let pass since the last sample, and how much the positions show.
+  const int64_t step_us = now_us - last_us_;
+  const int64_t suspended = clock_.SuspendedMicroseconds();
+  // A suspension announced since the last sample stopped the clock while the device may have
+  // delivered a little longer: that time is allowed for.
+  const int64_t announced = std::max<int64_t>(suspended - suspended_us_, 0) * rate_ / 1000000;
+  suspended_us_ = suspended;
+  const int64_t step_moved = RingDistance(last_read_, read_position, ring_);
+  if (step_us > std::max(RingMicroseconds() / 2, kLeastPauseMicroseconds) &&
+      step_moved <= PeriodMicroseconds() * rate_ / 1000000 + 2 * frame_ + ahead_) {
+    // Neither this watch nor the device moved while the clock ran on, but for what the device
+    // delivered before the watch's next sample was due: the machine slept without saying so.
+    // A pause, not a loss: its time leaves the count's clock.
+    const int64_t pause = step_us - step_moved * 1000000 / rate_;
+    start_us_ += pause;
+    pending_.paused_us += pause;
+    pending_.delivered += step_moved;
+    pending_.contiguous += step_moved;
+    total_ += step_moved;
+    if (step_moved > 0) last_move_us_ = now_us;
+    last_read_ = read_position;
+    last_device_ = device_position;
+    last_us_ = now_us;
+    last_gap_ = RingDistance(read_position, device_position, ring_);
+    return;
+  }
   const int64_t clock = BytesSinceStart(now_us) - BytesSinceStart(last_us_);
+  // The most the device can have delivered since the last sample: what brings it back to its
+  // best lateness so far, beyond frames and the clock's own step, what lay between its
+  // positions, the packets it delivers in and what an announced suspension left out.
+  const int64_t steps = 2 * frame_ + 2000 * rate_ / 1000000 + last_gap_ + ahead_;
+  const int64_t most = BytesSinceStart(now_us) - total_ - least_late_ + steps + announced;
   int64_t moved = RingDistance(last_read_, read_position, ring_);
-  if (now_us - last_us_ > RingMicroseconds() / 2 && clock > moved) {
+  if (moved > clock + steps + announced && ring_ - moved <= ring_ / 64) {
+    // A read position a little behind the last one (some drivers' positions flip between two
+    // values): nothing came, and the furthest position is where the count goes on from. A
+    // device catching up on all but this much of its ring in one step has overrun its ring by
+    // then anyway; a reset that lands this little behind is not told from a flip.
+    return;
+  }
+  const bool held = step_us > RingMicroseconds() / 2 && clock > moved;
+  if (held) {
     // The watch was held up (a starved machine, a debugger): whole rings may have passed
-    // unseen, as many as the clock says; a device that had not begun may have used its start
-    // delay.
+    // unseen. Only those the clock makes certain count, rounded down: not the start delay a
+    // device that had not begun may have used, nor the device's packets.
     const int64_t delay = total_ == 0 ? clock_.MaxStartDelayMicroseconds() * rate_ / 1000000 : 0;
-    const int64_t certain = clock - delay;
-    if (certain > moved) moved += (certain - moved + ring_ / 2) / ring_ * ring_;
+    const int64_t certain = clock - delay - ahead_;
+    if (certain > moved) moved += (certain - moved) / ring_ * ring_;
     pending_.at_least = true;
   }
-  // A device delivers no faster than real time: a position that moved further than that
-  // (beyond frames, the clock's own step and what lay between the positions) started over.
-  const int64_t slack = 2 * frame_ + 2000 * rate_ / 1000000 + last_gap_;
-  if (least_late_ != INT64_MAX && BytesSinceStart(now_us) - total_ - moved < least_late_ - slack) {
-    // Only the bytes since it started over (from 0, as far as the time allows) are the new
-    // ones; the clock counts what came meanwhile, as for a device that went on delivering and
-    // is as late as it has been at best. Within the start delay, though, a buffer started
-    // again may still be putting its positions where this run begins (Wine's does, and may
-    // first move on from where the last run left off): nothing came meanwhile, and what was
-    // counted before is not this run's.
-    const int64_t since = read_position <= clock + slack ? read_position : 0;
+  if (moved > most) {
+    // Further than real time allows: the positions started over (from 0, as far as the time
+    // allows). Within the start delay, though, a buffer started again may still be putting its
+    // positions where this run begins (Wine's does, and may first move on from where the last
+    // run left off): nothing came meanwhile, and what was counted before is not this run's.
+    const int64_t since = read_position <= clock + steps ? read_position : 0;
     if (total_ == 0 || now_us - start_us_ <= clock_.MaxStartDelayMicroseconds()) {
       pending_.delivered = 0;
       total_ = 0;
       moved = since;
     } else {
-      moved = std::max(BytesSinceStart(now_us) - total_ - least_late_, since);
+      // What the device delivered unseen before it started over is what the clock let pass
+      // since the last sample beyond what came since, less a packet: never its lateness.
+      moved = std::max<int64_t>(clock - since - ahead_, 0) + since;
       pending_.reset = true;
     }
     pending_.contiguous = since;
-    // That guess may be off by a device period: the least lateness is measured afresh.
-    least_late_ = INT64_MAX;
   } else {
+    if (moved > 0 && now_us - last_move_us_ > RingMicroseconds() &&
+        moved > clock + steps + ring_ / 8) {
+      // Silent for longer than the ring lasts, then faster than real time: a burst that may
+      // not have fitted the ring.
+      pending_.burst_us = std::max(pending_.burst_us, now_us - last_move_us_);
+    }
+    if (!held) ahead_ = std::max(ahead_, moved - clock);
     pending_.contiguous += moved;
   }
   pending_.delivered += moved;
   total_ += moved;
   least_late_ = std::min(least_late_, BytesSinceStart(now_us) - total_);
+  if (moved > 0) last_move_us_ = now_us;
   last_read_ = read_position;
+  last_device_ = device_position;
   last_us_ = now_us;
   last_gap_ = RingDistance(read_position, device_position, ring_);
 }

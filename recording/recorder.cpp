@@ -79,8 +79,10 @@ Boolean Control::Init_DSWendrix() {
     throw Error(errc::InvalidPropertyValue,
                 "Invalid property value: the recording device made a buffer of " +
                     std::to_string(made) + " bytes for a BufferLength of " +
-                    std::to_string(s_.BufferBytes) + " bytes; set BufferLength to a length it "
-                    "keeps, such as " + std::to_string(made));
+                    std::to_string(s_.BufferBytes) +
+                    " bytes; set BufferLength to a length it "
+                    "keeps, such as " +
+                    std::to_string(made));
   }
   s_.RecorderBuffer = std::move(buffer);
   s_.ReinitPending = False;
@@ -183,37 +185,19 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     // A file that is there stays as it was until the device has started: a start that fails
     // before leaves it untouched.
     OpenWaveFile();
-    // The device cannot deliver anything recorded before this moment.
-    s_.CaptureStartTime = p_.capture.NowMicroseconds();
-    s_.RecorderBuffer->Start(kCaptureStartLooping);
-    s_.CaptureRunning = True;
+    StartBuffer();
     WriteWaveHeader();
     CreateDataChunk();
     s_.FileNeedsFinish = True;
-    // The recording reads from where this run of the buffer begins: a buffer started again, or
-    // created anew with another length, need not report the positions where the last
-    // recording's transfers ended.
-    int32_t device_position = 0;
-    int32_t read_position = 0;
-    s_.RecorderBuffer->GetCurrentPosition(device_position, read_position);
-    if (read_position < 0 || static_cast<uint32_t>(read_position) >= s_.BufferDesc.dwBufferBytes) {
-      throw Error(errc::InvalidProcedureCall,
-                  "IDirectSoundCaptureBuffer::GetCurrentPosition reported " +
-                      std::to_string(read_position) + ", outside the ring buffer");
-    }
-    s_.DeviceCursor = device_position;
-    s_.ReadCursor = read_position;
-    s_.DrainOffset = read_position;
-    s_.LastReadTime = p_.capture.NowMicroseconds();
-    s_.LastMoveTime = s_.LastReadTime;
-    s_.DeviceFlowing = False;
-    StartWatch(device_position, read_position, s_.LastReadTime);
     s_.LossCount = 0;
     s_.LostBytes = 0;
     s_.SilenceBytes = 0;
     s_.LostBytesReported = 0;
     s_.LossAtLeast = False;
     s_.DeviceLostReported = False;
+    s_.BurstReported = False;
+    s_.BufferRemade = False;
+    s_.WatchPaused = 0;
     s_.DeviceChangeReported = False;
     s_.SilentStartBytes = 0;
     s_.SuspendedSeen = p_.capture.SuspendedMicroseconds();
@@ -299,6 +283,11 @@ void Control::StopRecording(bool reinit_if_pending) {
   // Losses after the first report (or one that could not be shown) are told once, in total.
   if (const std::string total = LossTotalReport(); !total.empty() && !device_failure) {
     ShowReport(total);
+  }
+  // A take into which the device delivered nothing, once it had time to, is no success.
+  if (s_.DeviceFlowing == False && !device_failure && s_.ReportedDrainFault.empty() &&
+      p_.capture.NowMicroseconds() - s_.CaptureStartTime > p_.capture.MaxStartDelayMicroseconds()) {
+    if (const std::string none = NoAudioReport(0, true, 0); !none.empty()) ShowReport(none);
   }
   // OnStop comes while IsRecording is still True and the timer still runs: a handler that
   // starts a new recording from here is refused.

@@ -14,6 +14,7 @@ void Control::Timer1_Timer() {
     return;
   }
   FlagScope ticking(s_.TickRunning, True);
+  if (s_.IsRecording != False) RemakeBufferThatNeverStarted();
 
   if (s_.MeterVisible == False) {
     // Without the meter every tick drains (the interval is five times longer then).

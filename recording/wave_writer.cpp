@@ -32,9 +32,12 @@ bool PatchLong(MultimediaFile& file, int32_t offset, int32_t value) {
 }
 
 // A file another program holds (an indexer, a scanner, a sync client, a preview that took the
-// last take as soon as it was closed) is tried again for this long.
+// last take as soon as it was closed) is tried again for this long: a quarter of a second. The
+// wait holds the host's thread, and with it the ticks of every other control of the process: a
+// control with the default ring (1 s, read every half second) keeps all its audio through it,
+// and an on-access scan of a just-closed take takes tens of milliseconds.
 constexpr int32_t kHeldRetryMs = 50;
-constexpr int kHeldTries = 40;
+constexpr int kHeldTries = 6;
 
 // The header's sizes are brought up to date no oftener than this.
 constexpr int64_t kHeaderUpdateMicroseconds = 250000;

@@ -137,7 +137,7 @@ void SimCaptureBuffer::WriteFrame() {
 }
 
 void SimCaptureBuffer::CatchUp() {
-  if (!running_ || system_.frozen_since_us_ >= 0) return;
+  if (!running_ || dead_ || system_.frozen_since_us_ >= 0) return;
   const int64_t elapsed = std::max<int64_t>(system_.now_us_ - start_time_us_ - paused_us_, 0);
   uint64_t due =
       static_cast<uint64_t>(elapsed) * static_cast<uint64_t>(format_.nSamplesPerSec) / 1000000u;
@@ -156,6 +156,7 @@ void SimCaptureBuffer::Start(uint32_t flags) {
   start_time_us_ = system_.now_us_;
   frames_since_start_ = 0;
   frames_at_reset_ = 0;
+  reported_complete_ = 0;
   paused_us_ = system_.start_delay_us;
   system_.recording_buffer_ = this;
   system_.recorded_.clear();
@@ -168,9 +169,30 @@ void SimCaptureBuffer::Stop() {
   running_ = false;
 }
 
+uint32_t SimCaptureBuffer::reported_read(uint64_t& back_frames) {
+  back_frames = 0;
+  const uint32_t read = read_position();
+  if (!running_ || system_.read_jitter_frames == 0 || ++system_.position_reads_ % 2 != 0)
+    return read;
+  const uint64_t since_reset = frames_since_start_ - frames_at_reset_;
+  const uint64_t lag = std::min<uint64_t>(system_.read_lag_frames, since_reset);
+  back_frames = std::min<uint64_t>(system_.read_jitter_frames, since_reset - lag);
+  const uint64_t ring = ring_.size();
+  return static_cast<uint32_t>((read + ring - back_frames * block_ % ring) % ring);
+}
+
+void SimCaptureBuffer::NoteReported(uint64_t back_frames) {
+  if (system_.recording_buffer_ != this) return;
+  const uint64_t since_reset = frames_since_start_ - frames_at_reset_;
+  const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, since_reset) : 0;
+  reported_complete_ =
+      std::max(reported_complete_, (frames_since_start_ - lag - back_frames) * block_);
+}
+
 void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& read_position) {
   const uint32_t device = this->device_position();
-  const uint32_t read = this->read_position();
+  uint64_t back = 0;
+  const uint32_t read = reported_read(back);
   system_.Call(CaptureCall::Position,
                "GetCurrentPosition " + std::to_string(device) + " " + std::to_string(read));
   device_position = static_cast<int32_t>(device);
@@ -179,7 +201,10 @@ void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& rea
     const uint64_t produced = frames_since_start_ * block_;
     const uint64_t since_reset = frames_since_start_ - frames_at_reset_;
     const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, since_reset) : 0;
-    const uint64_t complete = produced - lag * block_;
+    // A read position reported further back is the driver's flip: the reader knows the bytes
+    // up to the furthest one it was told of (by any read, the watch's too).
+    NoteReported(back);
+    const uint64_t complete = std::min(produced - lag * block_, reported_complete_);
     // What came before the positions last started over lies where no position leads.
     const uint64_t in_ring = produced > ring_.size() ? produced - ring_.size() : 0;
     const uint64_t oldest = std::max<uint64_t>(in_ring, frames_at_reset_ * block_);
@@ -188,8 +213,10 @@ void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& rea
 }
 
 void SimCaptureBuffer::WatchPosition(int32_t& device_position, int32_t& read_position) {
+  uint64_t back = 0;
   device_position = static_cast<int32_t>(this->device_position());
-  read_position = static_cast<int32_t>(this->read_position());
+  read_position = static_cast<int32_t>(reported_read(back));
+  NoteReported(back);
 }
 
 void SimCaptureBuffer::Lock(uint32_t offset, uint32_t bytes, LockedRegion& first,
@@ -247,6 +274,10 @@ std::shared_ptr<CaptureBuffer> SimCaptureDevice::CreateCaptureBuffer(
     position = previous % desc.dwBufferBytes / block * block;
   }
   auto buffer = std::make_shared<SimCaptureBuffer>(system_, desc, position);
+  if (system_.dead_buffers > 0) {
+    --system_.dead_buffers;
+    buffer->dead_ = true;
+  }
   system_.buffers_.push_back(buffer);
   system_.last_buffer_ = buffer;
   ++system_.buffers_created_;
@@ -322,13 +353,15 @@ void SimCaptureSystem::Freeze() {
   if (frozen_since_us_ < 0) frozen_since_us_ = now_us_;
 }
 
-void SimCaptureSystem::Resume() {
+void SimCaptureSystem::Resume(bool catch_up) {
   if (frozen_since_us_ < 0) return;
   for (const auto& weak : buffers_) {
     auto b = weak.lock();
-    if (b && b->running_) b->paused_us_ += now_us_ - std::max(frozen_since_us_, b->start_time_us_);
+    if (b && b->running_ && !catch_up)
+      b->paused_us_ += now_us_ - std::max(frozen_since_us_, b->start_time_us_);
   }
   frozen_since_us_ = -1;
+  MoveClock(now_us_);
 }
 
 void SimCaptureSystem::AdvanceFrames(uint64_t frames) {
@@ -336,9 +369,8 @@ void SimCaptureSystem::AdvanceFrames(uint64_t frames) {
   if (!last || !last->running_) return;
   const uint64_t target = last->frames_since_start_ + frames;
   const uint64_t rate = static_cast<uint64_t>(last->format_.nSamplesPerSec);
-  const int64_t at =
-      last->start_time_us_ + last->paused_us_ +
-      static_cast<int64_t>((target * 1000000u + rate - 1) / rate);
+  const int64_t at = last->start_time_us_ + last->paused_us_ +
+                     static_cast<int64_t>((target * 1000000u + rate - 1) / rate);
   AdvanceMicroseconds(std::max<int64_t>(at - now_us_, 0));
 }
 

@@ -124,11 +124,16 @@ class SimCaptureBuffer : public CaptureBuffer {
   uint32_t start_flags() const { return start_flags_; }
   uint32_t device_position() const;
   uint32_t read_position() const;
+  // The read position a position read reports, jitter included, and how far back that is.
+  uint32_t reported_read(uint64_t& back_frames);
+  // Keeps the furthest complete byte a read reported (`back_frames` short of the truth).
+  void NoteReported(uint64_t back_frames);
   int outstanding_locks() const { return outstanding_locks_; }
   const std::vector<uint8_t>& ring() const { return ring_; }
 
  private:
   friend class SimCaptureSystem;
+  friend class SimCaptureDevice;
   // Writes the frames due at the system's current time.
   void CatchUp();
   void WriteFrame();
@@ -144,8 +149,10 @@ class SimCaptureBuffer : public CaptureBuffer {
   uint32_t start_position_ = 0;
   int64_t start_time_us_ = 0;
   uint64_t frames_since_start_ = 0;
-  uint64_t frames_at_reset_ = 0;  // frames since Start when the positions last started over
-  int64_t paused_us_ = 0;  // time since Start in which the device delivered nothing
+  uint64_t frames_at_reset_ = 0;    // frames since Start when the positions last started over
+  int64_t paused_us_ = 0;           // time since Start in which the device delivered nothing
+  bool dead_ = false;               // never delivers
+  uint64_t reported_complete_ = 0;  // bytes since Start a read reported complete, at most
   int outstanding_locks_ = 0;
 };
 
@@ -173,6 +180,13 @@ class SimCaptureSystem : public CaptureSystem {
   int64_t start_delay_us = 0;
   // What the device tells the recorder its start delay may be at most.
   int64_t max_start_delay_us = 1000000;
+  // The next this many buffers created never deliver (their device thread ended before they
+  // began): every call succeeds and the positions never move.
+  int dead_buffers = 0;
+  // Every second position read reports the read position this many frames further back
+  // (never before where the positions last started), as drivers whose positions flip between
+  // two values do.
+  uint32_t read_jitter_frames = 0;
 
   // --- the record ---
   std::vector<std::string> calls;
@@ -204,8 +218,10 @@ class SimCaptureSystem : public CaptureSystem {
   uint32_t DefaultDeviceChanges() override { return default_device_changes_; }
 
   // Stops every running buffer's delivery until Resume: positions stand still, calls succeed.
+  // With `catch_up` the device then delivers at once what it recorded meanwhile (a sound
+  // server that held its packets back); else that never exists (a dropout).
   void Freeze();
-  void Resume();
+  void Resume(bool catch_up = false);
   // A driver that starts the running buffers' positions over: both go to 0 and the device
   // writes on from there; what it wrote before stays where it was in the ring.
   void ResetPositions();
@@ -260,13 +276,14 @@ class SimCaptureSystem : public CaptureSystem {
   const SimCaptureBuffer* recording_buffer_ = nullptr;  // owner of recorded_
   std::vector<uint8_t> recorded_;
   std::vector<std::pair<size_t, size_t>> readable_;  // what each position call left readable
-  uint64_t next_frame_ = 0;     // frame number of the signal
-  uint32_t last_position_ = 0;  // device position of the last buffer created
+  uint64_t next_frame_ = 0;                          // frame number of the signal
+  uint32_t last_position_ = 0;                       // device position of the last buffer created
   int64_t now_us_ = 0;
   int64_t frozen_since_us_ = -1;  // -1: not frozen
   int64_t suspended_us_ = 0;
   PowerPauses power_;
   uint32_t default_device_changes_ = 0;
+  uint64_t position_reads_ = 0;
   int live_buffers_ = 0;
   int live_devices_ = 0;
   int buffers_created_ = 0;

@@ -192,6 +192,7 @@ class SimMultimediaFile : public MultimediaFile {
     if (!fd_.open() || fs_.IsGone(path_) || !TruncateFd(fd_.fd()) || fd_.Seek(0, SEEK_SET) != 0)
       return Fail("Truncate", kFileCannotWrite);
     Log("Truncate");
+    if (fs_.on_header) fs_.on_header();
     return kFileOk;
   }
 

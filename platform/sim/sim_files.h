@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ class SimFileSystem : public FileSystem {
   // writes what fits and returns that count, or -1 when nothing fits. Overwriting bytes inside
   // a file takes no space. Empty: unlimited.
   std::optional<uint64_t> free_space;
+  // Called as a header is written (Truncate): a slow medium, for a test that moves its clock.
+  std::function<void()> on_header;
 
   // A file that is there is opened as it is; one that is not is created.
   std::unique_ptr<MultimediaFile> OpenOutputFile(const std::string& path) override;

@@ -484,6 +484,12 @@ const Row kRows[] = {
      }},
     {"sleep (S3): the counter runs on, the interrupt time leaves the 30 s out", NoMore,
      L"sleep.wav", false, ExpectOneSleep, [] { g_counter_jump_s += 30; }},
+    {"modern standby, unannounced: both clocks jump 30 s, the watch and the device stood still",
+     NoMore, L"standby.wav", false, ExpectOneSleep,
+     [] {
+       g_counter_jump_s += 30;
+       g_interrupt_jump_s += 30;
+     }},
     {"modern standby, announced: both clocks run on, the wake comes 30 s after the suspension",
      NoMore, L"announced.wav", false, ExpectOneSleep,
      [] {
