@@ -99,4 +99,24 @@ bool IsNamedInFolder(HANDLE file, HANDLE folder, const std::wstring& name) {
   return SameName(short_path.substr(slash == std::wstring::npos ? 0 : slash + 1), name);
 }
 
+bool DeletesByName() {
+  static const bool by_name =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return by_name;
+}
+
+void LetGoOfCreated(HANDLE file, bool by_name) {
+  if (by_name) {
+    LARGE_INTEGER zero{};
+    if (SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+    return;
+  }
+  UniqueFile remover(
+      ReOpenFile(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  if (!remover) return;
+  FILE_DISPOSITION_INFO dispose{};
+  dispose.DeleteFile = TRUE;
+  SetFileInformationByHandle(remover.get(), FileDispositionInfo, &dispose, sizeof dispose);
+}
+
 }  // namespace wendrix::win32

@@ -33,4 +33,20 @@ UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD share, DW
 // final path (some network redirectors) the file is taken as opened.
 bool IsNamedInFolder(HANDLE file, HANDLE folder, const std::wstring& name);
 
+// Whether the system removes a file marked for deletion by the name it was opened with rather
+// than as the file the handle is open on. Wine does: its server unlinks, at the last close, the
+// path it stored at the opening, whatever that path has come to name (the file renamed and
+// another put in its place, or a folder above replaced by a link). Windows deletes the file the
+// handle is open on, under whatever name it has.
+bool DeletesByName();
+
+// Lets go of a file this process created and will not keep. Where deletion follows the handle
+// (`by_name` false) it is marked for removal when its last handle closes; the right to delete
+// is taken only now, on a second handle reopened from this one (a handle that held it for the
+// whole recording would keep out every reader that does not share deletion: players, sox,
+// Explorer's preview). Where deletion would go by name, nothing is deleted: no check of the
+// name can hold until the last close, so the file is emptied through its handle and left, and
+// only the file created here is touched.
+void LetGoOfCreated(HANDLE file, bool by_name);
+
 }  // namespace wendrix::win32

@@ -1,15 +1,17 @@
 #include "platform/win32/name_form.h"
 
 #include <cwchar>
-#include <cwctype>
 
 namespace wendrix::win32 {
 namespace {
 
+// The prefixes, shares and drive letters looked at are ASCII: compared without the C runtime's
+// locale.
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
+
 bool StartsWithNoCase(const std::wstring& text, size_t at, const wchar_t* prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
-    if (at + i >= text.size() || std::towlower(text[at + i]) != std::towlower(prefix[i]))
-      return false;
+    if (at + i >= text.size() || AsciiLower(text[at + i]) != AsciiLower(prefix[i])) return false;
   }
   return true;
 }
@@ -17,8 +19,8 @@ bool StartsWithNoCase(const std::wstring& text, size_t at, const wchar_t* prefix
 bool IsSlash(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsDrive(const std::wstring& text, size_t at) {
-  return at + 2 < text.size() && std::iswalpha(text[at]) && text[at + 1] == L':' &&
-         IsSlash(text[at + 2]);
+  return at + 2 < text.size() && AsciiLower(text[at]) >= L'a' && AsciiLower(text[at]) <= L'z' &&
+         text[at + 1] == L':' && IsSlash(text[at + 2]);
 }
 
 // The share of the network path whose server name starts at `at`: "" when there is none.

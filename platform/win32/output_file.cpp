@@ -65,37 +65,6 @@ UniqueFile ReopenThroughFilter(const std::wstring& wide, const BY_HANDLE_FILE_IN
   return file;
 }
 
-// Whether the system removes a file marked for deletion by the name it was opened with rather
-// than as the file the handle is open on. Wine does: its server unlinks, at the last close, the
-// path it stored at the opening, whatever that path has come to name (the file renamed and
-// another put in its place, or a folder above replaced by a link). Windows deletes the file the
-// handle is open on, under whatever name it has.
-bool DeletesByName() {
-  static const bool by_name =
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  return by_name;
-}
-
-// Lets go of a file this opening created. Where deletion follows the handle it is marked for
-// removal when its last handle closes; the right to delete is taken only now, on a second
-// handle reopened from this one (a handle that held it for the whole recording would keep out
-// every reader that does not share deletion: players, sox, Explorer's preview). Where deletion
-// would go by name, nothing is deleted: no check of the name can hold until the last close,
-// so the file is emptied through its handle and left, and only the file created here is touched.
-void LetGoOfCreated(HANDLE file) {
-  if (DeletesByName()) {
-    LARGE_INTEGER zero{};
-    if (SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) SetEndOfFile(file);
-    return;
-  }
-  UniqueFile remover(
-      ReOpenFile(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
-  if (!remover) return;
-  FILE_DISPOSITION_INFO dispose{};
-  dispose.DeleteFile = TRUE;
-  SetFileInformationByHandle(remover.get(), FileDispositionInfo, &dispose, sizeof dispose);
-}
-
 }  // namespace
 
 OutputFile::OutputFile(UniqueFile file, bool created, FileIdentity identity)
@@ -149,7 +118,7 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   // one made here goes again).
   BY_HANDLE_FILE_INFORMATION info{};
   if (const char* why = NotADiskFile(file.get(), folder.get(), name, info)) {
-    if (created) LetGoOfCreated(file.get());
+    if (created) LetGoOfCreated(file.get(), DeletesByName());
     Refuse(path, why);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -216,7 +185,7 @@ void OutputFile::Discard() {
   if (!file_) return;
   Forget();
   if (created_) {
-    LetGoOfCreated(file_.get());
+    LetGoOfCreated(file_.get(), DeletesByName());
   } else {
     // A file that was there was emptied by this recording; it is left empty, not half-written.
     LARGE_INTEGER zero{};

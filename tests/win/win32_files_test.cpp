@@ -13,6 +13,7 @@
 #include "platform/error.h"
 #include "platform/sim/sim_capture.h"
 #include "platform/win32/file_system.h"
+#include "platform/win32/folder_file.h"
 #include "platform/win32/host_surface.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
@@ -370,8 +371,7 @@ TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
   ASSERT_EQ(control.Init_DSWendrix(), True);
   // Where deletion goes by the name stored at the opening (Wine), a file the failed start made
   // is emptied and left; where it follows the handle (Windows), it goes.
-  const bool deletes_by_name =
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  const bool deletes_by_name = win32::DeletesByName();
 
   const Bytes before(100, 0xEE);
   const std::string there = dir.File("there.wav");
@@ -469,6 +469,14 @@ TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
     EXPECT_EQ(after.size() + 1, tree.size());
     for (const auto& [name, bytes] : after) EXPECT_EQ(tree.at(name), bytes) << name;
   }
+  // The removal through the handle, as where deletion follows it (under Wine too, with nothing
+  // at the name but the file made).
+  win32::UniqueFile gone(CreateFileW(win32::Wide(dir.File("gone.wav")).c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
+                                     nullptr));
+  win32::LetGoOfCreated(gone.get(), false);
+  gone.reset();
+  EXPECT_FALSE(ReadAll(dir.File("gone.wav")));
   EXPECT_EQ(control.UnInit_DSWendrix(), True);
 }
 
