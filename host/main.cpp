@@ -206,12 +206,24 @@ std::wstring FullPath(const std::wstring& path) {
 // Where the form's Start records when --file names no take: the user's Documents folder, else
 // the temporary folder. Not the current folder: started from its own folder in Program Files,
 // the host could not write there.
+// shell32.dll is loaded here, by its full path in the system folder, not imported: imported, it
+// would be loaded before the program's first instruction, and Wine's brings its own imports
+// (shcore.dll) from the program's folder first.
 std::wstring DefaultTake() {
   std::wstring folder;
+  wchar_t system[MAX_PATH + 1];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH + 1);
+  HMODULE shell = n && n <= MAX_PATH
+                      ? LoadLibraryW((std::wstring(system, n) + L"\\shell32.dll").c_str())
+                      : nullptr;
+  using GetKnownFolder = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+  auto get = shell ? reinterpret_cast<GetKnownFolder>(
+                         reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")))
+                   : nullptr;
   PWSTR documents = nullptr;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents)))
-    folder = documents;
+  if (get && SUCCEEDED(get(FOLDERID_Documents, 0, nullptr, &documents))) folder = documents;
   CoTaskMemFree(documents);
+  if (shell) FreeLibrary(shell);
   const DWORD attributes =
       folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -831,11 +843,13 @@ int Run(int argc, wchar_t** argv) {
   return status;
 }
 
-// Libraries loaded by name from now on (by this program or by the system's own DLLs) come from
-// the system folder only, never from the program's folder or the current one, where whoever
-// can write could plant one. SetDefaultDllDirectories is looked up: Windows 7 has it only with
-// its loader update; without it, the current folder at least leaves the search.
-void SearchSystemFolderOnly() {
+// Libraries loaded by name (by this program or by the system's own DLLs) come from the system
+// folder only, never from the program's folder or the current one, where whoever can write
+// could plant one. A constructor of the first rank, so that it comes before every other one:
+// nothing loads a library before it (the stack protector's canary is the module's own, drawn
+// without loading one). SetDefaultDllDirectories is looked up: Windows 7 has it only with its
+// loader update; without it, the current folder at least leaves the search.
+__attribute__((constructor(101))) void SearchSystemFolderOnly() {
   using SetDirectories = BOOL(WINAPI*)(DWORD);
   auto set = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
@@ -846,7 +860,6 @@ void SearchSystemFolderOnly() {
 }  // namespace wendrix::host
 
 int wmain(int argc, wchar_t** argv) {
-  wendrix::host::SearchSystemFolderOnly();
   if (FAILED(OleInitialize(nullptr))) {
     std::fprintf(stderr, "wendrix-host: OleInitialize failed\n");
     return wendrix::host::kFailed;

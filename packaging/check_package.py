@@ -92,12 +92,24 @@ def file_version(data):
     return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
 
+# Functions that load DLLs by name as they start, before a program can restrict its DLL search:
+# libssp's canary draws its bytes through CryptAcquireContext (a cryptographic provider, and
+# through it bcrypt.dll and others, from the program's folder first). Our modules bring their own
+# canary (control/com/stack_guard.cpp).
+EARLY_LOADERS = {"cryptacquirecontexta", "cryptacquirecontextw"}
+
+
 def import_faults(name, image):
-    """A DLL outside the KnownDLLs."""
+    """A DLL outside the KnownDLLs; a function that loads DLLs before the search is restricted."""
     imports = {dll.lower(): functions for dll, functions in image.imports().items()}
-    return [f"{name}: imports {dll} ({', '.join(sorted(functions))}), which is no KnownDLL: "
-            "a copy beside the module would be loaded instead"
-            for dll, functions in sorted(imports.items()) if dll not in KNOWN_DLLS]
+    faults = [f"{name}: imports {dll} ({', '.join(sorted(functions))}), which is no KnownDLL: "
+              "a copy beside the module would be loaded instead"
+              for dll, functions in sorted(imports.items()) if dll not in KNOWN_DLLS]
+    faults += [f"{name}: imports {function} from {dll}: libssp's canary, which loads DLLs "
+               "(from the program's folder too) before the program can restrict its DLL search"
+               for dll, functions in sorted(imports.items()) for function in sorted(functions)
+               if function.lower() in EARLY_LOADERS]
+    return faults
 
 
 def hardening_faults(name, image):
@@ -194,13 +206,13 @@ def main():
             machine = pe_machine(data)
             if machine != MACHINE[arch]:
                 faults.append(f"{name}: machine {machine!r}, not the {arch} one")
-        if "Wendrix.ocx" in inside:
             try:
-                image = PeImage(z.read(top + "Wendrix.ocx"))
-                faults += import_faults("Wendrix.ocx", image)
-                faults += hardening_faults("Wendrix.ocx", image)
+                image = PeImage(data)
+                faults += import_faults(name, image)
+                faults += hardening_faults(name, image)
             except (ValueError, struct.error) as e:
-                faults.append(f"Wendrix.ocx: {e}")
+                faults.append(f"{name}: {e}")
+        if "Wendrix.ocx" in inside:
             found = file_version(z.read(top + "Wendrix.ocx"))
             if found != version:
                 faults.append(f"Wendrix.ocx: file version {found}, package version {version}")

@@ -4,6 +4,9 @@
 #include <utility>
 
 #include "platform/win32/file_identity.h"
+#include "platform/win32/folder_file.h"
+#include "platform/win32/full_path.h"
+#include "platform/win32/name_form.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 
@@ -12,11 +15,6 @@ namespace {
 
 constexpr uint32_t kChunkDirty = 0x10000000;  // MMIO_DIRTY: the chunk was written by CreateChunk
 constexpr uint32_t kCreateList = 0x40;        // MMIO_CREATELIST
-
-// The name itself is opened, never what a link there points at; a pipe's server may identify
-// the host but not impersonate it.
-constexpr DWORD kOpenFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 void PutLE(uint8_t* out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -30,43 +28,9 @@ constexpr char kLinkRefusal[] =
   throw FileError("create", path, ERROR_SUCCESS, why);
 }
 
-std::wstring LastPart(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-// Whether the file the handle reached carries the name that was asked for. A link the system
-// does not mark as one (a file system that follows its own links, as Wine's does) shows here
-// as a file of another name. A short (8.3) name that was asked for counts as the same; where
-// the system cannot tell the final name (some network redirectors) the name is taken as asked.
-bool ReachedTheNameAsked(HANDLE file, const std::wstring& asked) {
-  std::wstring final_path(MAX_PATH, L'\0');
-  DWORD n = GetFinalPathNameByHandleW(file, final_path.data(),
-                                      static_cast<DWORD>(final_path.size()), FILE_NAME_NORMALIZED);
-  if (n >= final_path.size()) {
-    final_path.resize(n);
-    n = GetFinalPathNameByHandleW(file, final_path.data(), static_cast<DWORD>(final_path.size()),
-                                  FILE_NAME_NORMALIZED);
-  }
-  if (n == 0 || n >= final_path.size()) return true;
-  final_path.resize(n);
-  const std::wstring want = LastPart(asked);
-  if (SameName(LastPart(final_path), want)) return true;
-  std::wstring short_path(final_path.size() + 1, L'\0');
-  const DWORD s = GetShortPathNameW(final_path.c_str(), short_path.data(),
-                                    static_cast<DWORD>(short_path.size()));
-  if (s == 0 || s >= short_path.size()) return false;
-  short_path.resize(s);
-  return SameName(LastPart(short_path), want);
-}
-
 // Why the opened name is not a plain file on a disk, or nullptr; fills `info`.
-const char* NotADiskFile(HANDLE file, const std::wstring& asked, BY_HANDLE_FILE_INFORMATION& info) {
+const char* NotADiskFile(HANDLE file, HANDLE folder, const std::wstring& name,
+                         BY_HANDLE_FILE_INFORMATION& info) {
   if (GetFileType(file) != FILE_TYPE_DISK) {
     return "the name is a device or a pipe, not a file on a disk; give the name of a file in a "
            "folder";
@@ -74,7 +38,7 @@ const char* NotADiskFile(HANDLE file, const std::wstring& asked, BY_HANDLE_FILE_
   if (!GetFileInformationByHandle(file, &info)) {
     return "the name does not lead to a file on a disk; give the name of a file in a folder";
   }
-  bool link = !ReachedTheNameAsked(file, asked);
+  bool link = !IsNamedInFolder(file, folder, name);
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     // Only a reparse point that stands for another name (a symbolic link, a junction, a mount
     // point) is a link; a cloud file, a deduplicated or a compressed one carries one of its
@@ -110,19 +74,6 @@ UniqueFile ReopenThroughFilter(UniqueFile first, const std::wstring& wide, const
   return file;
 }
 
-// Marks the file for removal when its last handle closes: through the handle, never by name.
-// The right to delete is taken only now, on a second handle reopened from this one: a handle
-// that held it for the whole recording would keep out every reader that does not share
-// deletion (players, sox, Explorer's preview).
-void RemoveThrough(HANDLE file) {
-  UniqueFile remover(
-      ReOpenFile(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
-  if (!remover) return;
-  FILE_DISPOSITION_INFO dispose{};
-  dispose.DeleteFile = TRUE;
-  SetFileInformationByHandle(remover.get(), FileDispositionInfo, &dispose, sizeof dispose);
-}
-
 }  // namespace
 
 OutputFile::OutputFile(UniqueFile file, bool created, FileIdentity identity)
@@ -138,28 +89,36 @@ void OutputFile::Forget() {
 
 std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   const std::wstring wide = FileNameWide("create", path);
+  // The name as Windows itself reads it (a trailing "." or " " dropped, "NUL" as \\.\NUL), so
+  // that its form can be judged before anything is opened and the file compared with it after.
+  DWORD error = ERROR_SUCCESS;
+  const std::wstring full = FullPathWide(wide, error);
+  if (full.empty()) ThrowFileError("create", path, error);
+  if (const char* why = NameFormRefusal(full)) Refuse(path, why);
+  const size_t slash = full.find_last_of(L"\\/");
+  const std::wstring name = full.substr(slash + 1);
+  if (name.empty()) ThrowFileError("create", path, ERROR_ACCESS_DENIED);  // a folder
+  const UniqueFile folder = OpenFolder(ExtendedLengthPath(full.substr(0, slash + 1)), error);
+  if (!folder) ThrowFileError("create", path, error);
+
   // An existing file is opened as it is: it is emptied only once the recording device has
   // started, so a start that fails before leaves it untouched. Only a file made here shares
   // deletion, so that it can be removed through this handle.
   UniqueFile file;
   bool created = false;
   for (int round = 0; round < 3 && !file; ++round) {
-    file.reset(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, kOpenFlags, nullptr));
+    file = OpenInFolder(folder.get(), name, FILE_SHARE_READ, OPEN_EXISTING, error);
     if (file) break;
-    DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
-      file.reset(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, kOpenFlags,
-                             nullptr));
+      file =
+          OpenInFolder(folder.get(), name, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW, error);
       if (file) {
         created = true;
         break;
       }
-      error = GetLastError();
       if (error == ERROR_FILE_EXISTS) continue;  // made meanwhile: open it as it is
     }
-    const std::string why = CreateRefusal(wide, error);
+    const std::string why = CreateRefusal(full, error);
     // A creation refused in a folder that exists is a refusal, whatever the code said.
     if (!why.empty()) error = ERROR_ACCESS_DENIED;
     ThrowFileError("create", path, error, why.empty() ? nullptr : why.c_str());
@@ -169,8 +128,8 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
   // Nothing has been written yet: what is not a plain file on a disk is let go unchanged (and
   // one made here goes again).
   BY_HANDLE_FILE_INFORMATION info{};
-  if (const char* why = NotADiskFile(file.get(), wide, info)) {
-    if (created) RemoveThrough(file.get());
+  if (const char* why = NotADiskFile(file.get(), folder.get(), name, info)) {
+    if (created) LetGoOfCreated(file.get(), DeletesByName());
     Refuse(path, why);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -235,7 +194,7 @@ void OutputFile::Discard() {
   if (!file_) return;
   Forget();
   if (created_) {
-    RemoveThrough(file_.get());
+    LetGoOfCreated(file_.get(), DeletesByName());
   } else {
     // A file that was there was emptied by this recording; it is left empty, not half-written.
     LARGE_INTEGER zero{};

@@ -1,15 +1,18 @@
-// The output file of a recording on Windows: a file opened with CreateFileW on its
-// wide-character name and written through that handle, unbuffered, so every write reaches
+// The output file of a recording on Windows: a file opened by its wide-character name (in its
+// folder, as below) and written through that handle, unbuffered, so every write reaches
 // the system at once, a reader sees the header while the recording runs, and the sizes can
 // be brought up to date in place. The chunk calls write the bytes the platform's multimedia
 // file functions would; those could give neither the opening flags below nor the handle.
 //
-// Only a plain file on a disk is taken: the name is opened without following a link at it
-// (a symbolic link or junction there is refused), with a security quality of service that
-// lets a pipe's server only identify the host, never act as it; a device or a pipe is
-// refused before anything is written. Links in the folders above are followed: a folder
-// moved to another drive through a junction (a redirected Documents, say) is an ordinary
-// setup, and only someone who can already write the folder could place one there.
+// Only a plain file on a disk is taken. A name whose form is not a file's (a device, a pipe or
+// mailslot, the system's device namespace, a stream after ':') is refused before anything is
+// opened. The folder is opened first, following links and junctions above the file (a folder
+// moved to another drive through a junction, a redirected Documents, is an ordinary setup);
+// the file is opened relative to that folder's handle, without following a link at the name,
+// and taken only when the system's final path of it is that folder's followed by the name: a
+// link at the name is refused whatever its target is called, and a folder replaced by a link
+// after it was opened cannot redirect the file. A failed start lets go only of the file it
+// made, through its handle (see LetGoOfCreated).
 #pragma once
 
 #include "platform/win32/win_headers.h"
@@ -29,7 +32,7 @@ class OutputFile : public MultimediaFile {
   // Opens `path` (UTF-8) for reading and writing: creates it when it is missing, opens an
   // existing file as it is. Throws Error naming the path when it cannot be opened: FileHeld
   // on a sharing violation, VolumeGone when the volume is not there, Error 75 for a device,
-  // a pipe or a link, and 76/70/61/75 as the host's file statements give them.
+  // a pipe, a stream or a link, and 76/70/61/75 as the host's file statements give them.
   static std::unique_ptr<MultimediaFile> Open(const std::string& path);
   ~OutputFile() override;
 

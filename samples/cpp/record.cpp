@@ -348,9 +348,22 @@ int Record(const Options& o) {
   return ok ? 0 : 1;
 }
 
+// DLLs loaded by name (by this program or by the system's own DLLs) come from the system folder
+// only, never from the program's folder or the current one, where a planted copy would run
+// inside the program. Called first, before anything loads a library. SetDefaultDllDirectories
+// is looked up: Windows 7 has it only with its loader update; without it, the current folder at
+// least leaves the search.
+void SearchSystemFolderOnly() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  auto set = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (!set || !set(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  SearchSystemFolderOnly();
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     fwprintf(stderr, L"usage: wendrix-record [TAKE.wav] [--seconds N] [--expect-signal]\n");

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 
 #include "control/control.h"
 #include "platform/error.h"
 #include "platform/sim/sim_capture.h"
 #include "platform/win32/file_system.h"
+#include "platform/win32/folder_file.h"
 #include "platform/win32/host_surface.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
@@ -334,9 +337,29 @@ bool MakeLink(const std::string& dir, const std::string& name, const std::string
   return false;
 }
 
-// The output name is a plain file on a disk and nothing else: device names, a pipe and a link
-// at the name are refused with the reason before anything is written, and a start that fails
-// after opening leaves a file that was there as it was (one it made goes, through its handle).
+// Every file under `dir` (in its folders too, and through links) with its bytes.
+std::map<std::string, Bytes> Tree(const std::string& dir) {
+  std::map<std::string, Bytes> files;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(win32::Wide(dir + "\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return files;
+  do {
+    const std::string name = dir + "\\" + win32::Narrow(found.cFileName);
+    if (found.cFileName == std::wstring(L".") || found.cFileName == std::wstring(L"..")) continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      files.merge(Tree(name));
+    } else {
+      files[name] = ReadAll(name).value_or(Bytes{0xDE, 0xAD});
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return files;
+}
+
+// The output name is a plain file on a disk and nothing else: device names, pipes, streams and
+// links at the name are refused with the reason, and nothing outside the name is written,
+// made or removed; a pipe's server never sees a client. A start that fails after opening
+// leaves a file that was there as it was, and lets go of one it made through its handle only.
 TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
   WinTempDir dir;
   win32::Win32FileSystem files;
@@ -350,6 +373,9 @@ TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
   control.InitProperties();
   control.put_Enabled(True);
   ASSERT_EQ(control.Init_DSWendrix(), True);
+  // Where deletion goes by the name stored at the opening (Wine), a file the failed start made
+  // is emptied and left; where it follows the handle (Windows), it goes.
+  const bool deletes_by_name = win32::DeletesByName();
 
   const Bytes before(100, 0xEE);
   const std::string there = dir.File("there.wav");
@@ -360,33 +386,101 @@ TEST(WinFiles, TheOutputIsAPlainFileAndAFailedStartLeavesItAsItWas) {
     EXPECT_EQ(control.Wendrix_Start(path), False);
   }
   EXPECT_EQ(ReadAll(there), before);
-  EXPECT_FALSE(ReadAll(dir.File("new.wav")));
+  EXPECT_EQ(ReadAll(dir.File("new.wav")), deletes_by_name ? std::optional(Bytes{}) : std::nullopt);
+  // Windows' own reading of a name: a trailing "." or " " is dropped.
+  EXPECT_NO_THROW(files.OpenOutputFile(dir.File("dotted.wav. ."))->Close());
+  EXPECT_EQ(ReadAll(dir.File("dotted.wav")), Bytes{});
 
-  const std::string victim = dir.File("victim.dat");
-  ASSERT_TRUE(WriteAll(victim, Bytes(5, 7)));
-  const std::string link = dir.File("link.wav");
+  ASSERT_TRUE(WriteAll(dir.File("victim.dat"), Bytes(5, 7)));
   ASSERT_TRUE(MakeLink(dir.path(), "link.wav", "victim.dat"));
+  ASSERT_TRUE(CreateDirectoryW(win32::Wide(dir.File("samename")).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(win32::Wide(dir.File("victimdir")).c_str(), nullptr));
+  ASSERT_TRUE(WriteAll(dir.File("victimdir\\take.wav"), Bytes(6, 9)));
+  ASSERT_TRUE(MakeLink(dir.File("samename"), "take.wav", "../victimdir/take.wav"));
   // A server that waits for a client, as one that would impersonate it does.
-  const wchar_t* pipe_name = L"\\\\.\\pipe\\wendrix-output-test";
+  const std::string pipe_name = "\\\\.\\pipe\\wendrix-output-test";
   HANDLE pipe =
-      CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+      CreateNamedPipeW(win32::Wide(pipe_name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                       PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  constexpr const char* kDevice = "the name is a device or a pipe, not a file on a disk";
+  constexpr const char* kStream = "the name has a stream";
+  constexpr const char* kLink = "the name is a link (a symbolic link or junction) to another place";
   const std::pair<std::string, const char*> refused[] = {
-      {"NUL", "a device or a pipe"},
-      {"\\\\.\\NUL", "a device or a pipe"},
-      {"COM1", "a device or a pipe"},
-      // A console buffer, where the process has one; Wine's test process has none to open.
-      {"CONOUT$", "Cannot create \"\\\\.\\CONOUT$\""},
-      {win32::Narrow(pipe_name), "a device or a pipe"},
-      {link, "a link"},
+      {"NUL", kDevice},
+      {"\\\\.\\NUL", kDevice},
+      {"COM1", kDevice},
+      {"CONOUT$", kDevice},
+      {dir.File("NUL"), kDevice},
+      {"\\\\?\\GLOBALROOT\\Device\\Null", kDevice},
+      {"\\\\.\\" + dir.File("x.wav"), kDevice},
+      {pipe_name, kDevice},
+      {"\\\\?\\pipe\\wendrix-output-test", kDevice},
+      {"\\\\localhost\\pipe\\wendrix-output-test", kDevice},
+      {"\\\\localhost\\mailslot\\wendrix-output-test", kDevice},
+      {dir.File("take.wav:evil"), kStream},
+      {dir.File("there.wav:evil:$DATA"), kStream},
+      {"\\\\?\\" + dir.File("take.wav:evil"), kStream},
+      {dir.File("link.wav"), kLink},
+      {dir.File("samename\\take.wav"), kLink},
   };
-  // The client came and went without a byte (bytes it wrote would wait here even after it
-  // left; with none, the peek may fail for want of a client).
-  DWORD waiting = 0;
-  PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr);
-  EXPECT_EQ(waiting, 0u) << "bytes reached the pipe";
+  for (const auto& [name, why] : refused) {
+    SCOPED_TRACE(name);
+    const auto tree = Tree(dir.path());
+    container.message_boxes.clear();
+    const bool started = control.Wendrix_Start(name) != False;
+    if (started) control.Wendrix_Stop();
+    EXPECT_FALSE(started);
+    EXPECT_EQ(container.message_boxes.size(), 1u);
+    const std::string box = container.message_boxes.empty() ? "" : container.message_boxes[0];
+    EXPECT_NE(box.find(why), std::string::npos) << box;
+    EXPECT_EQ(Tree(dir.path()), tree);
+  }
+  // No client ever connected: the wait for one is still pending (a client that came and went
+  // would make it fail with ERROR_NO_DATA, one still there with ERROR_PIPE_CONNECTED).
+  OVERLAPPED connect{};
+  connect.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(ConnectNamedPipe(pipe, &connect));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+  CancelIo(pipe);
+  CloseHandle(connect.hEvent);
   CloseHandle(pipe);
-  EXPECT_EQ(ReadAll(victim), Bytes(5, 7));
+
+  // A file the start made, renamed away and replaced (or its folder replaced by a link to a
+  // folder with a file of the same name) before the failed start lets go of it: only the file
+  // made is touched.
+  ASSERT_TRUE(CreateDirectoryW(win32::Wide(dir.File("moved")).c_str(), nullptr));
+  for (const bool folder_swapped : {false, true}) {
+    SCOPED_TRACE(folder_swapped ? "folder replaced by a link" : "file replaced");
+    const std::string name = folder_swapped ? "swapped.wav" : "made.wav";
+    auto made = files.OpenOutputFile(dir.File("moved\\" + name));
+    ASSERT_TRUE(made->Created());
+    if (folder_swapped) {
+      ASSERT_TRUE(MoveFileW(win32::Wide(dir.File("moved")).c_str(),
+                            win32::Wide(dir.File("moved-away")).c_str()));
+      ASSERT_TRUE(WriteAll(dir.File("victimdir\\" + name), Bytes(3, 4)));
+      ASSERT_TRUE(MakeLink(dir.path(), "moved", "victimdir"));
+    } else {
+      ASSERT_TRUE(MoveFileW(win32::Wide(dir.File("moved\\made.wav")).c_str(),
+                            win32::Wide(dir.File("moved\\away.wav")).c_str()));
+      ASSERT_TRUE(WriteAll(dir.File("moved\\made.wav"), Bytes(3, 4)));
+    }
+    const auto tree = Tree(dir.path());
+    made->Discard();
+    made.reset();
+    auto after = Tree(dir.path());
+    after.erase(dir.File(folder_swapped ? "moved-away\\" + name : "moved\\away.wav"));
+    EXPECT_EQ(after.size() + 1, tree.size());
+    for (const auto& [name, bytes] : after) EXPECT_EQ(tree.at(name), bytes) << name;
+  }
+  // The removal through the handle, as where deletion follows it (under Wine too, with nothing
+  // at the name but the file made).
+  win32::UniqueFile gone(CreateFileW(win32::Wide(dir.File("gone.wav")).c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
+                                     nullptr));
+  win32::LetGoOfCreated(gone.get(), false);
+  gone.reset();
+  EXPECT_FALSE(ReadAll(dir.File("gone.wav")));
   EXPECT_EQ(control.UnInit_DSWendrix(), True);
 }
 
