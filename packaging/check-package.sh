@@ -125,8 +125,9 @@ key_exists "$user\\CLSID\\$clsid\\Implemented Categories\\$catid" ||
 for key in "CLSID\\$clsid" "$progid" "TypeLib\\$libid"; do
   ! key_exists "HKLM\\Software\\Classes\\$key" || wendrix_die "the per-user registration wrote HKLM: $key"
 done
-# The event log's source is the machine's alone (HKLM\SYSTEM): the per-user scope writes none.
-source_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\Wendrix'
+# The event log's source of this bitness is the machine's alone (HKLM\SYSTEM): the per-user
+# scope writes none.
+source_key="SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Wendrix ($view-bit)"
 for hive in HKLM HKCU; do
   ! key_exists "$hive\\$source_key" || wendrix_die "the per-user registration wrote $hive\\$source_key"
 done

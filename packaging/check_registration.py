@@ -3,9 +3,9 @@
 
     check_registration.py keys Wendrix.h ROOT [CAPTURE.txt]
         the keys of ours under ROOT (e.g. HKLM\\Software\\Classes): the class, the ProgID, the
-        type library and every interface the header names; with ROOT under HKLM and the list
-        registry_capture made at build time, also the keys the registration writes outside the
-        classes (HKLM\\SYSTEM...)
+        type library and every interface the header names; with the list registry_capture made
+        at build time, also the keys the registration writes outside the classes (the event
+        source, HKLM\\SYSTEM...), in ROOT's hive (where a per-user installation puts them)
     check_registration.py compare A.txt OCX_A B.txt OCX_B
         whether two lists of registry_capture's `dump` are the same registration, each with its
         module's path (and folder) taken out; prints the difference and exits 1 when there is one
@@ -49,8 +49,9 @@ def keys(header, root, capture=None):
            f"{root}\\TypeLib\\{ids['LIBID_Wendrix']}"]
     out += [f"{root}\\Interface\\{g}" for n, g in sorted(ids.items())
             if n.startswith(("IID_", "DIID_"))]
-    if capture and root.upper().startswith("HKLM"):
-        out += machine_keys(capture)
+    if capture:
+        hive = root.split("\\", 1)[0]
+        out += [hive + key[len("HKLM"):] for key in machine_keys(capture)]
     return out
 
 

@@ -10,12 +10,18 @@
 # is mended with msibuild:
 # - Root="HKMU" comes out as root 4, which Windows Installer does not know: it is -1 (HKLM for a
 #   per-machine installation, HKCU for a per-user one);
-# - the property-setting action before costing comes out deferred (type 2099); it must run
+# - the property-setting actions before costing come out deferred (type 2099); they must run
 #   immediately (51);
 # - an expandable value (Type="expandable") comes out without its #% prefix: registration.sql
 #   (make_wxs.py) sets those values again with it;
-# - wixl knows no component conditions: the keys outside the classes (WendrixMachine, if the
-#   registration writes any) are for a per-machine installation only.
+# - the File table has no versions: msi_file_versions.py gives Wendrix.ocx (and any versioned
+#   program) its file version, so that Windows Installer's version rules decide which copy of
+#   the shared Wendrix.ocx stays;
+# - wixl writes no MsiLockPermissionsEx table: a per-machine installation gives the installation
+#   folder the permissions of Program Files (administrators and SYSTEM may change it, users read
+#   and run), not inherited from a parent users may write to (a second volume's root, say);
+# - with a certificate configured (WENDRIX_SIGN_PFX, see scripts/sign), the finished package is
+#   Authenticode-signed, last, since any later change would break the signature.
 set -euo pipefail
 (($# == 4)) || { echo "usage: make-msi.sh win32|win64 VERSION WORK_DIR OUT.msi" >&2; exit 2; }
 arch=$1 version=$2 work=$3 out=$4
@@ -37,16 +43,24 @@ rm -f "$out"
 wixl -a "$wixl_arch" -D Version="$version" -D Arch="$arch" -D Win64="$win64" -D StageDir=stage \
   -D WendrixSource=stage -o "$out" "$here/Wendrix.msi.wxs" registration.wxs files.wxs
 msibuild "$out" -q "UPDATE Registry SET Root=-1 WHERE Root=4" \
-  -q "UPDATE CustomAction SET Type=51 WHERE Action='PerUserFolder'"
+  -q "UPDATE CustomAction SET Type=51 WHERE Type=2099"
 while IFS= read -r statement; do
   msibuild "$out" -q "$statement"
-done < <(cat registration.sql 2>/dev/null || true)
-if grep -q 'Id="WendrixMachine"' registration.wxs; then
-  msibuild "$out" -q "UPDATE Component SET Condition='ALLUSERS=1' WHERE Component='WendrixMachine'"
-fi
-# What the mending is for must hold: no root wixl invented, the action immediate.
+done < <(cat registration.sql 2>/dev/null || true; python3 "$here/msi_file_versions.py" "$out" stage)
+# Program Files' own permissions, protected from inheritance: full control for SYSTEM and the
+# administrators, read and run for users, and full control of what an owner creates below.
+msibuild "$out" -q "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \
+\`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDLText\` LONGCHAR NOT NULL, \
+\`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)" \
+  -q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \
+\`SDDLText\`, \`Condition\`) VALUES ('WendrixDirLock', 'WENDRIXDIR', 'CreateFolder', \
+'D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)', 'ALLUSERS')"
+# What the mending is for must hold: no root wixl invented, the actions immediate.
 if msiinfo export "$out" Registry | awk -F'\t' 'NR > 3 && $2 !~ /^(-1|0|1|2|3)$/' | grep -q .; then
   echo "make-msi.sh: a registry root Windows Installer does not know" >&2; exit 1
 fi
-msiinfo export "$out" CustomAction | grep -q $'^PerUserFolder\t51\t' ||
-  { echo "make-msi.sh: the per-user folder action is not immediate" >&2; exit 1; }
+[[ "$(msiinfo export "$out" CustomAction | tail -n +4 | cut -f2 | sort -u)" == 51 ]] ||
+  { echo "make-msi.sh: a property-setting action is not immediate" >&2; exit 1; }
+if [[ -n ${WENDRIX_SIGN_PFX:-} ]]; then
+  "$here/../scripts/sign" "$out"
+fi

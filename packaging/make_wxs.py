@@ -5,38 +5,39 @@
 
 CAPTURE.txt is the list registry_capture wrote while DllRegisterServer ran into a scratch key
 (MODULE_PATH is the module's path as the registration wrote it; ARCH win32 or win64). Both
-outputs hold the same components and the same registry values, so the installer registers
-exactly what `regsvr32` would:
+outputs hold the same components, with the same GUIDs, the same folders and the same registry
+values, so the installer registers exactly what `regsvr32` would, and Windows Installer counts
+each component across every product that installs it (our package and vendors' products):
 
-- WendrixOcx, this bitness: Wendrix.ocx and its keys in the classes the bitnesses keep apart
-  (CLSID, Interface) and its part of the type library (win32 or win64: the module's path);
-- WendrixClasses, one component shared by both bitnesses and every installer that includes the
-  fragment (the same GUID everywhere, a 32-bit component in both packages, since these keys are
-  one key for both views): the ProgID and the type library's name, flags and folder. Windows
-  Installer counts the products using it and removes these keys with the last one;
-- WendrixMachine, only if the registration writes outside the classes (HKLM\\SYSTEM...): these
-  keys go with a per-machine installation only, and are shared by both bitnesses as the
-  classes above are (the event source names the module of the last one installed).
+- WendrixOcx, this bitness: Wendrix.ocx, in the one shared folder of its bitness
+  (WendrixShared: [CommonFilesFolder]Wendrix\ or [CommonFiles64Folder]Wendrix\), and its keys
+  in the classes the bitnesses keep apart (CLSID, Interface) and its part of the type library
+  (win32 or win64: the module's path). The newest file wins by version rules; the last product
+  removed takes it away;
+- WendrixClasses, one component shared by both bitnesses (a 32-bit component in both
+  packages, under TARGETDIR, since these keys are one key for both views): the ProgID and the
+  type library's name, flags and folder;
+- WendrixEventSource, this bitness, if the registration writes outside the classes (the event
+  source of this bitness, HKLM\SYSTEM...): root HKMU, so a per-user installation writes it where
+  nothing reads it (HKCU) instead of failing on HKLM, and the fragment needs no condition.
 
-Classes keys have the root HKMU: HKLM\\Software\\Classes for a per-machine installation,
-HKCU\\Software\\Classes for a per-user one. The module's path becomes [#WendrixOcx], its folder
-[WENDRIXDIR]; every [ ] { } of a key, name or value is escaped as a formatted string wants it.
+Classes keys have the root HKMU: HKLM\Software\Classes for a per-machine installation,
+HKCU\Software\Classes for a per-user one. The module's path becomes [#WendrixOcx], its folder
+[WendrixShared]; every [ ] { } of a key, name or value is escaped as a formatted string wants it.
 
-VENDOR.wxs is the fragment for vendors' installers (Windows Installer XML v3): it keeps the
-machine component's condition. PACKAGE.wxs is for our own package, built by wixl, which knows no
-component conditions: make-msi.sh sets that one in the package, and runs the statements of
-PACKAGE.sql, written beside it, which mend what wixl writes of expandable values. Their
-per-bitness component GUIDs differ, so a vendor's copy and ours are separate components.
+VENDOR.wxs is the fragment for vendors' installers (Windows Installer XML v3; Debian's wixl
+compiles it as it ships). PACKAGE.wxs is for our own package, built by wixl: make-msi.sh runs
+the statements of PACKAGE.sql, written beside it, which mend what wixl writes of expandable
+values.
 """
 import re
 import sys
 import uuid
-from xml.sax.saxutils import escape, quoteattr
+from xml.sax.saxutils import quoteattr
 
 NAMESPACE = uuid.UUID("5b0c3c2e-4d0a-4e57-9d1e-57656e647269")
 # Classes keys with a view per bitness on 64-bit Windows; the others are one key for both.
 PER_BITNESS = {"clsid", "interface"}
-MACHINE_CONDITION = "ALLUSERS=1"
 # The SQL statements that give the package's expandable values their prefix.
 EXPANDABLE = []
 
@@ -67,7 +68,7 @@ def formatted(text, module, folder):
     out = []
     for i, part in enumerate(parts):
         if i % 2:
-            out.append("[#WendrixOcx]" if part.lower() == module.lower() else "[WENDRIXDIR]")
+            out.append("[#WendrixOcx]" if part.lower() == module.lower() else "[WendrixShared]")
         else:
             out.append(re.sub(r"([\[\]{}])", r"[\\\1]", part))
     result = "".join(out)
@@ -83,7 +84,7 @@ def component_of(key):
     rest = key[len("HKLM\\"):]
     classes = "software\\classes\\"
     if not rest.lower().startswith(classes):
-        return "WendrixMachine", "HKLM", rest
+        return "WendrixEventSource", "HKMU", rest
     parts = rest[len(classes):].split("\\")
     top = parts[0].lower()
     if top in PER_BITNESS:
@@ -129,19 +130,18 @@ def registry_value(root, key, name, kind, data, module, folder, flavour, key_pat
     return "<RegistryValue " + " ".join(attrs) + "/>"
 
 
-def component_guid(arch, flavour, component):
+def component_guid(arch, component):
+    """The component's GUID, the same in our package and in every vendor's product: never to be
+    changed, or Windows Installer counts two owners of one file and one key."""
     if component == "WendrixClasses":
         return str(uuid.uuid5(NAMESPACE, "classes shared by every installer")).upper()
-    if component == "WendrixMachine":
-        # The event source's key is one key for both bitnesses, too: one component, which
-        # Windows Installer removes with the last product that uses it.
-        return str(uuid.uuid5(NAMESPACE, "machine keys shared by every installer")).upper()
-    return str(uuid.uuid5(NAMESPACE, f"{flavour} {arch} {component}")).upper()
+    return str(uuid.uuid5(NAMESPACE, f"shared {arch} {component}")).upper()
 
 
 def write(path, groups, arch, version, module, folder, flavour):
     win64 = "yes" if arch == "win64" else "no"
     bits = "64" if arch == "win64" else "32"
+    common = "CommonFiles64Folder" if arch == "win64" else "CommonFilesFolder"
     lines = [
         '<?xml version="1.0" encoding="utf-8"?>',
         f"<!-- Wendrix {version}, {bits}-bit: Wendrix.ocx and its COM registration, written from",
@@ -149,23 +149,27 @@ def write(path, groups, arch, version, module, folder, flavour):
     ]
     if flavour == "vendor":
         lines += [
-            "<!-- For your WiX (v3 schema) installer: define the directory WENDRIXDIR (a folder of",
-            "     your product, or one shared by your products) and the variable WendrixSource (the",
-            "     folder holding this bitness's Wendrix.ocx), reference the component group Wendrix",
-            "     from a feature. See docs/install.md#for-vendors. -->",
+            "<!-- For your WiX (v3 schema) installer: define the variable WendrixSource (the folder",
+            "     holding this bitness's Wendrix.ocx) and reference the component group Wendrix from",
+            f"     a feature. Wendrix.ocx goes to [{common}]Wendrix\\, the folder every product",
+            "     that installs it shares: keep the folder and the component GUIDs as they are. A",
+            "     per-user package sets WendrixShared itself (docs/install.md#for-vendors). -->",
         ]
     lines += ['<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">', "  <Fragment>",
               '    <ComponentGroup Id="Wendrix">']
     lines += [f'      <ComponentRef Id="{c}"/>' for c in groups]
-    lines += ["    </ComponentGroup>", '    <DirectoryRef Id="WENDRIXDIR">']
+    lines += ["    </ComponentGroup>", '    <DirectoryRef Id="TARGETDIR">',
+              f'      <Directory Id="{common}">',
+              '        <Directory Id="WendrixShared" Name="Wendrix"/>',
+              "      </Directory>", "    </DirectoryRef>"]
     for component, rows in groups.items():
-        # The shared components are 32-bit ones in both packages: their keys are the same key
-        # in both registry views.
-        is64 = win64 if component not in ("WendrixClasses", "WendrixMachine") else "no"
-        guid = component_guid(arch, flavour, component)
-        lines.append(f'      <Component Id="{component}" Guid="{{{guid}}}" Win64="{is64}">')
-        if component == "WendrixMachine" and flavour == "vendor":
-            lines.append(f"        <Condition>{escape(MACHINE_CONDITION)}</Condition>")
+        # The shared classes are a 32-bit component in both packages (their keys are the same
+        # key in both registry views), under TARGETDIR, which has no bitness.
+        shared = component == "WendrixClasses"
+        guid = component_guid(arch, component)
+        lines.append(f'    <DirectoryRef Id="{"TARGETDIR" if shared else "WendrixShared"}">')
+        lines.append(f'      <Component Id="{component}" Guid="{{{guid}}}" '
+                     f'Win64="{"no" if shared else win64}">')
         if component == "WendrixOcx":
             lines.append('        <File Id="WendrixOcx" Name="Wendrix.ocx" '
                          'Source="$(var.WendrixSource)/Wendrix.ocx" KeyPath="yes"/>')
@@ -173,8 +177,8 @@ def write(path, groups, arch, version, module, folder, flavour):
             key_path = component != "WendrixOcx" and i == 0
             lines.append("        " + registry_value(root, key, name, kind, data, module, folder,
                                                      flavour, key_path))
-        lines.append("      </Component>")
-    lines += ["    </DirectoryRef>", "  </Fragment>", "</Wix>", ""]
+        lines += ["      </Component>", "    </DirectoryRef>"]
+    lines += ["  </Fragment>", "</Wix>", ""]
     with open(path, "w", encoding="utf-8", newline="\r\n" if flavour == "vendor" else "\n") as f:
         f.write("\n".join(lines))
 

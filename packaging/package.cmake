@@ -55,13 +55,15 @@ install(FILES ${WENDRIX_PUBLIC_INCLUDE_DIR}/Wendrix.idl ${WENDRIX_PUBLIC_INCLUDE
   ${WENDRIX_TYPELIB_FILE} DESTINATION include)
 install(DIRECTORY ${text_dir}/samples/ DESTINATION samples)
 install(PROGRAMS $<TARGET_FILE:wendrix_record_sample> DESTINATION samples/cpp)
-# With a certificate configured when the package is made (WENDRIX_SIGN_PFX, see scripts/sign),
-# the packaged OCX and host program are Authenticode-signed; the build tree's stay as built.
+# With a certificate configured when the package or the installer is made (WENDRIX_SIGN_PFX, see
+# scripts/sign), every packaged program is Authenticode-signed (the OCX, the host program and the
+# C++ sample's recorder); the build tree's stay as built.
 install(CODE "
   if(DEFINED ENV{WENDRIX_SIGN_PFX} AND NOT \"\$ENV{WENDRIX_SIGN_PFX}\" STREQUAL \"\")
     set(staged \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
     execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/sign
         \"\${staged}/Wendrix.ocx\" \"\${staged}/wendrix-host.exe\"
+        \"\${staged}/samples/cpp/wendrix-record.exe\"
       RESULT_VARIABLE signed)
     if(NOT signed EQUAL 0)
       message(FATAL_ERROR \"signing the packaged modules failed\")

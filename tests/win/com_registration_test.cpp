@@ -78,15 +78,16 @@ bool KeyExists(const std::wstring& path) {
 
 // The event source's message file, or nothing when the source is not registered.
 bool EventSource(std::wstring& file, DWORD& types) {
-  const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Wendrix";
+  const std::wstring source = sizeof(void*) == 8 ? L"Wendrix (64-bit)" : L"Wendrix (32-bit)";
+  const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
   wchar_t buffer[1024] = {};
   DWORD size = sizeof buffer - sizeof(wchar_t), types_size = sizeof types;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EventMessageFile",
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"EventMessageFile",
                    RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buffer, &size) != ERROR_SUCCESS)
     return false;
   file = buffer;
-  return RegGetValueW(HKEY_LOCAL_MACHINE, key, L"TypesSupported", RRF_RT_REG_DWORD, nullptr, &types,
-                      &types_size) == ERROR_SUCCESS;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"TypesSupported", RRF_RT_REG_DWORD, nullptr,
+                      &types, &types_size) == ERROR_SUCCESS;
 }
 
 struct Expected {
@@ -196,6 +197,12 @@ TEST(ComRegistration, EachBitnessUnregistersOnlyItself) {
   ComPtr<ITypeLib> library;
   EXPECT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_Wendrix, 2, 0, 0x0409, &library));
   library.Reset();
+  // Each bitness has its own event source: the other's removal left this one's, naming this
+  // module.
+  std::wstring message_file;
+  DWORD types = 0;
+  ASSERT_TRUE(EventSource(message_file, types));
+  EXPECT_EQ(_wcsicmp(message_file.c_str(), OcxPath().c_str()), 0);
 
   ASSERT_EQ(RunRegsvr32(L"/s", other), 0u);
   ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
