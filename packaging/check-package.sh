@@ -54,7 +54,7 @@ mkdir -p "$compiled"
 "$triplet-gcc" -std=c11 -Wall -Werror -municode -I"$dir/include" "$here/check_include.c" \
   -o "$compiled/check_include.exe" -loleaut32 -lole32 -luuid
 "$triplet-g++" -std=c++17 -Wall -Werror -municode -O1 -I"$dir/include" "$dir/samples/cpp/record.cpp" \
-  -o "$compiled/wendrix-record.exe" -lole32 -loleaut32 -luuid -static
+  -o "$compiled/wendrix-record.exe" -lole32 -loleaut32 -luuid -lshell32 -static
 wine "$compiled/check_include.exe" "$(windows_path "$dir/include/Wendrix.tlb")" "$ocx"
 wendrix_log "$name: include/ compiles in C and C++; Wendrix.tlb is the OCX's library"
 
@@ -152,8 +152,16 @@ wine "$build/registry_capture.exe" dump "$(windows_path "$unpacked/regsvr32.txt"
 
 cd "$dir/samples"
 wendrix_log "$name: samples/cpp/wendrix-record.exe"
-wine cpp/wendrix-record.exe take.wav --seconds 2 --expect-signal
-check_take "$dir/samples/take.wav"
+# Without a name the take goes to the user's Music (or Documents) folder, not the current one.
+output="$(wine cpp/wendrix-record.exe --seconds 2 --expect-signal)" ||
+  wendrix_die "wendrix-record.exe failed"
+printf '%s\n' "$output"
+take="$(sed -n 's/^recording .* s into \(.*wendrix-sample\.wav\)\r\?$/\1/p' <<<"$output")"
+[[ -n "$take" && "$take" != *'\samples\'* && "$take" != [Zz]:* ]] ||
+  wendrix_die "wendrix-record.exe recorded into \"$take\", not the user's own folder"
+take="$(wine winepath.exe -u "$take" | tr -d '\r')"
+check_take "$take"
+rm -f "$take"
 
 wendrix_log "$name: samples/vbscript/record.vbs"
 output="$("$loader" "$system\\cscript.exe" //nologo 'vbscript\record.vbs' 2>&1)"
@@ -161,6 +169,7 @@ printf '%s\n' "$output"
 # Wine's script host ends a script that hits an unhandled error with exit code 0: the sample
 # passes only when it also printed its last line.
 grep -qx $'Done.\r\\?' <<<"$output" || wendrix_die "record.vbs did not run to its end"
+grep -q '^Take: .*\\samples\\' <<<"$output" && wendrix_die "record.vbs records into the current folder"
 regsvr32 /u
 trap - EXIT
 cd "$here"
