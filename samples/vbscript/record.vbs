@@ -21,7 +21,8 @@ Option Explicit
 
 Dim fileName, seconds, fso, w, ok, i
 Set fso = CreateObject("Scripting.FileSystemObject")
-fileName = fso.BuildPath(CreateObject("WScript.Shell").SpecialFolders("MyDocuments"), "take.wav")
+' The user's Documents folder (5: the shell's number for it).
+fileName = fso.BuildPath(CreateObject("Shell.Application").Namespace(5).Self.Path, "take.wav")
 seconds = 5
 If WScript.Arguments.Count >= 1 Then
   If WScript.Arguments(0) <> "" Then fileName = WScript.Arguments(0)
