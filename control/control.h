@@ -30,6 +30,10 @@ struct Platform {
 // The two LED banks: a row of 13 LEDs with its overflow lamp.
 enum class Bank { Left, Right };
 
+// A BackStyle or BorderStyle (`property`) as the surface takes it: 0 or 1, else error 380
+// naming the property and its values (6 for a value wider than 16 bits).
+int16_t StyleValue(const char* property, int32_t style);
+
 class Control {
  public:
   explicit Control(const Platform& platform);
@@ -190,8 +194,8 @@ class Control {
   void ShowReport(const std::string& text);
   // A drain period or more has passed on the capture clock since the ring was last read.
   bool DrainOverdue();
-  // Refuses a ring of `ring_bytes` in `format` that Timer1 cannot read often enough (380
-  // naming BufferLength).
+  // Refuses a ring of `ring_bytes` in `format` that Timer1 cannot read often enough, or whose
+  // interval Timer1 cannot wait (380 naming BufferLength and its bound).
   void CheckTimerServesRing(int32_t ring_bytes, const WaveFormat& format) const;
   // After a failed transfer the drain runs on every tick, at a fifth of the interval while
   // the meter is hidden, until a transfer succeeds; `on` false ends that.

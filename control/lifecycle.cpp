@@ -70,8 +70,10 @@ void Control::ReadProperties(PropertyBag& bag) {
   s_.PositionValue = bag.ReadProperty("BufferPosition", DefaultBufferPosition());
   p_.surface.SetBackColor(
       static_cast<uint32_t>(bag.ReadProperty("BackColor", DefaultBackColor()).ToLong()));
-  p_.surface.SetBackStyle(bag.ReadProperty("BackStyle", DefaultBackStyle()).ToInteger());
-  p_.surface.SetBorderStyle(bag.ReadProperty("BorderStyle", DefaultBorderStyle()).ToInteger());
+  p_.surface.SetBackStyle(
+      StyleValue("BackStyle", bag.ReadProperty("BackStyle", DefaultBackStyle()).ToInteger()));
+  p_.surface.SetBorderStyle(
+      StyleValue("BorderStyle", bag.ReadProperty("BorderStyle", DefaultBorderStyle()).ToInteger()));
   s_.MeterVisible = BooleanOf(bag.ReadProperty("ShowVU", DefaultShowVU()));
   s_.ScaleVisible = BooleanOf(bag.ReadProperty("ShowVUScale", DefaultShowVUScale()));
   ApplyLayout();

@@ -54,7 +54,7 @@ mkdir -p "$compiled"
 "$triplet-gcc" -std=c11 -Wall -Werror -municode -I"$dir/include" "$here/check_include.c" \
   -o "$compiled/check_include.exe" -loleaut32 -lole32 -luuid
 "$triplet-g++" -std=c++17 -Wall -Werror -municode -O1 -I"$dir/include" "$dir/samples/cpp/record.cpp" \
-  -o "$compiled/wendrix-record.exe" -lole32 -loleaut32 -luuid -static
+  -o "$compiled/wendrix-record.exe" -lole32 -loleaut32 -luuid -lshell32 -static
 wine "$compiled/check_include.exe" "$(windows_path "$dir/include/Wendrix.tlb")" "$ocx"
 wendrix_log "$name: include/ compiles in C and C++; Wendrix.tlb is the OCX's library"
 
@@ -153,8 +153,18 @@ wine "$build/registry_capture.exe" dump "$(windows_path "$unpacked/regsvr32.txt"
 
 cd "$dir/samples"
 wendrix_log "$name: samples/cpp/wendrix-record.exe"
-wine cpp/wendrix-record.exe take.wav --seconds 2 --expect-signal
-check_take "$dir/samples/take.wav"
+# Without a name the take goes to the user's Music folder, not the current one. The prefix's
+# Music is the home folder, shared with whoever else runs Wine here: a folder of this check's
+# own stands in for it while the sample runs.
+music="$unpacked/music"
+mkdir -p "$music"
+shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+wine reg add "$shell_folders" /v 'My Music' /t REG_EXPAND_SZ /d "$(windows_path "$music")" /f
+status=0
+wine cpp/wendrix-record.exe --seconds 2 --expect-signal || status=$?
+wine reg add "$shell_folders" /v 'My Music' /t REG_EXPAND_SZ /d '%USERPROFILE%\Music' /f
+((status == 0)) || wendrix_die "wendrix-record.exe failed ($status)"
+check_take "$music/wendrix-sample.wav"
 
 wendrix_log "$name: samples/vbscript/record.vbs"
 output="$("$loader" "$system\\cscript.exe" //nologo 'vbscript\record.vbs' 2>&1)"
@@ -162,6 +172,7 @@ printf '%s\n' "$output"
 # Wine's script host ends a script that hits an unhandled error with exit code 0: the sample
 # passes only when it also printed its last line.
 grep -qx $'Done.\r\\?' <<<"$output" || wendrix_die "record.vbs did not run to its end"
+grep -q '^Take: .*\\samples\\' <<<"$output" && wendrix_die "record.vbs records into the current folder"
 regsvr32 /u
 trap - EXIT
 cd "$here"

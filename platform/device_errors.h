@@ -22,19 +22,16 @@ inline constexpr const char kMicrophonePrivacyHint[] =
     "on Windows 10 and later, also check that Settings > Privacy & security > Microphone lets "
     "desktop apps use the microphone";
 
+// Every failure with which a device says it is gone.
+inline constexpr uint32_t kDeviceGoneCodes[] = {
+    kAudclntDeviceInvalidated, kAudclntServiceNotRunning, kAudclntResourcesInvalidated,
+    kDsErrNoDriver, kDsErrBufferLost, kDeviceNotConnected, kDevNotExist};
+
 constexpr bool IsDeviceGone(uint32_t hresult) {
-  switch (hresult) {
-    case kAudclntDeviceInvalidated:
-    case kAudclntServiceNotRunning:
-    case kAudclntResourcesInvalidated:
-    case kDsErrNoDriver:
-    case kDsErrBufferLost:
-    case kDeviceNotConnected:
-    case kDevNotExist:
-      return true;
-    default:
-      return false;
+  for (const uint32_t code : kDeviceGoneCodes) {
+    if (code == hresult) return true;
   }
+  return false;
 }
 
 }  // namespace wendrix

@@ -117,6 +117,16 @@ void Control::CheckTimerServesRing(int32_t ring_bytes, const WaveFormat& format)
   const int32_t rate = format.nAvgBytesPerSec;
   const int64_t tick_us = p_.timer.GranularityMicroseconds();
   const int64_t least = MinimumRingBytes(tick_us, rate, format.nBlockAlign);
+  const int64_t most = MaximumRingBytes(rate, format.nBlockAlign);
+  if (ring_bytes > most) {
+    // Half the ring is the timer's interval with the meter hidden, which a timer cannot wait.
+    throw Error(errc::InvalidPropertyValue,
+                "Invalid property value: a BufferLength of " + std::to_string(ring_bytes) +
+                    " bytes is too long for the timer that reads it at " + std::to_string(rate) +
+                    " bytes per second: half the buffer would last more than the 65535 ms a "
+                    "timer can wait, so BufferLength must be at most " +
+                    std::to_string(most) + " bytes");
+  }
   if (ring_bytes >= least) return;
   char figures[96];
   std::snprintf(figures, sizeof figures, "%.1f ms; its ticks come at best every %.1f ms",

@@ -66,6 +66,15 @@ int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32
   return (bytes + frame - 1) / frame * frame;
 }
 
+int64_t MaximumRingBytes(int64_t bytes_per_second, int32_t block_align) {
+  // TickIntervalsFor halves the whole milliseconds and rounds ties to even: 131070 ms give
+  // 65535, 131071 give 65536. So the ring must last less than 131071 ms.
+  constexpr int64_t kTooLongMs = 131071;
+  const int64_t bytes = (kTooLongMs * bytes_per_second - 1) / 1000;
+  const int64_t frame = block_align > 0 ? block_align : 1;
+  return bytes / frame * frame;
+}
+
 int32_t SampleWordsUpperBound(int64_t n) { return ToLong(Nearest(static_cast<double>(n) / 2 + 1)); }
 
 int32_t SecondRegionWord(uint32_t first_size) {

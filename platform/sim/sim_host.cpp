@@ -60,9 +60,15 @@ void SimHost::RaiseEvent(Event event) {
   if (on_event) on_event(event);
 }
 
+std::vector<std::string>& SimHost::AllMessageBoxes() {
+  static std::vector<std::string> all;
+  return all;
+}
+
 void SimHost::MessageBox(const std::string& text) {
   Call("MessageBox " + text);
   message_boxes.push_back(text);
+  AllMessageBoxes().push_back(text);
   if (on_message_box) on_message_box(text);
 }
 

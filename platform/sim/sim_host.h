@@ -33,6 +33,8 @@ class SimHost : public Container, public Surface, public Elements, public Timer 
   std::vector<std::string> property_changes;
   std::vector<Event> events;
   std::vector<std::string> message_boxes;
+  // Every message box text any SimHost of this process showed, for checks made after the tests.
+  static std::vector<std::string>& AllMessageBoxes();
 
   // --- settings of the simulated container ---
   bool user_mode = true;

@@ -9,13 +9,15 @@
 // Creates the registered control, listens to its events, opens the default recording device at
 // 44100 Hz, stereo, 16 bits, records N seconds (2 by default) while this thread pumps messages
 // (the control's timer ticks on the thread that created it), stops, and checks the WAVE file it
-// wrote. --expect-signal also fails a take that is digital silence.
+// wrote. --expect-signal also fails a take that is digital silence. Without TAKE.wav the take
+// is wendrix-sample.wav in the user's Music folder (Documents when there is none), so the
+// program may be run from any folder, also a read-only one such as Program Files.
 // Exit code 0 when the take is a valid recording, 1 when something failed.
 //
 // Build, from this folder (..\..\include holds Wendrix.h):
-//   cl /EHsc /W4 /I..\..\include record.cpp ole32.lib oleaut32.lib uuid.lib user32.lib
+//   cl /EHsc /W4 /I..\..\include record.cpp ole32.lib oleaut32.lib uuid.lib user32.lib shell32.lib
 //   x86_64-w64-mingw32-g++ -municode -O2 -I../../include record.cpp -o wendrix-record.exe
-//       -lole32 -loleaut32 -luuid -static          (i686-w64-mingw32-g++ for 32 bits)
+//       -lole32 -loleaut32 -luuid -lshell32 -static   (i686-w64-mingw32-g++ for 32 bits)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -24,6 +26,7 @@
 #endif
 // clang-format off
 #include <windows.h>
+#include <shlobj.h>  // SHGetKnownFolderPath: the user's Music folder
 // After windows.h: initguid.h makes this file define the GUIDs the header declares
 // (CLSID_DSWendrixControl, IID__DSWendrixControl, DIID___DSWendrixControl, LIBID_Wendrix).
 #include <ocidl.h>
@@ -238,8 +241,21 @@ void PumpMessages(DWORD milliseconds) {
   }
 }
 
+// The user's Music folder, or Documents when there is none; "" when neither is known.
+std::wstring UserFolder() {
+  for (const KNOWNFOLDERID* id : {&FOLDERID_Music, &FOLDERID_Documents}) {
+    PWSTR path = nullptr;
+    const bool found = SUCCEEDED(SHGetKnownFolderPath(*id, 0, nullptr, &path)) &&
+                       GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    std::wstring folder = found ? path : L"";
+    CoTaskMemFree(path);
+    if (found) return folder;
+  }
+  return L"";
+}
+
 struct Options {
-  std::wstring take = L"wendrix-sample.wav";
+  std::wstring take;  // as given; "" for the default in the user's own folder
   double seconds = 2;
   bool expect_signal = false;
 };
@@ -307,8 +323,18 @@ int Record(const Options& o) {
 
   // Wendrix_Start takes the file name by reference (a BSTR variable) and returns False when
   // it cannot start; it has then shown its reason in a message box.
+  // A full path: the control takes a relative one from the current folder, which for a program
+  // started from a shortcut or an installed folder is rarely where the user looks.
+  std::wstring take = o.take;
+  if (take.empty()) {
+    const std::wstring folder = UserFolder();
+    if (folder.empty())
+      fwprintf(stderr, L"neither a Music nor a Documents folder: give TAKE.wav\n");
+    else
+      take = folder + L"\\wendrix-sample.wav";
+  }
   wchar_t full[MAX_PATH];
-  const DWORD length = GetFullPathNameW(o.take.c_str(), MAX_PATH, full, nullptr);
+  const DWORD length = take.empty() ? 0 : GetFullPathNameW(take.c_str(), MAX_PATH, full, nullptr);
   bool recorded = false;
   if (ok && length > 0 && length < MAX_PATH) {
     BSTR name = SysAllocString(full);
@@ -320,9 +346,25 @@ int Record(const Options& o) {
         wprintf(L"  level left %ls dB, right %ls dB\n", ReadLevel(control.Get(), true).c_str(),
                 ReadLevel(control.Get(), false).c_str());
       }
-      // Wendrix_Stop transfers what is left, finishes the file and raises OnStop.
-      recorded = Call(control->Wendrix_Stop(&result), result, L"Wendrix_Stop");
-      if (!recorded) fwprintf(stderr, L"Wendrix_Stop did not stop a recording\n");
+      // Wendrix_Stop transfers what is left, finishes the file and raises OnStop. The recording
+      // ends whatever the stop meets: a second Wendrix_Stop would return False.
+      hr = control->Wendrix_Stop(&result);
+      if (FAILED(hr) && HRESULT_FACILITY(hr) == FACILITY_CONTROL) {
+        // 61, 70, 75, 76: the file could not be finished (its drive or share went away, the
+        // disk is full); it keeps the sizes of its last update.
+        fwprintf(stderr, L"the take could not be finished: %ls\n", Describe(hr).c_str());
+      } else if (FAILED(hr)) {
+        // A device error: it stopped or was removed, and the file was finished with what came
+        // before. A program that records again opens the device that is now the default.
+        fwprintf(stderr, L"the recording device failed: %ls\ncheck the microphone\n",
+                 Describe(hr).c_str());
+        if (Call(control->UnInit_DSWendrix(&result), result, L"UnInit_DSWendrix") &&
+            Call(control->Init_DSWendrix(&result), result, L"Init_DSWendrix"))
+          wprintf(L"the default recording device is open again\n");
+      } else if (result == VARIANT_FALSE) {
+        fwprintf(stderr, L"Wendrix_Stop did not stop a recording\n");
+      }
+      recorded = SUCCEEDED(hr) && result != VARIANT_FALSE;
     } else {
       fwprintf(stderr, L"Wendrix_Start returned False\n");
     }

@@ -54,9 +54,17 @@ namespace WendrixSample
             wendrix.SamplesPerSecond = Wendrix.Samples.CDQuality;
             wendrix.NumChannels = Wendrix.channels.Stereo;
             wendrix.BitsPerSample = Wendrix.Bits.Sixteen;
+            OpenDevice();
+        }
+
+        // Opens the default recording device (again); without one, Start stays disabled.
+        private void OpenDevice()
+        {
             try
             {
+                wendrix.UnInit_DSWendrix();     // harmless when nothing is open
                 wendrix.Init_DSWendrix();       // opens the default recording device
+                startButton.Enabled = true;
             }
             catch (Exception ex) when (IsControlError(ex))
             {
@@ -81,19 +89,39 @@ namespace WendrixSample
 
         private void StopRecording()
         {
+            // The recording ends whatever the stop meets; a second Wendrix_Stop returns false.
+            startButton.Enabled = true;
+            stopButton.Enabled = false;
             try
             {
                 wendrix.Wendrix_Stop();         // writes the rest and finishes the file
-                startButton.Enabled = true;
-                stopButton.Enabled = false;
-                status.Text = $"Saved {fileName} ({new FileInfo(fileName).Length} bytes)";
             }
             catch (Exception ex) when (IsControlError(ex))
             {
-                // The file could not be finished (folder removed, disk full: run-time errors
-                // 76, 61), or the recording device failed or was removed (its HRESULT; the
-                // file is finished then). See docs\troubleshooting.md.
-                status.Text = "Stop failed: " + Describe(ex);
+                if ((unchecked((uint)ex.HResult) & 0xFFFF0000u) == 0x800A0000u)
+                {
+                    // Run-time errors 61, 70, 75, 76: the file could not be finished (its drive
+                    // or share went away, the disk is full); it keeps the sizes of its last
+                    // update. Record the next take elsewhere.
+                    status.Text = "Not finished: " + Describe(ex);
+                }
+                else
+                {
+                    // A device error: the device stopped or was removed, and the file was
+                    // finished with what came before. Ask the user to check it, then open the
+                    // device that is now the default. See docs\troubleshooting.md.
+                    status.Text = "Check the microphone: " + Describe(ex);
+                    OpenDevice();
+                }
+                return;
+            }
+            try
+            {
+                status.Text = $"Saved {fileName} ({new FileInfo(fileName).Length} bytes)";
+            }
+            catch (IOException ex)              // the drive went away after the stop
+            {
+                status.Text = $"Saved {fileName}, which cannot be read now: {ex.Message}";
             }
         }
 

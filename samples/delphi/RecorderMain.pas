@@ -26,6 +26,7 @@ type
     procedure StartClick(Sender: TObject);
     procedure StopClick(Sender: TObject);
     procedure LevelChanged(Sender: TObject);
+    procedure OpenDevice;
   public
     constructor Create(AOwner: TComponent); override;
     destructor Destroy; override;
@@ -85,8 +86,16 @@ begin
   FWendrix.SamplesPerSecond := CDQuality;
   FWendrix.NumChannels := Stereo;
   FWendrix.BitsPerSample := Sixteen;
+  OpenDevice;
+end;
+
+// Opens the default recording device (again); without one, Start stays disabled.
+procedure TRecorderForm.OpenDevice;
+begin
   try
+    FWendrix.UnInit_DSWendrix;              // harmless when nothing is open
     FWendrix.Init_DSWendrix;                // opens the default recording device
+    FStart.Enabled := True;
   except
     on E: Exception do
     begin
@@ -122,15 +131,25 @@ end;
 
 procedure TRecorderForm.StopClick(Sender: TObject);
 begin
+  // The recording ends whatever the stop meets; a second Wendrix_Stop would return False.
+  FStart.Enabled := True;
+  FStop.Enabled := False;
   try
     FWendrix.Wendrix_Stop;                  // writes the rest and finishes the file
-    FStart.Enabled := True;
-    FStop.Enabled := False;
     FStatus.Caption := 'Saved ' + FFileName;
   except
-    // The file could not be finished (folder removed, disk full): fix it, press Stop again.
     on E: EOleException do
-      FStatus.Caption := 'Stop failed: ' + Describe(E);
+      if (Cardinal(E.ErrorCode) and $FFFF0000) = $800A0000 then
+        // 61, 70, 75, 76: the file could not be finished (its drive or share went away, the
+        // disk is full); it keeps the sizes of its last update. Record elsewhere next time.
+        FStatus.Caption := 'Not finished: ' + Describe(E)
+      else
+      begin
+        // A device error: the device stopped or was removed, and the file was finished with
+        // what came before. Ask the user to check it, then open the one now the default.
+        FStatus.Caption := 'Check the microphone: ' + Describe(E);
+        OpenDevice;
+      end;
   end;
 end;
 

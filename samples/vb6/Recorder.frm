@@ -72,8 +72,15 @@ Private Sub Form_Load()
     Wendrix1.SamplesPerSecond = CDQuality   ' 44100 Hz
     Wendrix1.NumChannels = Stereo
     Wendrix1.BitsPerSample = Sixteen
+    OpenDevice
+End Sub
+
+' Opens the default recording device (again); without one, Start stays disabled.
+Private Sub OpenDevice()
     On Error GoTo NoDevice
+    Wendrix1.UnInit_DSWendrix               ' harmless when nothing is open
     Wendrix1.Init_DSWendrix                 ' opens the default recording device
+    cmdStart.Enabled = True
     Exit Sub
 NoDevice:
     cmdStart.Enabled = False
@@ -99,9 +106,24 @@ Private Sub cmdStop_Click()
     lblFile.Caption = "Saved " & mFileName & " (" & FileLen(mFileName) & " bytes)"
     Exit Sub
 Failed:
-    ' The file could not be finished (its folder was removed, the disk is full): remove the
-    ' cause and press Stop again.
-    lblFile.Caption = "Stop failed: " & Err.Description
+    ' The recording has ended all the same: a second Wendrix_Stop would return False.
+    Dim number As Long, reason As String
+    number = Err.Number
+    reason = Err.Description
+    cmdStop.Enabled = False
+    cmdStart.Enabled = True
+    If number > 0 Then
+        ' A run-time error of the control (61, 70, 75, 76): the file could not be finished (its
+        ' drive or share went away, the disk is full); what reached the disk keeps the sizes of
+        ' its last update. Record the next take elsewhere.
+        lblFile.Caption = "Not finished: " & reason
+    Else
+        ' A device error (its HRESULT, negative in VB): the file was finished with what came
+        ' before the device stopped or was removed. Ask the user to check the device, and open
+        ' the one that is now the default.
+        lblFile.Caption = "Check the microphone: " & reason
+        OpenDevice
+    End If
 End Sub
 
 ' Five times per half ring while recording, with the meter shown. dBLeft and dBRight still

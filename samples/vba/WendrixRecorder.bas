@@ -21,6 +21,7 @@ Public Function OpenRecorder(ByVal w As Object, ByRef lastError As String) As Bo
     w.NumChannels = 2               ' 1 or 2
     w.BitsPerSample = 16            ' 8 or 16
     w.AutoCalculateBuff = True      ' one second of ring buffer
+    w.UnInit_DSWendrix              ' harmless when nothing is open; else opened anew below
     w.Init_DSWendrix                ' opens the default recording device
     OpenRecorder = True
     Exit Function
@@ -37,14 +38,22 @@ Public Function StartTake(ByVal w As Object, ByVal folder As String) As String
     If w.Wendrix_Start(fileName) Then StartTake = fileName
 End Function
 
-' Stops the take and finishes its file. Returns False (reason in lastError) when the file
-' could not be finished; call it again after removing the cause.
-Public Function StopTake(ByVal w As Object, ByRef lastError As String) As Boolean
+' Stops the take and finishes its file. Returns False (reason in lastError) when the stop
+' raised; the recording has ended either way, and a second stop would return False.
+' - A run-time error of the control (61, 70, 75, 76; Err.Number > 0): the file could not be
+'   finished (its drive or share went away, the disk is full); it keeps the sizes of its last
+'   update. Record the next take elsewhere.
+' - A device error (its HRESULT, Err.Number < 0): the device stopped or was removed; the file
+'   was finished with what came before. deviceLost is then True: ask the user to check the
+'   device and call OpenRecorder again, which opens the device that is now the default.
+Public Function StopTake(ByVal w As Object, ByRef lastError As String, _
+                         Optional ByRef deviceLost As Boolean) As Boolean
     On Error GoTo Failed
     w.Wendrix_Stop
     StopTake = True
     Exit Function
 Failed:
+    deviceLost = (Err.Number < 0)
     lastError = "Error " & Err.Number & ": " & Err.Description
 End Function
 
@@ -80,8 +89,15 @@ End Sub
 ' End Sub
 '
 ' Private Sub cmdStop_Click()
-'     Dim reason As String
-'     If StopTake(W, reason) Then cmdStart.Enabled = True Else MsgBox reason
+'     Dim reason As String, deviceLost As Boolean
+'     cmdStart.Enabled = True                     ' the take has ended, whatever the stop met
+'     If StopTake(W, reason, deviceLost) Then Exit Sub
+'     If deviceLost Then
+'         MsgBox reason & vbCrLf & "Check the microphone, then press OK."
+'         If Not OpenRecorder(W, reason) Then MsgBox reason: cmdStart.Enabled = False
+'     Else
+'         MsgBox "The take could not be finished: " & reason
+'     End If
 ' End Sub
 '
 ' ' The event procedure is named after the control; it still sees the previous level.

@@ -4,6 +4,10 @@
 '
 '   cscript //nologo record.vbs [TAKE.wav] [SECONDS]
 '
+' Without TAKE.wav (or with "") the take is take.wav in your Documents folder, so the script
+' may be run from any folder, also a read-only one such as Program Files; a relative TAKE.wav is
+' taken from the current folder.
+'
 ' Run it with the script host of the same bitness as the Wendrix.ocx you registered: on
 ' 64-bit Windows a 32-bit Wendrix.ocx needs C:\Windows\SysWOW64\cscript.exe, a 64-bit one
 ' C:\Windows\System32\cscript.exe.
@@ -16,13 +20,17 @@
 Option Explicit
 
 Dim fileName, seconds, fso, w, ok, i
-fileName = "take.wav"
-seconds = 5
-If WScript.Arguments.Count >= 1 Then fileName = WScript.Arguments(0)
-If WScript.Arguments.Count >= 2 Then seconds = CLng(WScript.Arguments(1))
 Set fso = CreateObject("Scripting.FileSystemObject")
+' The user's Documents folder (5: the shell's number for it).
+fileName = fso.BuildPath(CreateObject("Shell.Application").Namespace(5).Self.Path, "take.wav")
+seconds = 5
+If WScript.Arguments.Count >= 1 Then
+  If WScript.Arguments(0) <> "" Then fileName = WScript.Arguments(0)
+End If
+If WScript.Arguments.Count >= 2 Then seconds = CLng(WScript.Arguments(1))
 ' The control writes to the path it is given; a full path does not depend on its current folder.
 fileName = fso.GetAbsolutePathName(fileName)
+WScript.Echo "Take: " & fileName
 
 ' Reports the error in Err, if any, and says whether there was one.
 Function Failed(what)
@@ -99,9 +107,24 @@ Else
       WScript.Sleep 500
       WScript.Echo "  level " & w.dBLeft & " dB"
     Next
-    ' Wendrix_Stop writes what is left and finishes the file.
+    ' Wendrix_Stop writes what is left and finishes the file. The recording ends whatever the
+    ' stop meets (a second Wendrix_Stop returns False).
     ok = w.Wendrix_Stop()
-    If Failed("Wendrix_Stop") Then WScript.Quit 1
+    If Err.Number > 0 Then
+      ' 61, 70, 75, 76: the file could not be finished (its drive went away, the disk is full);
+      ' it keeps the sizes of its last update.
+      Failed "Wendrix_Stop"
+      WScript.Echo "The take is not finished: record the next one elsewhere."
+      WScript.Quit 1
+    ElseIf Failed("Wendrix_Stop") Then
+      ' A device error (its HRESULT, negative): the file was finished with what came before the
+      ' device stopped or was removed. Before the next take, open the device now the default.
+      WScript.Echo "Check the microphone. The take keeps what came before the device failed."
+      w.UnInit_DSWendrix
+      w.Init_DSWendrix
+      Failed "Init_DSWendrix"
+      WScript.Quit 1
+    End If
     WScript.Echo "Stopped; the file holds " & fso.GetFile(fileName).Size & " bytes"
   Else
     WScript.Echo "Wendrix_Start returned False"

@@ -11,6 +11,7 @@ namespace wendrix {
 namespace {
 
 using test::ControlFixture;
+using test::DescriptionOf;
 using test::ErrorOf;
 
 TEST(Appearance, SetValuesReadBackAndAreSaved) {
@@ -64,6 +65,11 @@ TEST(Appearance, AValueTheSurfaceRefusesIsNotAnnounced) {
     EXPECT_EQ(ErrorOf([&] { f.control.put_BackStyle(style); }), 380);
     EXPECT_EQ(ErrorOf([&] { f.control.put_BorderStyle(style); }), 380);
     EXPECT_TRUE(f.host.property_changes.empty());
+    const std::string value = " of " + std::to_string(style) + " is not one the control takes (";
+    EXPECT_EQ(DescriptionOf([&] { f.control.put_BackStyle(style); }),
+              "Invalid property value: a BackStyle" + value + "0 TRANSPARENT or 1 OPAQUE)");
+    EXPECT_EQ(DescriptionOf([&] { f.control.put_BorderStyle(style); }),
+              "Invalid property value: a BorderStyle" + value + "0 None or 1 FixedSingle)");
     EXPECT_EQ(f.control.get_BackStyle(), 0);
     EXPECT_EQ(f.control.get_BorderStyle(), 1);
   }

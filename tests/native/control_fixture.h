@@ -111,4 +111,15 @@ int32_t ErrorOf(F&& f) {
   return 0;
 }
 
+// The description of the run-time error `f` throws, or "" when it returns.
+template <typename F>
+std::string DescriptionOf(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.description();
+  }
+  return {};
+}
+
 }  // namespace wendrix::test

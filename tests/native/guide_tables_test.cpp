@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,6 +16,8 @@
 #include "control_fixture.h"
 #include "guide_table.h"
 #include "platform/error.h"
+#include "platform/sim/sim_host.h"
+#include "recording/drain_limits.h"
 
 namespace wendrix {
 namespace {
@@ -163,6 +166,87 @@ TEST(GuideTables, PropertiesHaveTheCodesDefaultsAndValues) {
     }
   }
 }
+
+// The texts the reference quotes for the message boxes (the start's boxes and the list of
+// reports), as patterns: "…" and the example paths stand for anything.
+std::vector<std::regex> BoxPatterns() {
+  const std::string page = Page("reference.md");
+  std::string quoted;
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"### Wendrix_Start", "### Wendrix_Stop"},
+        {"### Errors shown in a message box", "### COM errors"}}) {
+    const size_t begin = page.find(from);
+    quoted += page.substr(begin, page.find(to, begin) - begin);
+  }
+  quoted = std::regex_replace(quoted, std::regex("\\s+"), " ");
+  std::vector<std::string> spans;
+  const std::regex code("`([^`]+)`");
+  for (std::sregex_iterator m(quoted.begin(), quoted.end(), code), end; m != end; ++m)
+    spans.push_back((*m)[1]);
+  const std::string prose = std::regex_replace(quoted, code, "");
+  const std::regex words("\"([^\"]+)\"");
+  for (std::sregex_iterator m(prose.begin(), prose.end(), words), end; m != end; ++m)
+    spans.push_back((*m)[1]);
+  std::vector<std::regex> patterns;
+  for (std::string span : spans) {
+    span = std::regex_replace(span, std::regex("C:\\\\\\S*|\"[^\"]*\""), "…");
+    span = std::regex_replace(span, std::regex(" ?… ?"), "…");
+    const std::string literal = std::regex_replace(span, std::regex("…"), "");
+    if (literal.size() < 8 || span.rfind(drain::kReportPrefix, 0) == 0) continue;
+    std::string pattern;
+    for (size_t i = 0; i < span.size();) {
+      if (span.compare(i, 3, "…") == 0) {
+        pattern += ".*";
+        i += 3;
+        continue;
+      }
+      const bool word =
+          i + 1 < span.size() && std::isalnum(static_cast<unsigned char>(span[i + 1]));
+      if (span[i] == 'N' && !word && (i == 0 || span[i - 1] == ' ')) {
+        pattern += "\\d+";  // a count, as in "Bytes in this transfer: N"
+        ++i;
+        continue;
+      }
+      if (std::string("\\^$.|?*+()[]{}").find(span[i]) != std::string::npos) pattern += '\\';
+      pattern += span[i++];
+    }
+    patterns.emplace_back(pattern);
+  }
+  return patterns;
+}
+
+// After all tests of the program: every report any of them made the control show, and every
+// box of a start that could not create or write its file, is one the reference quotes (a
+// transfer's error is its description with the byte count right after it). Other start boxes
+// show the platform's own descriptions, which the simulated platform makes up.
+class EveryBoxIsInTheReference : public testing::Environment {
+ public:
+  void TearDown() override {
+    const auto patterns = BoxPatterns();
+    ASSERT_GT(patterns.size(), 10u) << "reference.md: the box texts were not found";
+    const std::regex transfer_error("[^ \\d]\\d+$");
+    std::set<std::string> told;
+    const std::string prefix = drain::kReportPrefix;
+    for (const std::string& box : sim::SimHost::AllMessageBoxes()) {
+      std::istringstream parts(std::regex_replace(box, std::regex("\n\n"), "\n"));
+      for (std::string part; std::getline(parts, part);) {
+        if (part.rfind(prefix, 0) == 0)
+          part.erase(0, prefix.size());
+        else if (part.rfind("Cannot ", 0) != 0)
+          continue;
+        const bool quoted = std::any_of(patterns.begin(), patterns.end(), [&](const std::regex& p) {
+          return std::regex_search(part, p);
+        });
+        if (quoted || std::regex_search(part, transfer_error) || !told.insert(part).second)
+          continue;
+        ADD_FAILURE() << "reference.md, errors shown in a message box: no text there matches "
+                      << part;
+      }
+    }
+  }
+};
+testing::Environment* const every_box =
+    testing::AddGlobalTestEnvironment(new EveryBoxIsInTheReference);
 
 }  // namespace
 }  // namespace wendrix

@@ -592,6 +592,29 @@ TEST(MisbehavingHost, RingsTheTimerCannotServeAreRefusedAndTheRestRecordWhole) {
   }
 }
 
+// A ring whose half lasts longer than a timer can wait is refused before anything is released,
+// with the longest length that works; that one records (the timer then waits 65535 ms).
+TEST(MisbehavingHost, ARingTooLongForTheTimerIsRefusedWithTheLongestLength) {
+  RecorderRig rig;
+  rig.control.put_ShowVU(False);
+  rig.control.Init_DSWendrix();
+  rig.SetRing(23120928);
+  try {
+    rig.control.Init_DSWendrix();
+    ADD_FAILURE() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 380);
+    EXPECT_NE(e.description().find("BufferLength must be at most 23120924 bytes"),
+              std::string::npos)
+        << e.description();
+  }
+  EXPECT_EQ(rig.s.DeviceReady, True);
+  EXPECT_EQ(rig.capture.live_buffers(), 1);
+  rig.SetRing(23120924);
+  EXPECT_EQ(rig.control.Init_DSWendrix(), True);
+  EXPECT_EQ(rig.host.interval(), 65535);
+}
+
 // A device that makes a ring of another length than asked for is refused: the transfers would
 // wrap where it does not.
 TEST(MisbehavingHost, ARingOfAnotherLengthThanAskedIsRefused) {

@@ -151,7 +151,9 @@ TEST(ComPersistence, ValuesARestoreCannotTakeFailWithTheirErrorNumbers) {
       {L"SamplesPerSecond", Var::Str(L"fast"), 0x800A000D, L"Type mismatch"},
       {L"NumChannels", Var::R8(1e10), 0x800A0006, L"Overflow"},
       {L"BackStyle", Var::I4(100000), 0x800A0006, L"Overflow"},
-      {L"BackStyle", Var::I4(7), 0x800A017C, L"Invalid property value"},
+      {L"BackStyle", Var::I4(7), 0x800A017C,
+       L"Invalid property value: a BackStyle of 7 is not one the control takes (0 TRANSPARENT or "
+       L"1 OPAQUE)"},
   };
   for (const auto& row : rows) {
     ComPtr<IDispatch> control = CreateControl();
