@@ -106,6 +106,9 @@ class Control {
   void ApplyMeterVisibility();       // meter/visibility.cpp: step 1 of ApplyLayout
   void UpdateRecording();            // recording/drain.cpp
   void MeterSlice(float p);          // meter/level_analysis.cpp
+  // Fills SampleWords from the block of the last transfer when they do not hold it yet
+  // (recording/drain.cpp).
+  void MakeSampleWords();
   void PaintBar(Bank bank, Currency level);  // meter/led_banks.cpp
   void ClearLeftMeter();             // meter/led_banks.cpp
   void ClearRightMeter();            // meter/led_banks.cpp
@@ -159,7 +162,7 @@ class Control {
   void StartBuffer();
   // Locks `n` bytes from ring offset `from`; a lock of another size is given back and fails.
   void LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegion& second);
-  // Copies `n` bytes from ring offset `from` into a new sample block.
+  // Copies `n` bytes from ring offset `from` into the sample block.
   void TakeBlock(uint32_t from, int64_t n);
   // The report of a sleep since the last read or of a new default device (once a recording),
   // or "".

@@ -89,6 +89,8 @@ struct ControlState {
   int64_t SilentStartBytes = 0;
   Boolean SilentStartReported = False;
   uint32_t RecordingSerial = 0;     // counts started recordings
+  uint32_t SampleFirstRegion = 0;   // bytes of the sample block from the ring's first region
+  Boolean SampleWordsDue = False;   // SampleWords do not hold the sample block yet
   std::string ReportedDrainFault;   // the drain failure last reported in this recording
   // The count of what the running buffer delivered, and the thread that samples its positions
   // (last, so that it goes first: it uses the buffer and the count).

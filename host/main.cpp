@@ -7,7 +7,10 @@
 //                [--bits 8|16] [--buffer BYTES] [--hide-meter] [--screenshot FILE.bmp]
 //                [--form FILE] [--close-message-boxes] [--atl] [--ocx PATH]
 //                [--pump-in-level-events MS] [--block-ms MS [--block-at S|start]]
-//                [--release-while-recording | --exit-while-recording]
+//                [--release-while-recording | --exit-while-recording] [--quiet]
+//
+// --quiet keeps the form's handlers empty, as for measuring what the control costs: the level
+// events are counted and not printed, the read-out stays as it is and no meter is printed.
 //
 // The last four make the host misbehave as real form code does: a level-event handler that
 // pumps messages for MS milliseconds (DoEvents, a modal form), a user interface thread that
@@ -85,6 +88,7 @@ struct Options {
   double block_at = 1.5;
   bool release_while_recording = false;
   bool exit_while_recording = false;
+  bool quiet = false;
 };
 
 [[noreturn]] void Usage(const std::string& why) {
@@ -98,6 +102,7 @@ struct Options {
                "                    [--pump-in-level-events MS]\n"
                "                    [--block-ms MS [--block-at S|start]]\n"
                "                    [--release-while-recording | --exit-while-recording]\n"
+               "                    [--quiet]\n"
                "Without --file the form's Start records into take.wav in the user's Documents\n"
                "folder (the temporary folder when there is none) and prints the path.\n",
                why.c_str());
@@ -143,6 +148,8 @@ Options Parse(int argc, wchar_t** argv) {
       o.buffer = Whole(value(), "--buffer", {});
     else if (a == L"--hide-meter")
       o.hide_meter = true;
+    else if (a == L"--quiet")
+      o.quiet = true;
     else if (a == L"--screenshot") {
       o.screenshot = value();
       const size_t dot = o.screenshot.find_last_of(L'.');
@@ -366,6 +373,7 @@ struct Form {
 
   void OnEvent(DISPID id) {
     ++events_seen;
+    if (options.quiet && (id == 1 || id == 2)) return;
     static const char* const kNames[] = {"?", "dBOnChangeLeft", "dBOnChangeRight", "OnStop",
                                          "OnStart"};
     const char* name = id >= 1 && id <= 4 ? kNames[id] : "?";
@@ -652,6 +660,8 @@ void UnsiteControl(Form& f) {
 
 // Delivers the form's messages (the control's timer among them) until `until`.
 void PumpUntil(double until, Form& f, bool meter) {
+  // A quiet host wakes for nothing of its own, as a form that only records.
+  meter = meter && !f.options.quiet;
   double next_meter = Now() + 0.25;
   for (;;) {
     double now = Now();
@@ -791,6 +801,7 @@ int Record(Form& f) {
   }
   Print("recorded_seconds %.3f\ndrain_period_seconds %.3f\ncapture_delay_seconds %.3f\n",
         stopped - started, drain_period, capture_began - started);
+  if (o.quiet) Print("events %d\n", f.events_seen);
   if (stop_raised) return kStopRaised;
   if (!stop_ok) {
     Print("error: Wendrix_Stop returned False\n");

@@ -3,11 +3,13 @@
 // channel, a level in dB, the painted banks, the level events and the stored levels.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "control/control.h"
 #include "meter/level.h"
 #include "platform/error.h"
+#include "platform/stage_clock.h"
 
 namespace wendrix {
 namespace {
@@ -78,9 +80,11 @@ void Try(Step&& step) {
 void Control::MeterSlice(float p) {
   const bool eight_bit = s_.DeviceFormat.wBitsPerSample == 8;
   if (s_.MeterDataReady == False || s_.MeterVisible == False) return;
+  if (!eight_bit) MakeSampleWords();
   if (eight_bit ? s_.SampleBytes.empty() : s_.SampleWords.size() <= 1) return;
 
   const bool stereo = s_.DeviceFormat.nChannels == 2;
+  std::optional<profile::Scope> stage(std::in_place, profile::kMeterMeasure);
   Peaks peaks;
   Try([&] {
     peaks = eight_bit ? MeasureBytes(s_.SampleBytes, p, stereo ? 2 : 1)
@@ -95,8 +99,10 @@ void Control::MeterSlice(float p) {
   if (peaks.right == 0) right = kSilenceLevel;
   if (peaks.left == 0) left = kSilenceLevel;
 
+  stage.emplace(profile::kMeterPaint);
   Try([&] { PaintBar(Bank::Left, left); });
   if (stereo) Try([&] { PaintBar(Bank::Right, right); });
+  stage.emplace(profile::kMeterEvents);
 
   // A handler that stops the recording (or releases the recorder) has had the meter cleared:
   // nothing of this slice may light it again or come after OnStop.

@@ -11,6 +11,7 @@
 #include "control/control.h"
 #include "platform/device_errors.h"
 #include "platform/error.h"
+#include "platform/stage_clock.h"
 #include "recording/drain_limits.h"
 #include "recording/flag_scope.h"
 #include "recording/position_watch.h"
@@ -33,6 +34,7 @@ void Control::UpdateRecording() {
   // Before the ring buffer is started (a host's OnStart handler may let ticks through) and
   // after it was stopped there is nothing of this recording to take.
   if (s_.CaptureRunning == False) return;
+  profile::Scope drain(profile::kDrain);
   TransferNewBytes(true);
 }
 
@@ -50,6 +52,7 @@ std::string Control::AppendToFile(const uint8_t* data, int64_t count, int64_t tr
   const int64_t take = BytesThatFit(s_.BytesRecorded, count, s_.FileFormat.nBlockAlign);
   int32_t written = 0;
   if (take > 0) {
+    profile::Scope write(profile::kFileWrite);
     written = s_.FileHandle->Write(data, static_cast<int32_t>(take));
     s_.LastFileResult = Variant::Long(written);
   }
@@ -102,27 +105,47 @@ void Control::LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegi
 }
 
 void Control::TakeBlock(uint32_t from, int64_t n) {
+  profile::Scope block(profile::kBlock);
   LockedRegion first;
   LockedRegion second;
   LockRing(from, n, first, second);
 
-  // The block is made anew: n bytes and a zero, and the same bytes as 16-bit words with
-  // two more words of zeros.
-  s_.SampleBytes.assign(static_cast<size_t>(n) + 1, 0);
-  s_.SampleWords.assign(static_cast<size_t>(SampleWordsUpperBound(n)) + 1, 0);
-  s_.MeterDataReady = True;
-  auto* words = reinterpret_cast<uint8_t*>(s_.SampleWords.data());
+  // The block: n bytes and a zero, in memory kept from one transfer to the next.
+  s_.SampleBytes.resize(static_cast<size_t>(n) + 1);
   std::memcpy(s_.SampleBytes.data(), first.data, first.size);
-  std::memcpy(words, first.data, first.size);
-  if (second.size != 0) {
-    std::memcpy(s_.SampleBytes.data() + first.size, second.data, second.size);
+  if (second.size != 0) std::memcpy(s_.SampleBytes.data() + first.size, second.data, second.size);
+  s_.SampleBytes[static_cast<size_t>(n)] = 0;
+  s_.SampleFirstRegion = first.size;
+  s_.MeterDataReady = True;
+  s_.SampleWordsDue = True;
+  s_.RecorderBuffer->Unlock(first, second);
+  // Only the meter reads the words, and only of 16-bit audio: while it is hidden they are made
+  // when it reads them, if ever.
+  if (s_.MeterVisible != False && s_.DeviceFormat.wBitsPerSample == 16) MakeSampleWords();
+}
+
+void Control::MakeSampleWords() {
+  if (s_.SampleWordsDue == False || s_.SampleBytes.empty()) return;
+  s_.SampleWordsDue = False;
+  // The same bytes as 16-bit words with two more words of zeros.
+  const size_t n = s_.SampleBytes.size() - 1;
+  const size_t count = static_cast<size_t>(SampleWordsUpperBound(static_cast<int64_t>(n))) + 1;
+  s_.SampleWords.resize(count);
+  auto* words = reinterpret_cast<uint8_t*>(s_.SampleWords.data());
+  const uint8_t* bytes = s_.SampleBytes.data();
+  const size_t first = std::min<size_t>(s_.SampleFirstRegion, n);
+  std::memcpy(words, bytes, first);
+  size_t end = first;
+  if (first < n) {
     // An odd first region puts the second half a word off: over the first region's last
     // byte (5 bytes: word 2) or after a zero byte (7 bytes: word 4). Only 8-bit mono
     // gives odd regions; the file gets SampleBytes, which has no such seam.
-    std::memcpy(words + 2 * static_cast<size_t>(SecondRegionWord(first.size)), second.data,
-                second.size);
+    const size_t at = 2 * static_cast<size_t>(SecondRegionWord(static_cast<uint32_t>(first)));
+    if (at > first) std::memset(words + first, 0, at - first);
+    std::memcpy(words + at, bytes + first, n - first);
+    end = at + (n - first);
   }
-  s_.RecorderBuffer->Unlock(first, second);
+  std::memset(words + end, 0, 2 * count - end);
 }
 
 void Control::TransferNewBytes(bool report) {
@@ -139,7 +162,10 @@ void Control::TransferNewBytes(bool report) {
       int64_t now = 0;
       // A device that refused to be read since the last transfer is what a loss is owed to.
       const bool refused = !s_.ReportedDrainFault.empty() || s_.DrainRetry != False;
-      const PositionWatch::Count got = s_.Watch->Take(device_position, read_position, now);
+      const PositionWatch::Count got = [&] {
+        profile::Scope take(profile::kWatchTake);
+        return s_.Watch->Take(device_position, read_position, now);
+      }();
       unused = got;
       s_.DeviceCursor = device_position;
       const int64_t ring = s_.BufferDesc.dwBufferBytes;

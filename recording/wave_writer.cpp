@@ -13,6 +13,7 @@
 
 #include "control/control.h"
 #include "platform/error.h"
+#include "platform/stage_clock.h"
 #include "platform/wave_format.h"
 #include "recording/ring.h"
 
@@ -140,6 +141,7 @@ void Control::KeepHeaderCurrent() {
   if (s_.FileNeedsFinish == False || !s_.FileHandle || s_.HeaderBytes == s_.BytesRecorded) return;
   const int64_t now = p_.capture.NowMicroseconds();
   if (now - s_.HeaderTime < kHeaderUpdateMicroseconds) return;
+  profile::Scope header(profile::kHeader);
   s_.HeaderTime = now;
   // The same two values the stop writes, through the recording's own handle. A file that
   // refuses them (a volume gone) is left to the stop, which reports it.

@@ -7,6 +7,7 @@
 
 #include "control/com/module.h"
 #include "control/com/object_count.h"
+#include "platform/stage_clock.h"
 
 namespace wendrix::com {
 namespace {
@@ -62,6 +63,7 @@ ControlObject::ControlObject()
 ControlObject::~ControlObject() {
   destroying_ = true;
   control_.reset();
+  profile::WriteStageTable();
   surface_.SetObserver(nullptr);
   elements_.SetObserver(nullptr);
   if (timer_) timer_->UseWindow(nullptr);
@@ -96,11 +98,15 @@ HRESULT ControlObject::Construct() {
   elements_.SetObserver(&face_);
   return Guard([&] {
     timer_ = std::make_unique<win32::WindowTimer>([this] {
-      // A tick may light many LEDs: the data sinks, which may draw a picture for each change,
-      // hear of them once, when the tick is over.
+      // A tick may light many LEDs: the window, the view's sink and the data sinks, which may
+      // draw a picture for each change, hear of them once (the data sinks when the outermost
+      // tick is over).
+      profile::Scope tick(profile::kTick);
       Microsoft::WRL::ComPtr<IUnknown> keep(Identity());
       ++data_batch_;
       Call([&] { control_->Timer1_Timer(); });
+      profile::Scope notice(profile::kFaceNotice);
+      TellFaceChanges();
       if (--data_batch_ == 0 && std::exchange(data_pending_, false)) DataChanged();
     });
     control_ =

@@ -7,6 +7,7 @@
 #include "platform/win32/win_headers.h"
 // (first: the core headers must see MessageBox as it is)
 
+#include <bitset>
 #include <memory>
 
 #include "Wendrix_h.h"
@@ -262,6 +263,8 @@ class ControlObject final : public _DSWendrixControl,
   void TakeAmbientBackColor();
   // Tells a container that draws the control itself that the face changed (view.cpp).
   void ViewChanged();
+  // Repaints and tells the view of the elements changed since the last time (view.cpp).
+  void TellFaceChanges();
   // The face at the control's extent into a new medium (data_object.cpp).
   HRESULT RenderMetafilePicture(STGMEDIUM* medium);
   HRESULT RenderEnhancedMetafile(STGMEDIUM* medium);
@@ -309,6 +312,8 @@ class ControlObject final : public _DSWendrixControl,
   Microsoft::WRL::ComPtr<IDataAdviseHolder> data_advise_holder_;
   int data_batch_ = 0;
   bool data_pending_ = false;
+  // The elements the core changed during a tick, not yet repainted nor told (TellFaceChanges).
+  std::bitset<kElementCount> face_changes_;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;
   Site site_;

@@ -37,6 +37,7 @@ DISPID PropertyDispId(const std::string& name) {
 
 void ControlObject::Site::PropertyChanged(const std::string& name) {
   if (owner_.destroying_) return;
+  owner_.TellFaceChanges();
   owner_.dirty_ = true;
   owner_.property_notify_.NotifyChanged(PropertyDispId(name));
 }
@@ -45,6 +46,7 @@ void ControlObject::Site::RaiseEvent(Event event) {
   // While the container holds events frozen (it loads the form, or designs it) they are
   // dropped, not kept for later, as MFC's and ATL's controls do.
   if (owner_.destroying_ || owner_.frozen_events_ > 0) return;
+  owner_.TellFaceChanges();
   // A sink's failure is its own: the other sinks still hear the event, and the operation that
   // raised it goes on.
   owner_.events_.Fire(static_cast<DISPID>(event));

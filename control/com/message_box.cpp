@@ -31,6 +31,7 @@ class ModelessDisabled {
 }  // namespace
 
 void ControlObject::Site::MessageBox(const std::string& text) {
+  owner_.TellFaceChanges();
   ModelessDisabled modal(owner_.frame_.Get());
   win32::ShowMessageBox(text, owner_.OwnerWindow());
 }

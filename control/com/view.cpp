@@ -4,6 +4,7 @@
 // (first: the core headers must see MessageBox as it is)
 
 #include <algorithm>
+#include <utility>
 
 namespace wendrix::com {
 namespace {
@@ -17,6 +18,7 @@ using Microsoft::WRL::ComPtr;
 
 void ControlObject::Face::SizeChanged() {
   if (owner_.destroying_) return;
+  owner_.TellFaceChanges();
   if (owner_.window_) {
     owner_.KeepPlace();
     owner_.HoldSize();
@@ -30,14 +32,28 @@ void ControlObject::Face::SizeChanged() {
 
 void ControlObject::Face::AppearanceChanged() {
   if (owner_.destroying_) return;
+  owner_.TellFaceChanges();
   if (owner_.window_) owner_.window_->Invalidate(-1);
   owner_.ViewChanged();
 }
 
 void ControlObject::Face::ElementChanged(int element) {
   if (owner_.destroying_) return;
+  // Within a tick the LEDs that changed are gathered, and told as one change before anything
+  // leaves the control (an event, a box) and when the tick ends.
+  if (owner_.data_batch_ > 0) {
+    owner_.face_changes_.set(static_cast<size_t>(element));
+    return;
+  }
   if (owner_.window_) owner_.window_->Invalidate(element);
   owner_.ViewChanged();
+}
+
+void ControlObject::TellFaceChanges() {
+  if (face_changes_.none() || destroying_) return;
+  const std::bitset<kElementCount> changed = std::exchange(face_changes_, {});
+  if (window_) window_->Invalidate(changed);
+  ViewChanged();
 }
 
 void ControlObject::ViewChanged() {

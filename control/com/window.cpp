@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "control/com/module.h"
+#include "platform/stage_clock.h"
 #include "platform/win32/system_error.h"
 
 namespace wendrix::com {
@@ -122,6 +123,18 @@ void ControlWindow::Invalidate(int element) {
   InvalidateRect(window_, &r, FALSE);
 }
 
+void ControlWindow::Invalidate(const std::bitset<kElementCount>& elements) {
+  if (!window_ || elements.none()) return;
+  RECT all{};
+  for (int e = 0; e < kElementCount; ++e) {
+    if (!elements.test(static_cast<size_t>(e))) continue;
+    RECT r = ElementRect(e, scale_);
+    InflateRect(&r, 1, 1);
+    UnionRect(&all, &all, &r);
+  }
+  InvalidateRect(window_, &all, FALSE);
+}
+
 void ControlWindow::SetBackground(std::optional<uint32_t> ole_color) {
   if (background_ == ole_color) return;
   background_ = ole_color;
@@ -153,6 +166,7 @@ LRESULT ControlWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
       return 1;  // the paint covers everything
     case WM_PAINT: {
+      profile::Scope paint(profile::kWindowPaint);
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window_, &ps);
       // EndPaint whatever the paint met: else the window would be asked to paint for ever.

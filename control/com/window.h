@@ -6,6 +6,7 @@
 #include "platform/win32/win_headers.h"
 // (first: the core headers must see MessageBox as it is)
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -48,6 +49,9 @@ class ControlWindow {
   void Show(bool shown);
   // Repaints the element's rectangle, or the whole face (-1), at the next paint.
   void Invalidate(int element);
+  // Repaints the rectangle that holds all of `elements` at the next paint (one call to the
+  // system for the LEDs of a tick).
+  void Invalidate(const std::bitset<kElementCount>& elements);
   // The colour under a transparent face where the container paints nothing: the container's
   // ambient background (an OLE colour), or without one (nullopt) the system's button face.
   void SetBackground(std::optional<uint32_t> ole_color);

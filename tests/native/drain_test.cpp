@@ -122,12 +122,41 @@ TEST(Drain, OddFirstRegionsPutTheSecondHalfAWordOff) {
     for (uint32_t i = 1; i <= second; ++i) bytes.push_back(static_cast<uint8_t>(100 + i));
     bytes.push_back(0);
     EXPECT_EQ(rig.s.SampleBytes, bytes) << "the file's bytes have no seam";
+    EXPECT_TRUE(rig.s.SampleWords.empty()) << "nothing reads the words of a hidden meter";
+    rig.control.MakeSampleWords();
     EXPECT_EQ(rig.Words(), c.words);
     EXPECT_EQ(rig.s.DrainOffset, static_cast<int32_t>(second));
     rig.control.Wendrix_Stop();
     EXPECT_EQ(rig.Data(), rig.capture.recorded());
     EXPECT_EQ(rig.File().size(), 46u + to_seam + 10) << "no pad byte";
   }
+}
+
+// A block drained while the meter was hidden is measured as any other once the meter is shown;
+// the transfers reuse the block's memory.
+TEST(Drain, AHiddenMeterTakesTheWordsOnlyWhenShown) {
+  DrainRig hidden(44100, 2, 16, 176400, False);
+  DrainRig shown(44100, 2, 16, 176400);
+  const uint8_t* block = nullptr;
+  for (int ms : {10, 5}) {
+    for (DrainRig* rig : {&hidden, &shown}) {
+      rig->capture.signal = Signal::Noise(5);
+      rig->capture.Advance(ms);
+      rig->control.UpdateRecording();
+    }
+    if (!block) block = hidden.s.SampleBytes.data();
+  }
+  EXPECT_EQ(hidden.s.SampleBytes.data(), block);
+  EXPECT_EQ(hidden.s.SampleBytes, shown.s.SampleBytes);
+  EXPECT_TRUE(hidden.s.SampleWords.empty());
+  hidden.control.put_ShowVU(True);
+  for (float p : {0.2f, 0.4f, 0.6f, 0.8f, 1.0f}) {
+    hidden.control.MeterSlice(p);
+    shown.control.MeterSlice(p);
+    EXPECT_EQ(hidden.s.LevelLeftDb, shown.s.LevelLeftDb) << p;
+    EXPECT_EQ(hidden.s.LevelRightDb, shown.s.LevelRightDb) << p;
+  }
+  EXPECT_EQ(hidden.s.SampleWords, shown.s.SampleWords);
 }
 
 TEST(Drain, NothingNewLeavesTheBlockAndCountsAlone) {

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <sstream>
 
+#include "platform/stage_clock.h"
 #include "recording/ring.h"
 #include "tests/native/recorder_fixture.h"
 
@@ -172,6 +176,33 @@ TEST(TickInterval, ARingShorterThanOneTickIsRefused) {
   huge.control.put_ShowVU(False);
   EXPECT_THROW(huge.control.Init_DSWendrix(), Error);
   EXPECT_EQ(huge.s.DeviceReady, False);
+}
+
+// The profiling counters count each stage of the ticks while switched on, and nothing after.
+TEST(Tick, StageCountersCountWhileSwitchedOn) {
+  RecorderRig rig;
+  const std::string table = rig.Path("stages.txt");
+  profile::SetProfileFile(table);
+  rig.StartNoise(3);
+  rig.Tick(10);
+  profile::WriteStageTable();
+  profile::SetProfileFile("");
+  rig.Tick(5);
+  profile::WriteStageTable();
+  std::map<std::string, int> counts;
+  std::ifstream in(table);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream row(line);
+    std::string stage;
+    int count = 0;
+    if (row >> stage >> count) counts[stage] += count;
+  }
+  // The first four slices have no block yet: the first drain comes on the fifth tick.
+  EXPECT_EQ(counts["meter_measure"], 5);
+  EXPECT_EQ(counts["meter_events"], 5);
+  EXPECT_EQ(counts["drain"], 2);
+  EXPECT_EQ(counts["block"], counts["file_write"]);
+  EXPECT_EQ(counts.count("tick"), 0u) << "the tick as a whole is the container's to time";
 }
 
 }  // namespace

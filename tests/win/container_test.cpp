@@ -895,8 +895,8 @@ TEST_F(ContainerTest, DataGivesTwoPicturesAndItsSinksHearTheFaceChange) {
   ASSERT_EQ(data->DAdvise(&enhanced, ADVF_NODATA, sink, &kept), S_OK);
   Put(L"BorderStyle", Var::I4(1));
   EXPECT_EQ(container.data_changes, primed + 2);
-  // While it records, a tick that lights many LEDs (each told to the view's sink) is told to the
-  // data sinks once.
+  // While it records, a tick that lights many LEDs is told to the view's sink and to the data
+  // sinks once (the view's sink also before each level event, as the face stands then).
   Put(L"Enabled", Var::Bool(true));
   if (Call(L"Init_DSWendrix")) {
     const int views = container.view_changes, changes = container.data_changes;
@@ -904,7 +904,7 @@ TEST_F(ContainerTest, DataGivesTwoPicturesAndItsSinksHearTheFaceChange) {
     RecordAMoment(file);
     DeleteFileW(file.c_str());
     EXPECT_GT(container.data_changes, changes);
-    EXPECT_LT(container.data_changes - changes, container.view_changes - views);
+    EXPECT_LE(container.data_changes - changes, container.view_changes - views);
     Call(L"UnInit_DSWendrix");
   }
   // The form never unadvises `kept`: its teardown (SetClientSite(NULL)) lets the sink go.
