@@ -11,6 +11,8 @@
 
 #include "tests/win/com_fixture.h"
 
+#include <winternl.h>
+
 namespace wendrix::com_test {
 namespace {
 
@@ -82,7 +84,7 @@ struct Personality {
   DWORD later_tag = 0;      // and this one after
   int tag_questions = 0;
   std::wstring protected_folder;  // creations here are refused with:
-  DWORD refusal = 0;
+  NTSTATUS refusal = 0;
   DWORD final_path_error = 0;
 };
 Personality g_p;
@@ -162,15 +164,20 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CL
 // Controlled folder access (Microsoft Defender) refuses a program it does not know a new file
 // in a protected folder; public reports show the creation failing with "access denied" and
 // with "file not found" or "path not found", as if the folder were not there.
-HANDLE WINAPI FakeCreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* sa,
-                              DWORD disposition, DWORD flags, HANDLE model) {
-  const std::wstring& folder = g_p.protected_folder;
-  if (disposition == CREATE_NEW && !folder.empty() &&
-      _wcsnicmp(name, folder.c_str(), folder.size()) == 0) {
-    SetLastError(g_p.refusal);
-    return INVALID_HANDLE_VALUE;
+NTSTATUS NTAPI FakeNtCreateFile(HANDLE* file, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes,
+                                IO_STATUS_BLOCK* status, LARGE_INTEGER* size, ULONG file_attributes,
+                                ULONG share, ULONG disposition, ULONG options, void* ea,
+                                ULONG ea_length) {
+  // The control creates its file inside its folder's handle: the folder is that handle's path.
+  wchar_t folder[MAX_PATH] = L"";
+  if (disposition == FILE_CREATE && !g_p.protected_folder.empty() && attributes &&
+      attributes->RootDirectory &&
+      GetFinalPathNameByHandleW(attributes->RootDirectory, folder, MAX_PATH, 0) > 0 &&
+      wcsstr(folder, g_p.protected_folder.c_str()) != nullptr) {
+    return g_p.refusal;
   }
-  return CreateFileW(name, access, share, sa, disposition, flags, model);
+  return NtCreateFile(file, access, attributes, status, size, file_attributes, share, disposition,
+                      options, ea, ea_length);
 }
 
 // Some network redirectors (and file systems of other vendors) cannot name a handle's path.
@@ -365,12 +372,10 @@ void ExpectOneSleep(const Session& s) {
 void NoMore(HMODULE, std::vector<std::unique_ptr<ImportPatch>>&) {}
 
 void ControlledFolderAccess(HMODULE module, std::vector<std::unique_ptr<ImportPatch>>& patches,
-                            DWORD refusal) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  g_p.protected_folder = std::wstring(folder) + L"wendrix-personality";
+                            NTSTATUS refusal) {
+  g_p.protected_folder = L"wendrix-personality";
   g_p.refusal = refusal;
-  patches.push_back(Patch(module, "kernel32.dll", "CreateFileW", &FakeCreateFileW));
+  patches.push_back(Patch(module, "ntdll.dll", "NtCreateFile", &FakeNtCreateFile));
 }
 
 void ExpectControlledFolderAccess(const Session& s) {
@@ -425,13 +430,13 @@ const Row kRows[] = {
      [](HMODULE m, auto& p) { CloudFile(m, p, kCloudTag, kSymlinkTag); }, L"cloudtake.wav", true,
      [](const Session& s) { ExpectRefusal(s, "is a link", kOldTake); }},
     {"Controlled folder access refuses the creation: access denied",
-     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, ERROR_ACCESS_DENIED); },
+     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, 0xC0000022 /* STATUS_ACCESS_DENIED */); },
      L"wendrix-personality\\take.wav", false, ExpectControlledFolderAccess},
     {"Controlled folder access refuses the creation: file not found",
-     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, ERROR_FILE_NOT_FOUND); },
+     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, 0xC0000034 /* STATUS_OBJECT_NAME_NOT_FOUND */); },
      L"wendrix-personality\\take.wav", false, ExpectControlledFolderAccess},
     {"Controlled folder access refuses the creation: path not found",
-     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, ERROR_PATH_NOT_FOUND); },
+     [](HMODULE m, auto& p) { ControlledFolderAccess(m, p, 0xC000003A /* STATUS_OBJECT_PATH_NOT_FOUND */); },
      L"wendrix-personality\\take.wav", false, ExpectControlledFolderAccess},
     {"a redirector that cannot name a handle's final path",
      [](HMODULE m, auto& p) {
