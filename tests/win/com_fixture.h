@@ -62,6 +62,13 @@ void Invoke(IDispatch* object, DISPID id, WORD flags, std::vector<VARIANT*> args
 void InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT*> args,
                   Outcome& out);
 
+// Runs this thread's messages for `ms` milliseconds, as a host's message loop does.
+void PumpFor(int ms);
+// Invokes `name` (a method unless `flags` say otherwise), expecting no error: whether it returned
+// True.
+bool Call(IDispatch* control, const wchar_t* name, std::vector<VARIANT*> args = {},
+          WORD flags = DISPATCH_METHOD);
+
 // The last Release of `object`, which must be the only reference: returns the count it gave.
 template <typename I>
 ULONG ReleaseLast(ComPtr<I>& object) {

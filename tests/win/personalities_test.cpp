@@ -283,22 +283,6 @@ LONG CALLBACK SeeDebugOutput(EXCEPTION_POINTERS* e) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-void PumpFor(int ms) {
-  for (const ULONGLONG until = GetTickCount64() + ms; GetTickCount64() < until;) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-  }
-}
-
-bool Call(IDispatch* control, const wchar_t* name, std::vector<VARIANT*> args = {},
-          WORD flags = DISPATCH_METHOD) {
-  Outcome out;
-  InvokeByName(control, name, flags, std::move(args), out);
-  EXPECT_HRESULT_SUCCEEDED(out.hr) << "raised by " << std::string(name, name + wcslen(name));
-  return V_VT(&out.result.v) == VT_BOOL && V_BOOL(&out.result.v) == VARIANT_TRUE;
-}
-
 std::string ReadFile(const std::wstring& path) {
   std::string bytes;
   HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
