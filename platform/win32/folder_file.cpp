@@ -45,8 +45,10 @@ UniqueFile OpenFolder(const std::wstring& folder, DWORD& error) {
   return handle;
 }
 
-UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD share, DWORD disposition,
-                        DWORD& error) {
+namespace {
+
+UniqueFile OpenByName(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share,
+                      DWORD disposition, DWORD& error) {
   UNICODE_STRING object_name{};
   object_name.Buffer = const_cast<wchar_t*>(name.c_str());
   object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -60,12 +62,9 @@ UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD share, DW
   attributes.SecurityQualityOfService = &quality;
   IO_STATUS_BLOCK status_block{};
   HANDLE file = INVALID_HANDLE_VALUE;
-  // What CreateFileW asks for a file opened for reading and writing without a flag that changes
-  // it, except that a link at the name is opened itself.
   const NTSTATUS status = NtCreateFile(
-      &file, GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes,
-      &status_block, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-      disposition == CREATE_NEW ? FILE_CREATE : FILE_OPEN,
+      &file, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &status_block, nullptr,
+      FILE_ATTRIBUTE_NORMAL, share, disposition == CREATE_NEW ? FILE_CREATE : FILE_OPEN,
       FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
   if (NT_SUCCESS(status)) {
     error = ERROR_SUCCESS;
@@ -76,6 +75,21 @@ UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD share, DW
   if (disposition == CREATE_NEW && error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
   if (error == ERROR_SUCCESS) error = ERROR_GEN_FAILURE;
   return UniqueFile();
+}
+
+}  // namespace
+
+UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD share, DWORD disposition,
+                        DWORD& error) {
+  // What CreateFileW asks for a file opened for reading and writing without a flag that changes
+  // it, except that a link at the name is opened itself.
+  return OpenByName(folder, name, GENERIC_READ | GENERIC_WRITE, share, disposition, error);
+}
+
+UniqueFile LookAtInFolder(HANDLE folder, const std::wstring& name) {
+  DWORD error = ERROR_SUCCESS;
+  return OpenByName(folder, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    OPEN_EXISTING, error);
 }
 
 bool IsNamedInFolder(HANDLE file, HANDLE folder, const std::wstring& name) {

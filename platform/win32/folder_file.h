@@ -26,6 +26,11 @@ UniqueFile OpenFolder(const std::wstring& folder, DWORD& error);
 UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD share, DWORD disposition,
                         DWORD& error);
 
+// The file `name` in `folder` opened only to ask what it is (its attributes and identity), which
+// no other opening's sharing keeps out; an invalid handle when it cannot be. A link at the name is
+// opened itself.
+UniqueFile LookAtInFolder(HANDLE folder, const std::wstring& name);
+
 // Whether the system's final path of `file` is the final path of `folder` followed by `name`:
 // the file is the one of that name in that folder, not one a link at the name leads to, which a
 // file system that follows its own links silently (as Wine's does) shows only here, whatever

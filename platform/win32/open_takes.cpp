@@ -1,6 +1,7 @@
 #include "platform/win32/open_takes.h"
 
 #include <iterator>
+#include <mutex>
 
 namespace wendrix::win32 {
 namespace {
@@ -12,6 +13,7 @@ static_assert(std::atomic<HANDLE>::is_always_lock_free &&
 
 // More recordings than a process ever runs at once (one per control).
 OpenTake g_takes[64];
+std::mutex g_identities;
 
 // Writes `value` little-endian at `offset`, leaving the file position alone (an OVERLAPPED
 // offset on a synchronous handle).
@@ -26,20 +28,36 @@ void WriteLongAt(HANDLE file, uint32_t offset, uint32_t value) {
 
 }  // namespace
 
-OpenTake* OpenTake::Claim(HANDLE file) {
+OpenTake* OpenTake::Claim(HANDLE file, const FileIdentity& identity) {
   for (OpenTake& take : g_takes) {
     HANDLE none = nullptr;
     if (!take.file_.compare_exchange_strong(none, INVALID_HANDLE_VALUE)) continue;
     take.riff_data_.store(0);
     take.open_data_.store(0);
     take.end_.store(0);
+    const std::lock_guard<std::mutex> hold(g_identities);
+    take.identity_ = identity;
     take.file_.store(file, std::memory_order_release);
     return &take;
   }
   return nullptr;
 }
 
-void OpenTake::Release() { file_.store(nullptr, std::memory_order_release); }
+void OpenTake::Release() {
+  const std::lock_guard<std::mutex> hold(g_identities);
+  file_.store(nullptr, std::memory_order_release);
+}
+
+bool OpenTake::Holds(const FileIdentity& identity) {
+  if (identity == FileIdentity{}) return false;
+  const std::lock_guard<std::mutex> hold(g_identities);
+  bool held = false;
+  for (const OpenTake& take : g_takes) {
+    const HANDLE file = take.file_.load(std::memory_order_acquire);
+    held = held || (file != nullptr && file != INVALID_HANDLE_VALUE && take.identity_ == identity);
+  }
+  return held;
+}
 
 void OpenTake::WriteSizesAtExit() noexcept {
   for (OpenTake& take : g_takes) {

@@ -15,13 +15,17 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/files.h"
+
 namespace wendrix::win32 {
 
 class OpenTake {
  public:
-  // Takes a free slot for `file`; nullptr when every slot is taken (that take is then only
-  // kept current by the recording's own updates).
-  static OpenTake* Claim(HANDLE file);
+  // Takes a free slot for `file`, which is the file `identity`; nullptr when every slot is taken
+  // (that take is then only kept current by the recording's own updates).
+  static OpenTake* Claim(HANDLE file, const FileIdentity& identity);
+  // Whether a take of this process has the file `identity` open.
+  static bool Holds(const FileIdentity& identity);
   // Gives the slot back; the exit walk no longer touches the file.
   void Release();
 
@@ -40,6 +44,7 @@ class OpenTake {
   std::atomic<uint32_t> riff_data_{0};
   std::atomic<uint32_t> open_data_{0};
   std::atomic<int64_t> end_{0};
+  FileIdentity identity_;  // under the table's lock, which the exit walk never takes
 };
 
 }  // namespace wendrix::win32

@@ -78,7 +78,7 @@ UniqueFile ReopenThroughFilter(UniqueFile first, const std::wstring& wide, const
 
 OutputFile::OutputFile(UniqueFile file, bool created, FileIdentity identity)
     : file_(std::move(file)), created_(created), identity_(identity) {
-  take_ = OpenTake::Claim(file_.get());
+  take_ = OpenTake::Claim(file_.get(), identity_);
 }
 
 OutputFile::~OutputFile() { Forget(); }
@@ -117,6 +117,15 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
         break;
       }
       if (error == ERROR_FILE_EXISTS) continue;  // made meanwhile: open it as it is
+    }
+    // Another control of this program recording into the file: no wait ends that, and one
+    // would hold the host's thread, and with it that recording's own ticks.
+    if (error == ERROR_SHARING_VIOLATION) {
+      const UniqueFile look = LookAtInFolder(folder.get(), name);
+      if (look && OpenTake::Holds(IdentityOf(look.get()))) {
+        ThrowFileError("create", path, ERROR_ACCESS_DENIED,
+                       "another recording of this program is writing that file; give another name");
+      }
     }
     const std::string why = CreateRefusal(full, error);
     // A creation refused in a folder that exists is a refusal, whatever the code said.

@@ -15,7 +15,9 @@
 # into the take: one report that names the device, the plain-words error at Wendrix_Stop, a
 # finished file of what came before and no invented time), released_recording (the form lets
 # the recording control go without stopping it), silent_source (the case's own sound server
-# with its source muted: one report of a silent start, and the take goes on), exited_host (the
+# with its source muted: one report of a silent start, and the take goes on), no_audio (the case's
+# own sound server with the tone's sink suspended, so that the device delivers nothing at all: the
+# stop says so, and the file is a valid take of no audio), exited_host (the
 # program ends in the middle of the take without stopping or releasing the control: the module
 # writes the true sizes as the process ends), killed_host (the host's process is ended hard 3 s
 # into the take: no stop, no release, no code of the module runs; the sizes kept current while
@@ -173,6 +175,25 @@ with wave.open(sys.argv[1]) as w:
 seconds = len(frames) / 176400
 print(f"take: {seconds:.2f} s, {sum(frames)} summed bytes")
 assert seconds > 3.5 and not any(frames), "the take did not go on in silence"
+EOF
+    exit "$fails"
+    ;;
+  no_audio)
+    audio="$out/audio"
+    trap '"$WENDRIX_ROOT/scripts/audio-env" stop "$audio"' EXIT
+    eval "$("$WENDRIX_ROOT/scripts/audio-env" start "$audio")"
+    pactl suspend-sink wendrix_tone 1 || exit 1
+    run_host --record "$(windows_path "$out/take.wav")" --seconds 4 --close-message-boxes ||
+      exit 1
+    fails=0
+    grep -qxF "message box: private update wendrix Error: the recording device delivered no audio during this recording: $(windows_path "$out/take.wav") holds none." \
+      "$out/host.txt" || { echo "FAIL  the stop did not say that the device delivered nothing"; fails=1; }
+    (($(grep -c '^message box:' "$out/host.txt") == 1)) || { echo "FAIL  other message boxes"; fails=1; }
+    python3 - "$out/take.wav" <<'EOF' || fails=1
+import sys, wave
+with wave.open(sys.argv[1]) as w:
+    print(f"take: {w.getnframes()} frames")
+    assert w.getnframes() == 0, "audio in a take of a device that delivered none"
 EOF
     exit "$fails"
     ;;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -207,6 +208,9 @@ TEST(MisbehavingHost, TheTakeHoldsWhatTheDeviceProducedAndEveryLossIsTold) {
         lost += end - begin;
       }
       const auto data = rig.Data();
+      std::printf(
+          "[ row ] %s, %s: %zu bytes expected (%zu of them silence), %zu written, %zu boxes\n",
+          d.name, h.name, expected.size(), lost, data.size(), rig.host.message_boxes.size());
       const auto differ = std::mismatch(data.begin(), data.end(), expected.begin(), expected.end());
       EXPECT_TRUE(data == expected)
           << data.size() << " bytes for " << expected.size() << ", first difference at "

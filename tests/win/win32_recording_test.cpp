@@ -6,8 +6,10 @@
 // (first: the core headers must see MessageBox as it is)
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "control/control.h"
@@ -27,13 +29,75 @@ std::string WorkingFile(const wchar_t* name) {
   return win32::Narrow(std::wstring(dir, n) + L"\\" + name);
 }
 
+// The ids of this process's threads whose description begins with `prefix`.
+std::set<DWORD> ThreadsNamed(const wchar_t* prefix) {
+  using Describe = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+  static const auto describe = reinterpret_cast<Describe>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription"));
+  std::set<DWORD> ids;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (!describe || snapshot == INVALID_HANDLE_VALUE) return ids;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    const HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    PWSTR name = nullptr;
+    if (thread && SUCCEEDED(describe(thread, &name)) && name &&
+        std::wstring(name).rfind(prefix, 0) == 0) {
+      ids.insert(entry.th32ThreadID);
+    }
+    if (name) LocalFree(name);
+    if (thread) CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return ids;
+}
+
+// The default device, except that once armed the thread Wine's DirectSound runs for the next
+// capture buffer made is ended as soon as it is there: the buffer then takes every call and never
+// moves, as when that thread loses its start-up race (it can run before the buffer holds a
+// reference, see it released and end).
+struct CaptureThatLosesAThread : win32::DsCaptureSystem {
+  bool armed = false;
+  int ended = 0;
+
+  struct Device : CaptureDevice {
+    CaptureThatLosesAThread& system;
+    std::shared_ptr<CaptureDevice> real;
+    Device(CaptureThatLosesAThread& s, std::shared_ptr<CaptureDevice> d)
+        : system(s), real(std::move(d)) {}
+    std::shared_ptr<CaptureBuffer> CreateCaptureBuffer(const CaptureBufferDesc& desc) override {
+      const std::set<DWORD> before = ThreadsNamed(L"wine_dsound_cap");
+      auto buffer = real->CreateCaptureBuffer(desc);
+      // The thread names itself when it first runs: give it a moment to.
+      for (int wait = 0; system.armed && wait < 200; ++wait, Sleep(10)) {
+        for (const DWORD id : ThreadsNamed(L"wine_dsound_cap")) {
+          if (before.count(id)) continue;
+          const HANDLE thread = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, id);
+          if (thread && TerminateThread(thread, 0)) {
+            WaitForSingleObject(thread, 5000);
+            ++system.ended;
+            system.armed = false;
+          }
+          if (thread) CloseHandle(thread);
+        }
+      }
+      return buffer;
+    }
+  };
+  std::shared_ptr<CaptureDevice> CreateDefaultDevice() override {
+    return std::make_shared<Device>(*this, DsCaptureSystem::CreateDefaultDevice());
+  }
+};
+
 struct WinRecorder : ::testing::Test {
   ComScope com;
   RecordingContainer container;
   win32::SurfaceState surface;
   win32::ElementsState elements;
   ManualTimer timer;
-  win32::DsCaptureSystem capture;
+  CaptureThatLosesAThread capture;
   win32::Win32FileSystem files;
   Control control{Platform{container, surface, elements, timer, capture, files}};
 
@@ -168,6 +232,72 @@ TEST_F(WinRecorder, ARelativeNameKeepsItsFileAcrossADirectoryChangeAndAHoldingRe
   EXPECT_EQ(U32At(file, 42), file.size() - 46);
   EXPECT_EQ(GetFileAttributesW(win32::Wide(second.File("take.wav")).c_str()),
             INVALID_FILE_ATTRIBUTES);
+}
+
+// A capture buffer whose thread ended before it began is made anew once the device has had its
+// start delay: the take holds everything from then on, with no report.
+TEST_F(WinRecorder, ABufferThatNeverMovesIsMadeAnewAndTheTakeGoesOn) {
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, capture);
+  ASSERT_GE(WarmUpCapture(capture), 0) << "the device delivers nothing";
+  WinTempDir dir;
+  const std::string take = dir.File("take.wav");
+  capture.armed = true;
+  ASSERT_EQ(control.Init_DSWendrix(), True);
+  if (capture.ended == 0) GTEST_SKIP() << "no capture thread of Wine's DirectSound to end here";
+  ASSERT_EQ(control.Wendrix_Start(take), True);
+  const double started = Now();
+  TickFor(4.0);
+  ASSERT_EQ(control.Wendrix_Stop(), True);
+  const double recorded = Now() - started;
+
+  EXPECT_EQ(container.message_boxes, std::vector<std::string>{});
+  const Bytes file = *ReadAll(take);
+  ASSERT_GE(file.size(), 46u);
+  EXPECT_EQ(U32At(file, 42), file.size() - 46);
+  const double seconds = static_cast<double>(file.size() - 46) / 176400;
+  std::printf("[ remade  ] %.3f s recorded, %.3f s in the file\n", recorded, seconds);
+  // Lost: the second in which the first buffer did not move, and the new one's start delay.
+  EXPECT_GT(seconds, recorded - 2.2);
+  EXPECT_LT(seconds, recorded - 0.9);
+  const auto tones = ExpectedTones();
+  if (!tones) return;
+  const ChannelStats left = Analyse(reinterpret_cast<const int16_t*>(file.data() + 46),
+                                    (file.size() - 46) / 4, 0, 2, 44100);
+  EXPECT_NEAR(left.peak_db, tones->first.peak_db(), 0.5);
+}
+
+// Two controls of one program, the second started on the file the first records into: refused
+// at once (a wait for the holder to let go would hold the thread that ticks the first one),
+// and the first take goes on whole.
+TEST_F(WinRecorder, AFileAnotherControlRecordsIntoIsRefusedAtOnce) {
+  WENDRIX_DEFAULT_DEVICE_OR_SKIP(device, capture);
+  WinTempDir dir;
+  const std::string take = dir.File("take.wav");
+  ASSERT_EQ(control.Init_DSWendrix(), True);
+  ASSERT_EQ(control.Wendrix_Start(take), True);
+  TickFor(5.0, [&] { return control.state().BytesRecorded > 0; });
+
+  RecordingContainer other_container;
+  win32::SurfaceState other_surface;
+  win32::ElementsState other_elements;
+  ManualTimer other_timer;
+  Control other{
+      Platform{other_container, other_surface, other_elements, other_timer, capture, files}};
+  other.Initialize();
+  other.InitProperties();
+  other.put_Enabled(True);
+  ASSERT_EQ(other.Init_DSWendrix(), True);
+  EXPECT_EQ(other.Wendrix_Start(take), False);
+  EXPECT_EQ(other_container.message_boxes,
+            std::vector<std::string>{"Cannot create \"" + take +
+                                     "\": Permission denied (another recording of this program "
+                                     "is writing that file; give another name)"});
+  TickFor(1.0);
+  ASSERT_EQ(control.Wendrix_Stop(), True);
+  EXPECT_EQ(container.message_boxes, std::vector<std::string>{});
+  const Bytes file = *ReadAll(take);
+  EXPECT_EQ(U32At(file, 42), file.size() - 46);
+  EXPECT_GT(file.size(), 46u + 176400 / 2);
 }
 
 }  // namespace
