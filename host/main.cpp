@@ -300,27 +300,30 @@ class MessageBoxWatchdog {
   int closed() const { return closed_; }
 
  private:
-  static BOOL CALLBACK Visit(HWND window, LPARAM self) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t title[64] = {}, kind[16] = {};
-    GetWindowTextW(window, title, 64);
-    GetClassNameW(window, kind, 16);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-        std::wcscmp(title, L"Wendrix") == 0 && std::wcscmp(kind, L"#32770") == 0) {
-      wchar_t text[1024] = {};
-      GetDlgItemTextW(window, 0xFFFF, text, 1024);  // the box's static text
-      Print("message box: %s\n", Utf8(text).c_str());
-      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
-      ++reinterpret_cast<MessageBoxWatchdog*>(self)->closed_;
-      return FALSE;
+  // A box of this process: a dialog of the box's class with the control's caption. Found by
+  // class and caption (which the system matches for all windows at once), not by visiting every
+  // window, so that the watch costs the process next to nothing while no box is up.
+  HWND FindBox() {
+    for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", L"Wendrix"); box;
+         box = FindWindowExW(nullptr, box, L"#32770", L"Wendrix")) {
+      DWORD process = 0;
+      GetWindowThreadProcessId(box, &process);
+      if (process == GetCurrentProcessId() && IsWindowVisible(box)) return box;
     }
-    return TRUE;
+    return nullptr;
   }
   void Run() {
+    HWND pressed = nullptr;  // a box is read once, also while it takes a moment to go
     while (!stop_) {
-      EnumWindows(&Visit, reinterpret_cast<LPARAM>(this));
+      if (const HWND box = FindBox(); box && box != pressed) {
+        pressed = box;
+        wchar_t text[1024] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the box's static text
+        Print("message box: %s\n", Utf8(text).c_str());
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        ++closed_;
+      }
       Sleep(100);
     }
   }
