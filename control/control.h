@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "control/state.h"
@@ -14,6 +16,7 @@
 #include "platform/container.h"
 #include "platform/files.h"
 #include "platform/variant.h"
+#include "recording/spill_queue.h"
 
 namespace wendrix {
 
@@ -164,6 +167,18 @@ class Control {
   void LockRing(uint32_t from, int64_t n, LockedRegion& first, LockedRegion& second);
   // Copies `n` bytes from ring offset `from` into the sample block.
   void TakeBlock(uint32_t from, int64_t n);
+  // Makes the sample block from two regions of bytes.
+  void FillBlock(const LockedRegion& first, const LockedRegion& second);
+  // Adds a report to the drain's box ("" adds nothing).
+  using Tell = std::function<void(std::string)>;
+  // Writes the blocks the watch saved, in order, each after the loss before it, freeing each
+  // once written (recording/saved_audio.cpp); `n` is the transfer's size for the reports.
+  void WriteSaved(std::deque<SpillQueue::Block>& saved, int64_t n, bool refused, bool report,
+                  const Tell& tell);
+  // Writes silence for `lost` bytes and tells the loss (AccountLoss's terms); returns the
+  // report of a failed write.
+  std::string WriteLoss(int64_t lost, bool at_least, bool reset, bool refused, int64_t saved,
+                        int64_t n, bool report, const Tell& tell);
   // The report of a sleep since the last read or of a new default device (once a recording),
   // or "".
   std::string PlatformNews(int64_t n);
@@ -171,8 +186,9 @@ class Control {
   // `at_least`: the count is the least the clock makes certain; `reset`: the device's positions
   // started over) and returns the report of the recording's first loss, when `report` lets it
   // be shown.
-  // `refused`: the device refused to be read meanwhile.
-  std::string AccountLoss(int64_t lost, bool at_least, bool reset, bool refused,
+  // `refused`: the device refused to be read meanwhile. `saved`, when not negative: the loss
+  // came when the watch's spill had no room left, after it had saved that many bytes.
+  std::string AccountLoss(int64_t lost, bool at_least, bool reset, bool refused, int64_t saved,
                           int64_t silence_written, int64_t n, bool report);
   // The one report of a device whose bursts (silent for `burst_us`, then all at once) may not
   // fit the ring, or "".
@@ -191,8 +207,8 @@ class Control {
   // was given already.
   std::string DeviceGoneReport(const std::string& why, int64_t n);
   // The one report (per Init_DSWendrix) of a recording whose first 3 seconds from the device
-  // are exact digital silence, checked on the `n` bytes just taken into the sample block; "".
-  std::string SilentStartReport(int64_t n);
+  // are exact digital silence, checked on the next `n` bytes from the device, at `data`; "".
+  std::string SilentStartReport(const uint8_t* data, int64_t n);
   // Shows a report box; a container that cannot show one is not told again.
   void ShowReport(const std::string& text);
   // A drain period or more has passed on the capture clock since the ring was last read.
@@ -203,6 +219,11 @@ class Control {
   // After a failed transfer the drain runs on every tick, at a fifth of the interval while
   // the meter is hidden, until a transfer succeeds; `on` false ends that.
   void SetDrainRetry(bool on);
+  // While the watch still holds saved audio the drain runs on every tick, at a fifth of the
+  // interval while the meter is hidden; `on` false ends that (recording/drain.cpp).
+  void SetBacklog(bool on);
+  // The interval for DrainRetry and DrainBacklog as they are.
+  void ApplyQuickTicks();
 
   Platform p_;
   ControlState s_;

@@ -61,6 +61,7 @@ struct ControlState {
   Boolean StopInProgress = False;   // a stop sequence runs (a nested stop does nothing)
   Boolean AppendEnded = False;      // this recording writes no more (size limit or failed write)
   Boolean DrainRetry = False;       // the last transfer failed: retry on every tick until one works
+  Boolean DrainBacklog = False;     // the watch still holds saved audio: drain on every tick
   Boolean FileCreated = False;      // this start created (or emptied) the output file
   int32_t HeaderBytes = 0;          // the data size the file's header shows now
   int64_t HeaderTime = 0;           // capture clock (us) when the header's sizes were last written

@@ -98,7 +98,8 @@ class CaptureSystem {
   virtual uint32_t DefaultDeviceChanges() { return 0; }
   // Calls `tick` every `period_us` on a thread of its own until the result is destroyed; null
   // where the platform runs no such thread. `tick` must not throw, show anything or call into
-  // the container; the clock and a buffer's WatchPosition may be called from it.
+  // the container; the clock and a buffer's WatchPosition, Lock and Unlock may be called from
+  // it (the position watch copies what the ring is about to write over).
   virtual std::unique_ptr<PeriodicThread> StartPeriodic(std::function<void()> tick,
                                                         int64_t period_us) {
     (void)tick;

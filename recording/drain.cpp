@@ -2,7 +2,9 @@
 // into the sample block, for the meter, and onto the end of the output file.
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <optional>
 #include <string>
@@ -16,15 +18,16 @@
 #include "recording/flag_scope.h"
 #include "recording/position_watch.h"
 #include "recording/ring.h"
+#include "recording/spill_queue.h"
 
 namespace wendrix {
 
 static_assert(std::endian::native == std::endian::little,
               "SampleWords is filled byte for byte as little-endian words");
 
+using drain::kBacklogBytesPerTransfer;
 using drain::kLeastFreezeMicroseconds;
 using drain::kLeastSilentStartMicroseconds;
-using drain::kMaxSilenceSeconds;
 using drain::kReportPrefix;
 using drain::Seconds;
 
@@ -109,19 +112,24 @@ void Control::TakeBlock(uint32_t from, int64_t n) {
   LockedRegion first;
   LockedRegion second;
   LockRing(from, n, first, second);
-
-  // The block: n bytes and a zero, in memory kept from one transfer to the next.
-  s_.SampleBytes.resize(static_cast<size_t>(n) + 1);
-  std::memcpy(s_.SampleBytes.data(), first.data, first.size);
-  if (second.size != 0) std::memcpy(s_.SampleBytes.data() + first.size, second.data, second.size);
-  s_.SampleBytes[static_cast<size_t>(n)] = 0;
-  s_.SampleFirstRegion = first.size;
-  s_.MeterDataReady = True;
-  s_.SampleWordsDue = True;
+  FillBlock(first, second);
   s_.RecorderBuffer->Unlock(first, second);
   // Only the meter reads the words, and only of 16-bit audio: while it is hidden they are made
   // when it reads them, if ever.
   if (s_.MeterVisible != False && s_.DeviceFormat.wBitsPerSample == 16) MakeSampleWords();
+}
+
+void Control::FillBlock(const LockedRegion& first, const LockedRegion& second) {
+  // The block: the bytes of both regions and a zero, in memory kept from one transfer to the
+  // next.
+  const size_t n = size_t{first.size} + second.size;
+  s_.SampleBytes.resize(n + 1);
+  if (first.size != 0) std::memcpy(s_.SampleBytes.data(), first.data, first.size);
+  if (second.size != 0) std::memcpy(s_.SampleBytes.data() + first.size, second.data, second.size);
+  s_.SampleBytes[n] = 0;
+  s_.SampleFirstRegion = first.size;
+  s_.MeterDataReady = True;
+  s_.SampleWordsDue = True;
 }
 
 void Control::MakeSampleWords() {
@@ -153,6 +161,13 @@ void Control::TransferNewBytes(bool report) {
   std::string text;   // the report, when there is one
   std::string cause;  // what a failure is about: the same cause is reported once
   std::optional<PositionWatch::Count> unused;  // a count taken whose bytes did not go through
+  std::deque<SpillQueue::Block> saved;         // what the watch saved, handed over by Take
+  int64_t saved_bytes = 0;
+  const Tell tell = [&text](std::string more) {
+    if (!more.empty()) text = text.empty() ? std::move(more) : text + "\n\n" + more;
+  };
+  // A device that refused to be read since the last transfer is what a loss is owed to.
+  const bool refused = !s_.ReportedDrainFault.empty() || s_.DrainRetry != False;
   {
     FlagScope busy(s_.DrainBusy, True);
     try {
@@ -160,13 +175,15 @@ void Control::TransferNewBytes(bool report) {
       int32_t device_position = 0;
       int32_t read_position = 0;
       int64_t now = 0;
-      // A device that refused to be read since the last transfer is what a loss is owed to.
-      const bool refused = !s_.ReportedDrainFault.empty() || s_.DrainRetry != False;
+      // A tick writes a bounded part of what the watch saved, so that it stays short; the stop
+      // writes all that is left, before the header is finished.
+      const int64_t most = s_.CaptureRunning == False ? INT64_MAX : kBacklogBytesPerTransfer;
       const PositionWatch::Count got = [&] {
         profile::Scope take(profile::kWatchTake);
-        return s_.Watch->Take(device_position, read_position, now);
+        return s_.Watch->Take(device_position, read_position, now, saved, most);
       }();
       unused = got;
+      for (const SpillQueue::Block& block : saved) saved_bytes += block.size;
       s_.DeviceCursor = device_position;
       const int64_t ring = s_.BufferDesc.dwBufferBytes;
       s_.ReadCursor =
@@ -181,11 +198,9 @@ void Control::TransferNewBytes(bool report) {
       const int64_t kept = std::min(got.contiguous, whole);
       const int64_t lost = got.delivered - kept;
       n = kept;
-      const auto tell = [&text](std::string more) {
-        if (!more.empty()) text = text.empty() ? std::move(more) : text + "\n\n" + more;
-      };
+      const bool came = got.delivered > 0 || !saved.empty();
 
-      if (got.delivered == 0) {
+      if (!came) {
         // A position that stands still for longer than the ring lasts while the ticks come on
         // time is a device that stopped delivering.
         const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
@@ -207,30 +222,44 @@ void Control::TransferNewBytes(bool report) {
         s_.DeviceLostReported = False;
       }
       s_.WatchPaused += got.paused_us;
-      tell(PlatformNews(n));
-      if (got.burst_us > 0) tell(BurstReport(got.burst_us, n));
+      tell(PlatformNews(saved_bytes + n));
+      if (got.burst_us > 0) tell(BurstReport(got.burst_us, saved_bytes + n));
+      // The meter shows the present: the newest bytes, whether the ring or the spill holds them.
+      if (kept == 0 && got.queued == 0 && !saved.empty()) {
+        const SpillQueue::Block& newest = saved.back();
+        const int64_t tail = std::min(newest.size, ring / 2 / frame * frame);
+        if (tail > 0) {
+          FillBlock(
+              LockedRegion{newest.data.get() + newest.size - tail, static_cast<uint32_t>(tail)},
+              LockedRegion{});
+        }
+      }
+      // The saved bytes come first, each block after the loss before it; then the loss since
+      // them, then what the ring holds.
+      WriteSaved(saved, saved_bytes + n, refused, report, tell);
       if (kept > 0) {
         // The newest `kept` bytes end at the read position; anything older was written over.
         TakeBlock(static_cast<uint32_t>((read_position - kept + ring) % ring), n);
-        if (report) tell(SilentStartReport(n));
+        if (report) tell(SilentStartReport(s_.SampleBytes.data(), n));
+      } else if (got.queued > 0) {
+        // The newest bytes went to the spill, behind what it still holds; the ring still has
+        // them for the meter.
+        const int64_t shown = std::min(std::min(got.queued, whole), ring / 2 / frame * frame);
+        if (shown > 0)
+          TakeBlock(static_cast<uint32_t>((read_position - shown + ring) % ring), shown);
       }
-
-      // What was written over goes into the file as silence before the bytes that follow it,
-      // so that everything after the gap keeps its place in time. A long gap (a machine that
-      // slept, a debugger) gets a bounded span, so that no tick writes for long.
       std::string file_text;
       if (lost > 0) {
-        const int64_t recorded = s_.BytesRecorded;
-        const int64_t file_frame = std::max<int64_t>(s_.FileFormat.nBlockAlign, 1);
-        const int64_t most = int64_t{s_.DeviceFormat.nAvgBytesPerSec} * kMaxSilenceSeconds;
-        file_text = AppendSilence(std::min(lost, most / file_frame * file_frame), n);
-        tell(AccountLoss(lost, got.at_least, got.reset, refused, s_.BytesRecorded - recorded, n,
-                         report));
+        file_text =
+            WriteLoss(lost, got.at_least, got.reset, refused,
+                      got.spill_full ? got.saved_before : -1, saved_bytes + n, report, tell);
       }
-      if (n > 0 && file_text.empty()) file_text = AppendToFile(s_.SampleBytes.data(), n, n);
+      if (n > 0 && file_text.empty()) {
+        file_text = AppendToFile(s_.SampleBytes.data(), n, saved_bytes + n);
+      }
       tell(file_text);
 
-      if (got.delivered > 0) {
+      if (came) {
         s_.DeviceFlowing = True;
         s_.LastMoveTime = now;
         s_.DrainOffset = read_position;
@@ -239,6 +268,7 @@ void Control::TransferNewBytes(bool report) {
       s_.LastReadTime = now;
       s_.ReportedDrainFault.clear();
       SetDrainRetry(false);
+      SetBacklog(got.backlog);
     } catch (const Error& e) {
       // The offset stays: the next transfer asks for the same bytes again.
       cause = std::to_string(e.number()) + " " + e.description();
@@ -252,9 +282,19 @@ void Control::TransferNewBytes(bool report) {
       cause = e.what();
       text = kReportPrefix + std::string(e.what()) + std::to_string(n);
     }
+    // What the watch saved is this recording's audio whatever the read met afterwards.
+    if (!saved.empty()) {
+      try {
+        WriteSaved(saved, saved_bytes, refused, report, tell);
+      } catch (const std::exception&) {
+      }
+    }
   }
   // The offset stays and the count goes back: the next transfer asks for the same bytes again.
-  if (unused && s_.Watch) s_.Watch->GiveBack(*unused);
+  if (s_.Watch) {
+    if (unused) s_.Watch->GiveBack(*unused);
+    s_.Watch->Release();
+  }
   if (!cause.empty() && s_.CaptureRunning != False) SetDrainRetry(true);
 
   if (text.empty() || !report) return;
@@ -283,10 +323,20 @@ namespace wendrix {
 void Control::SetDrainRetry(bool on) {
   if ((s_.DrainRetry != False) == on) return;
   s_.DrainRetry = on ? True : False;
+  ApplyQuickTicks();
+}
+
+void Control::SetBacklog(bool on) {
+  if ((s_.DrainBacklog != False) == on) return;
+  s_.DrainBacklog = on ? True : False;
+  ApplyQuickTicks();
+}
+
+void Control::ApplyQuickTicks() {
   if (s_.MeterVisible != False)
     return;  // with the meter shown every tick comes a tenth of a ring apart
   try {
-    if (on) {
+    if (s_.DrainRetry != False || s_.DrainBacklog != False) {
       const TickIntervals intervals = TickIntervalsFor(
           static_cast<int32_t>(s_.BufferDesc.dwBufferBytes), s_.DeviceFormat.nAvgBytesPerSec);
       if (intervals.meter_shown > 0) p_.timer.SetInterval(intervals.meter_shown);

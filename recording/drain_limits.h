@@ -11,6 +11,11 @@ inline constexpr const char* kReportPrefix = "private update wendrix Error: ";
 // A gap gets at most this much silence: filling a machine's sleep or a debugger's pause whole
 // would hold the host's thread for seconds and the file for gigabytes.
 inline constexpr int64_t kMaxSilenceSeconds = 10;
+// The most saved audio (bytes) a tick's transfer writes while the watch holds a backlog: a
+// quarter of a megabyte is appended in well under a millisecond on a local disk (a second and
+// a half of CD audio), and with a transfer on every tick a minute's backlog is written within
+// seconds. The stop writes all that is left at once.
+inline constexpr int64_t kBacklogBytesPerTransfer = 256 * 1024;
 // A suspension the platform reports is told once it is this long (shorter ones are the
 // platform's clocks disagreeing).
 inline constexpr int64_t kLeastSuspendMicroseconds = 1000000;

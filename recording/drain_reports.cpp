@@ -26,7 +26,7 @@ using drain::kReportPrefix;
 using drain::Seconds;
 
 std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, bool refused,
-                                 int64_t silence_written, int64_t n, bool report) {
+                                 int64_t saved, int64_t silence_written, int64_t n, bool report) {
   ++s_.LossCount;
   s_.LostBytes += lost;
   s_.SilenceBytes += silence_written;
@@ -34,12 +34,22 @@ std::string Control::AccountLoss(int64_t lost, bool at_least, bool reset, bool r
   if (s_.LossCount != 1 || !report) return {};
   s_.LostBytesReported = lost;
   const int32_t rate = s_.DeviceFormat.nAvgBytesPerSec;
-  const char* why = reset     ? ": the recording device started its positions over (its driver "
+  std::string why = reset     ? ": the recording device started its positions over (its driver "
                                 "reset it) before they were read, and "
                     : refused ? ": the recording device refused to be read (its calls failed) "
                                 "for longer than its buffer lasts, and "
                               : ": the recording was not read for longer than its buffer lasts "
                                 "(the host held up the control's timer), and ";
+  if (!reset && !refused && saved > 0) {
+    why =
+        ": the host held up the control's timer for longer than the control can save (it "
+        "saved the first " +
+        Seconds(saved, rate) + " seconds in memory), and ";
+  } else if (!reset && !refused && saved == 0) {
+    why =
+        ": the host held up the control's timer for longer than its buffer lasts and there "
+        "was no memory left to save the audio, and ";
+  }
   return kReportPrefix + std::string(at_least ? "at least " : "") + Seconds(lost, rate) +
          " seconds of audio were lost" + why + s_.OutputFileName +
          SilenceClause(lost, silence_written) + ". Bytes in this transfer: " + std::to_string(n);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <string>
 #include <utility>
 
@@ -33,7 +35,8 @@ PositionWatch::PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_
       last_us_(now_us),
       last_gap_(RingDistance(read_position, device_position, ring)),
       last_move_us_(now_us),
-      suspended_us_(clock.SuspendedMicroseconds()) {}
+      suspended_us_(clock.SuspendedMicroseconds()),
+      spill_(rate_ * kSpillSeconds) {}
 
 int64_t PositionWatch::BytesSinceStart(int64_t us) const {
   const int64_t elapsed = std::max<int64_t>(us - start_us_, 0);
@@ -49,14 +52,19 @@ void PositionWatch::Sample() noexcept {
     const int64_t now = clock_.NowMicroseconds();
     if (device < 0 || device >= ring_ || read < 0 || read >= ring_) return;
     Add(device, read, now);
+    // From the furthest read position: one that stepped back is not one.
+    Spill(device, last_read_, false);
   } catch (...) {
     // A device that fails is the drain's to report.
   }
 }
 
 PositionWatch::Count PositionWatch::Take(int32_t& device_position, int32_t& read_position,
-                                         int64_t& now_us) {
+                                         int64_t& now_us, std::deque<SpillQueue::Block>& saved,
+                                         int64_t most) {
   const std::lock_guard<std::mutex> lock(mutex_);
+  saved = spill_.TakeFront(most);
+  spill_refused_ = false;
   buffer_.GetCurrentPosition(device_position, read_position);
   now_us = clock_.NowMicroseconds();
   if (read_position < 0 || read_position >= ring_ || device_position < 0 ||
@@ -69,7 +77,19 @@ PositionWatch::Count PositionWatch::Take(int32_t& device_position, int32_t& read
   Add(device_position, read_position, now_us);
   // The count goes on from the furthest read position (one that stepped back is not one).
   read_position = static_cast<int32_t>(last_read_);
+  // Saved blocks stay behind: what came since must follow them. Should the spill have no room
+  // for it, everything goes to the drain now, in order.
+  if (!spill_.empty() && !Spill(device_position, last_read_, true)) {
+    for (SpillQueue::Block& block : spill_.TakeFront(INT64_MAX)) saved.push_back(std::move(block));
+  }
+  pending_.backlog = !spill_.empty();
+  holding_ = pending_.contiguous > 0;
   return std::exchange(pending_, Count{});
+}
+
+void PositionWatch::Release() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  holding_ = false;
 }
 
 bool PositionWatch::Unmoved() noexcept {
@@ -93,6 +113,86 @@ void PositionWatch::GiveBack(const Count& count) {
   pending_.at_least = pending_.at_least || count.at_least;
   pending_.paused_us += count.paused_us;
   pending_.burst_us = std::max(pending_.burst_us, count.burst_us);
+  if (count.spill_full && !pending_.spill_full) pending_.saved_before = count.saved_before;
+  pending_.spill_full = pending_.spill_full || count.spill_full;
+}
+
+int64_t PositionWatch::SpillPeak() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return spill_.peak_bytes();
+}
+
+void PositionWatch::LimitSpillMemory(int64_t bytes) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  spill_.LimitMemory(bytes);
+}
+
+bool PositionWatch::Spill(int64_t device_position, int64_t read_position, bool now) {
+  if (pending_.delivered == 0) return true;
+  const int64_t whole =
+      std::max<int64_t>(ring_ - RingDistance(read_position, device_position, ring_), 0) / frame_ *
+      frame_;
+  if (!now) {
+    if (holding_) return true;  // the drain has the count's bytes in hand: they go first
+    // Until the next sample the device may deliver a period's worth and a packet (its bursts
+    // beyond real time), and a device that stood still all it held back at once; the thread
+    // may wake half a period late on a busy machine, or a timer tick (16 ms) late. Beyond that
+    // margin below the whole bytes, the rest is saved now.
+    const int64_t period = PeriodMicroseconds() * rate_ / 1000000;
+    const int64_t held_back = (last_us_ - last_move_us_) * rate_ / 1000000;
+    const int64_t margin = period + period / 2 + ahead_ + held_back + 20000 * rate_ / 1000000;
+    if (spill_refused_ || pending_.contiguous == 0 || whole - pending_.contiguous > margin) {
+      return true;
+    }
+  }
+  const int64_t kept = std::min(pending_.contiguous, whole);
+  // The oldest bytes first: what the budget has no room for stays in the ring (when it is the
+  // watch's choice; the drain's wants all or nothing).
+  const int64_t room = std::min(spill_.Room() / frame_ * frame_, kept);
+  const int64_t saving = now ? (room == kept ? kept : 0) : room;
+  SpillQueue::Block loss;
+  loss.lost_before = pending_.delivered - kept;
+  loss.at_least = pending_.at_least;
+  loss.reset = pending_.reset;
+  loss.spill_full = pending_.spill_full;
+  loss.saved_before = pending_.saved_before;
+  bool saved = false;
+  if (kept == 0) {
+    saved = spill_.Push(nullptr, 0, nullptr, 0, loss);
+  } else if (saving > 0) {
+    LockedRegion first;
+    LockedRegion second;
+    try {
+      buffer_.Lock(static_cast<uint32_t>((read_position - kept + ring_) % ring_),
+                   static_cast<uint32_t>(saving), first, second);
+    } catch (const std::exception&) {
+      return false;  // a device that refuses is the drain's to report; the ring keeps the bytes
+    }
+    saved = int64_t{first.size} + second.size == saving &&
+            spill_.Push(first.data, first.size, second.data, second.size, loss);
+    try {
+      buffer_.Unlock(first, second);
+    } catch (const std::exception&) {
+    }
+  }
+  if (saved) {
+    if (now) pending_.queued = kept;
+    // What is left is the newest `kept - saving` bytes, which the ring still holds.
+    pending_.delivered = kept - saving;
+    pending_.contiguous = kept - saving;
+    pending_.at_least = false;
+    pending_.reset = false;
+    pending_.spill_full = false;
+    pending_.saved_before = 0;
+    if (saving == kept) return true;
+  }
+  if (now) return false;  // the drain takes everything at once instead
+  // No room (the budget, or the memory): what comes from now on is the ring's to keep, and what
+  // it cannot keep is lost, told with what the spill saved.
+  if (!pending_.spill_full) pending_.saved_before = spill_.bytes();
+  pending_.spill_full = true;
+  spill_refused_ = true;
+  return false;
 }
 
 void PositionWatch::Add(int64_t device_position, int64_t read_position, int64_t now_us) {

@@ -14,12 +14,21 @@
 //
 // Two threads use it: the watch's (Sample) and the drain's (Take). Each reads the positions and
 // the clock under one short lock, so that samples are counted in the order they were taken.
+//
+// The spill. When the bytes delivered and not yet taken come so close to the ring's whole bytes
+// that the device could write over them before the next sample, the watch copies them into its
+// spill queue (up to a minute of audio) and counts them as taken. Take hands the saved blocks
+// over first, oldest first, a bounded amount at a time; while some stay behind, what the ring
+// holds joins them, so that the drain writes every byte in the order it was recorded. A drain
+// held up by a busy host loses nothing within that minute.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 #include "platform/capture.h"
+#include "recording/spill_queue.h"
 
 namespace wendrix {
 
@@ -37,7 +46,19 @@ class PositionWatch {
     // The longest the device stayed silent before a step faster than real time, when that was
     // longer than the ring lasts: its bursts may not fit the ring (0: none seen).
     int64_t burst_us = 0;
+    // The loss began when the spill had no room left (its budget or the memory), after it had
+    // saved `saved_before` bytes since the drain last took them all.
+    bool spill_full = false;
+    int64_t saved_before = 0;
+    // The newest of the bytes that went into the spill at this Take, behind the saved blocks
+    // still held: they end at the read position and are still in the ring.
+    int64_t queued = 0;
+    // The spill still holds saved blocks after this Take: the drain comes back for them.
+    bool backlog = false;
   };
+
+  // The most the spill holds: a minute of audio.
+  static constexpr int64_t kSpillSeconds = 60;
 
   // A watch on `buffer` (a ring of `ring` bytes, frames of `frame` bytes at `bytes_per_second`)
   // started at `start_us`, from its positions read right after that Start at `now_us`; the
@@ -48,9 +69,12 @@ class PositionWatch {
 
   // The watch thread's sample (WatchPosition); a failing or senseless read counts nothing.
   void Sample() noexcept;
-  // The drain's read (GetCurrentPosition, which may throw): samples once more and hands over
-  // what came since the last Take, with the positions and the time it read.
-  Count Take(int32_t& device_position, int32_t& read_position, int64_t& now_us);
+  // The drain's read (GetCurrentPosition, which may throw): hands over the oldest saved blocks
+  // (`most` bytes and the rest of a block; also when the read throws), samples once more and
+  // hands over what came since the last Take and after the saved blocks, with the positions and
+  // the time it read. When saved blocks stay behind, the count's bytes join them instead.
+  Count Take(int32_t& device_position, int32_t& read_position, int64_t& now_us,
+             std::deque<SpillQueue::Block>& saved, int64_t most);
 
   // Whether the device has not moved its positions at all since Start (sampled once more).
   bool Unmoved() noexcept;
@@ -58,9 +82,17 @@ class PositionWatch {
   // Puts back a count a failed transfer could not use, before what came since: the next Take
   // hands it over again.
   void GiveBack(const Count& count);
+  // The transfer that took the last count is over (after GiveBack, when it failed). Until
+  // then the watch saves nothing, so that nothing it saves can come before the count's bytes.
+  void Release();
 
   // The pace of the watch thread: a quarter of the ring.
   int64_t PeriodMicroseconds() const { return RingMicroseconds() / 4; }
+
+  // The most bytes the spill held at once in this recording.
+  int64_t SpillPeak();
+  // For tests: the spill's allocations fail beyond `bytes`.
+  void LimitSpillMemory(int64_t bytes);
 
  private:
   int64_t RingMicroseconds() const { return ring_ * 1000000 / rate_; }
@@ -68,6 +100,9 @@ class PositionWatch {
   int64_t BytesSinceStart(int64_t us) const;
   // Counts one sample of positions inside the ring.
   void Add(int64_t device_position, int64_t read_position, int64_t now_us);
+  // Saves what is not yet taken, ending at `read_position`, when the ring could write over it
+  // before the next sample (or, `now`, at once); false when the spill had no room.
+  bool Spill(int64_t device_position, int64_t read_position, bool now);
 
   std::mutex mutex_;
   CaptureBuffer& buffer_;
@@ -88,6 +123,9 @@ class PositionWatch {
   int64_t least_late_ = 0;    // the least the device has lagged the clock since Start, in bytes
   int64_t ahead_ = 0;  // the most one step moved beyond the clock's time: the device's packets
   Count pending_;      // what came since the last Take
+  bool spill_refused_ = false;  // the spill had no room: it saves nothing more until the Take
+  bool holding_ = false;        // the drain holds a count whose bytes are still in the ring
+  SpillQueue spill_;
 };
 
 }  // namespace wendrix

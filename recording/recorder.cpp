@@ -187,6 +187,7 @@ Boolean Control::Wendrix_Start(const std::string& file_name) {
     s_.AppendEnded = False;
     s_.ReportedDrainFault.clear();
     s_.DrainRetry = False;
+    s_.DrainBacklog = False;
     s_.FileCreated = False;
     p_.container.RaiseEvent(Event::OnStart);
     // The host's handler may have stopped this recording, or stopped it and started another.
@@ -235,6 +236,7 @@ void Control::RollBackStart() {
   }
   s_.CaptureRunning = False;
   SetDrainRetry(false);
+  SetBacklog(false);
   // The file was never a recording: a header whose sizes are 0 is no file to leave behind. A
   // file this start made goes through its own handle, whatever is at its name by now.
   s_.FileNeedsFinish = False;
@@ -276,6 +278,7 @@ void Control::StopRecording(bool reinit_if_pending) {
     // failed Stop the raised failure tells what went wrong, without a box.
     if (s_.DrainBusy == False) TransferNewBytes(!device_failure);
     SetDrainRetry(false);
+    SetBacklog(false);
   }
   // A file that cannot be finished (its drive pulled, its share gone) does not keep the
   // recording from ending: its failure is raised at the end too.

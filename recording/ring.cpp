@@ -50,12 +50,15 @@ TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second) {
   TickIntervals intervals;
   intervals.meter_hidden = ToLong(Nearest(duration_ms / 2));
   intervals.meter_shown = ToLong(Nearest(intervals.meter_hidden / 5.0));
+  intervals.meter_hidden = std::min(intervals.meter_hidden, kLongestDrainMilliseconds);
+  intervals.meter_shown = std::min(intervals.meter_shown, kLongestDrainMilliseconds);
   return intervals;
 }
 
 int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second) {
   if (bytes_per_second <= 0) return 0;
-  return ring_bytes * 1000000 / bytes_per_second / 2;
+  return std::min<int64_t>(ring_bytes * 1000000 / bytes_per_second / 2,
+                           int64_t{kLongestDrainMilliseconds} * 1000);
 }
 
 int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32_t block_align) {

@@ -24,10 +24,15 @@ struct RingSplit {
 };
 RingSplit SplitRing(uint32_t offset, uint32_t bytes, uint32_t ring_length);
 
+// The longest a drain period lasts, whatever the ring's length: the file and its header follow
+// the audio at least once a second (the watch saves what a long ring would otherwise hold).
+inline constexpr int32_t kLongestDrainMilliseconds = 500;
+
 // Timer1's interval for a ring of `ring_bytes` at `bytes_per_second`: the ring's duration in
 // milliseconds with its fraction dropped, halved and rounded to the nearest integer (ties to
 // even), so that the timer ticks twice per ring; while the meter is shown a fifth of that,
-// rounded the same way, since then only every fifth tick drains. Throws Error 11 for a byte
+// rounded the same way, since then only every fifth tick drains. Neither is longer than
+// kLongestDrainMilliseconds. Throws Error 11 for a byte
 // rate of 0 and Error 6 when the interval does not fit 32 bits. The result may be 0 or
 // negative; the caller decides what to do with such a ring.
 struct TickIntervals {
@@ -36,7 +41,8 @@ struct TickIntervals {
 };
 TickIntervals TickIntervalsFor(int32_t ring_bytes, int32_t bytes_per_second);
 
-// The time a drain period lasts, in microseconds: half the ring's duration.
+// The time a drain period lasts, in microseconds: half the ring's duration, at most
+// kLongestDrainMilliseconds.
 int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second);
 
 // The shortest ring a timer whose ticks come at best every `granularity_us` can serve without

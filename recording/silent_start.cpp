@@ -20,14 +20,13 @@ constexpr int64_t kSilentStartSeconds = 3;
 
 }  // namespace
 
-std::string Control::SilentStartReport(int64_t n) {
+std::string Control::SilentStartReport(const uint8_t* data, int64_t n) {
   if (s_.SilentStartBytes < 0) return {};
   // Silence is 0 in 16-bit samples and 128 in 8-bit ones.
   const uint8_t silent = s_.DeviceFormat.wBitsPerSample == 8 ? 0x80 : 0x00;
   const int64_t judged = kSilentStartSeconds * s_.DeviceFormat.nAvgBytesPerSec;
   const int64_t count = std::min(n, judged - s_.SilentStartBytes);
-  const auto begin = s_.SampleBytes.begin();
-  if (std::any_of(begin, begin + count, [silent](uint8_t b) { return b != silent; })) {
+  if (std::any_of(data, data + count, [silent](uint8_t b) { return b != silent; })) {
     s_.SilentStartBytes = -1;
     return {};
   }

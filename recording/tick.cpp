@@ -9,8 +9,11 @@ void Control::Timer1_Timer() {
   // let the host deliver one. It reads the ring (the watch counts exactly, so a read more does
   // no harm, and one less may cost audio) and leaves the meter's cycle, and its events, to the
   // tick it came into.
+  // The header follows it too: a host killed while a report box is open leaves a file whose
+  // sizes tell what reached it.
   if (s_.TickRunning != False) {
     if (s_.IsRecording != False) UpdateRecording();
+    KeepHeaderCurrent();
     return;
   }
   FlagScope ticking(s_.TickRunning, True);
@@ -32,7 +35,8 @@ void Control::Timer1_Timer() {
   if (s_.TickPhase == 1.0f) {
     if (s_.IsRecording != False) UpdateRecording();
     s_.TickPhase = 0;
-  } else if (s_.IsRecording != False && (s_.DrainRetry != False || DrainOverdue())) {
+  } else if (s_.IsRecording != False &&
+             (s_.DrainRetry != False || s_.DrainBacklog != False || DrainOverdue())) {
     // A failed transfer is tried again at once, and a transfer the clock says is due runs
     // whatever the phase: a host that restarts the cycle (a refused Wendrix_Start) or held a
     // tick up must not let the device write over unread audio.

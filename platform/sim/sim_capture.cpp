@@ -197,13 +197,17 @@ void SimCaptureBuffer::GetCurrentPosition(int32_t& device_position, int32_t& rea
                "GetCurrentPosition " + std::to_string(device) + " " + std::to_string(read));
   device_position = static_cast<int32_t>(device);
   read_position = static_cast<int32_t>(read);
+  // A read position reported further back is the driver's flip: the reader knows the bytes
+  // up to the furthest one it was told of (by any read, the watch's too).
+  NoteReported(back);
+  NoteReadable();
+}
+
+void SimCaptureBuffer::NoteReadable() {
   if (system_.recording_buffer_ == this) {
     const uint64_t produced = frames_since_start_ * block_;
     const uint64_t since_reset = frames_since_start_ - frames_at_reset_;
     const uint64_t lag = running_ ? std::min<uint64_t>(system_.read_lag_frames, since_reset) : 0;
-    // A read position reported further back is the driver's flip: the reader knows the bytes
-    // up to the furthest one it was told of (by any read, the watch's too).
-    NoteReported(back);
     const uint64_t complete = std::min(produced - lag * block_, reported_complete_);
     // What came before the positions last started over lies where no position leads.
     const uint64_t in_ring = produced > ring_.size() ? produced - ring_.size() : 0;
@@ -229,6 +233,7 @@ void SimCaptureBuffer::Lock(uint32_t offset, uint32_t bytes, LockedRegion& first
   if (offset >= ring || bytes > ring || bytes == 0) {
     throw Error::Platform(kDsErrInvalidParam, "IDirectSoundCaptureBuffer::Lock: invalid parameter");
   }
+  NoteReadable();
   first = LockedRegion{ring_.data() + offset, first_size};
   second = LockedRegion{second_size ? ring_.data() : nullptr, second_size};
   ++outstanding_locks_;

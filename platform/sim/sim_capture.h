@@ -136,6 +136,8 @@ class SimCaptureBuffer : public CaptureBuffer {
   friend class SimCaptureDevice;
   // Writes the frames due at the system's current time.
   void CatchUp();
+  // Notes what a reader could take at this moment (a position read, or a lock).
+  void NoteReadable();
   void WriteFrame();
 
   SimCaptureSystem& system_;
@@ -193,7 +195,7 @@ class SimCaptureSystem : public CaptureSystem {
   // Every byte the buffer started last produced since that Start.
   const std::vector<uint8_t>& recorded() const { return recorded_; }
   // The spans of recorded() (begin, end) that a reader could not have taken: at none of the
-  // GetCurrentPosition calls since that Start were they both complete (before the read
+  // GetCurrentPosition or Lock calls since that Start were they both complete (before the read
   // position) and not yet written over (within the ring behind the device position).
   std::vector<std::pair<size_t, size_t>> unrecoverable() const;
 

@@ -74,7 +74,9 @@ TEST(TickInterval, HalfTheRingAndAFifthOfThatWithTheMeterShown) {
     int32_t shown;
   };
   // 44100 Hz, stereo, 16 bits: 176400 bytes per second.
-  const Case cases[] = {{176400, 500, 100}, {88200, 250, 50}, {22050, 62, 12}, {100000, 283, 57}};
+  // From a ring of a second on, the ticks come at least every half second.
+  const Case cases[] = {{176400, 500, 100}, {88200, 250, 50},   {22050, 62, 12},
+                        {100000, 283, 57},  {705600, 500, 400}, {3528000, 500, 500}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.ring);
     EXPECT_EQ(TickIntervalsFor(c.ring, 176400).meter_hidden, c.hidden);
@@ -90,8 +92,28 @@ TEST(TickInterval, HalfTheRingAndAFifthOfThatWithTheMeterShown) {
   EXPECT_THROW(TickIntervalsFor(1000, 0), Error);
 }
 
+// Whatever the ring's length, the file and its header follow the audio within a second: a host
+// killed at any moment leaves a take that lacks less than that.
+TEST(Tick, TheHeaderFollowsTheAudioWithinASecondWhateverTheRing) {
+  for (const int32_t ring : {176400, 705600, 3528000}) {
+    for (const Boolean show : {True, False}) {
+      SCOPED_TRACE(testing::Message() << ring << " ShowVU " << show);
+      RecorderRig rig;
+      rig.SetRing(ring);
+      rig.control.put_ShowVU(show);
+      rig.StartNoise(23);
+      for (int ms = 0; ms < 6000; ms += rig.host.interval()) {
+        rig.Tick();
+        EXPECT_LE(rig.capture.recorded().size(), U32At(rig.File(), 42) + 176400u);
+      }
+      EXPECT_EQ(rig.control.Wendrix_Stop(), True);
+      EXPECT_EQ(rig.Data(), rig.capture.recorded());
+    }
+  }
+}
+
 // Fault mended: the interval follows ShowVU while a recorder exists, so the drain period stays
-// half the ring's duration.
+// half the ring's duration (at most half a second).
 TEST(TickInterval, FollowsShowVUWhileARecorderExists) {
   RecorderRig rig;
   size_t mark = rig.Mark();
