@@ -119,12 +119,10 @@ void Control::CheckTimerServesRing(int32_t ring_bytes, const WaveFormat& format)
   const int64_t least = MinimumRingBytes(tick_us, rate, format.nBlockAlign);
   const int64_t most = MaximumRingBytes(rate, format.nBlockAlign);
   if (ring_bytes > most) {
-    // Half the ring is the timer's interval with the meter hidden, which a timer cannot wait.
     throw Error(errc::InvalidPropertyValue,
                 "Invalid property value: a BufferLength of " + std::to_string(ring_bytes) +
-                    " bytes is too long for the timer that reads it at " + std::to_string(rate) +
-                    " bytes per second: half the buffer would last more than the 65535 ms a "
-                    "timer can wait, so BufferLength must be at most " +
+                    " bytes is longer than the control takes at " + std::to_string(rate) +
+                    " bytes per second (131 seconds of audio), so BufferLength must be at most " +
                     std::to_string(most) + " bytes");
   }
   if (ring_bytes >= least) return;

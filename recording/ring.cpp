@@ -70,8 +70,6 @@ int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32
 }
 
 int64_t MaximumRingBytes(int64_t bytes_per_second, int32_t block_align) {
-  // TickIntervalsFor halves the whole milliseconds and rounds ties to even: 131070 ms give
-  // 65535, 131071 give 65536. So the ring must last less than 131071 ms.
   constexpr int64_t kTooLongMs = 131071;
   const int64_t bytes = (kTooLongMs * bytes_per_second - 1) / 1000;
   const int64_t frame = block_align > 0 ? block_align : 1;

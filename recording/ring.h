@@ -51,8 +51,9 @@ int64_t DrainPeriodMicroseconds(int64_t ring_bytes, int64_t bytes_per_second);
 // frames of `block_align` bytes; 0 when the timer keeps any interval (granularity 0).
 int64_t MinimumRingBytes(int64_t granularity_us, int64_t bytes_per_second, int32_t block_align);
 
-// The longest ring whose tick interval with the meter hidden (half the ring) still fits the
-// timer's 65535 ms, in whole frames of `block_align` bytes.
+// The longest ring the control takes: just under 131071 ms of audio (once the longest whose half
+// a timer could wait; the drain now comes at least every half second, and the limit stays so that
+// a ring of minutes is still refused as a mistake), in whole frames of `block_align` bytes.
 int64_t MaximumRingBytes(int64_t bytes_per_second, int32_t block_align);
 
 // The upper bound of SampleWords after a transfer of n bytes: n / 2 + 1 rounded to the

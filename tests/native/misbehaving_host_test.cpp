@@ -750,9 +750,9 @@ TEST(MisbehavingHost, RingsTheTimerCannotServeAreRefusedAndTheRestRecordWhole) {
   }
 }
 
-// A ring whose half lasts longer than a timer can wait is refused before anything is released,
-// with the longest length that works; that one records.
-TEST(MisbehavingHost, ARingTooLongForTheTimerIsRefusedWithTheLongestLength) {
+// A ring longer than 131 s of audio is refused before anything is released, with the longest
+// length that works; that one records.
+TEST(MisbehavingHost, ARingLongerThanTheControlTakesIsRefusedWithTheLongestLength) {
   RecorderRig rig;
   rig.control.put_ShowVU(False);
   ExpectRingRefusedKeepingTheRecorder(rig, 23120928, "BufferLength must be at most 23120924 bytes");
