@@ -96,9 +96,13 @@ measure() {
           tracer=$!
         fi
       elif ((phase == 1)) && ! grep -q "$end" "$log"; then
-        # The last sample before the end is the window's end.
-        t1=$now s1=$server
-        threads "$pid" >"$results/$name-$round.threads1"
+        # The last sample before the end is the window's end: one taken while the program was
+        # already ending (its threads going) is not kept, so the end is looked for once more.
+        threads "$pid" >"$results/$name-$round.threads"
+        if ! grep -q "$end" "$log"; then
+          t1=$now s1=$server
+          mv "$results/$name-$round.threads" "$results/$name-$round.threads1"
+        fi
       elif ((phase == 1)); then
         phase=2
         [[ -n $tracer ]] && kill -INT "$tracer" && wait "$tracer"
