@@ -7,6 +7,9 @@
 // with atomics by the file that owns the slot. The exit walk uses plain kernel32 calls only:
 // at that moment other threads have been ended wherever they stood (a lock may be held for
 // ever) and no library may be loaded.
+//
+// The table also tells a start whether the file it was refused is one of these takes (another
+// control of the process records into it), which no wait would end.
 #pragma once
 
 #include "platform/win32/win_headers.h"
