@@ -224,10 +224,12 @@ void Control::TransferNewBytes(bool report) {
       s_.WatchPaused += got.paused_us;
       tell(PlatformNews(saved_bytes + n));
       if (got.burst_us > 0) tell(BurstReport(got.burst_us, saved_bytes + n));
-      // The meter shows the present: the newest bytes, whether the ring or the spill holds them.
+      // The meter shows the present: the newest bytes (half a ring at most), whether the ring or
+      // the spill holds them.
+      const int64_t meter_most = ring / 2 / frame * frame;
       if (kept == 0 && got.queued == 0 && !saved.empty()) {
         const SpillQueue::Block& newest = saved.back();
-        const int64_t tail = std::min(newest.size, ring / 2 / frame * frame);
+        const int64_t tail = std::min(newest.size, meter_most);
         if (tail > 0) {
           FillBlock(
               LockedRegion{newest.data.get() + newest.size - tail, static_cast<uint32_t>(tail)},
@@ -244,7 +246,7 @@ void Control::TransferNewBytes(bool report) {
       } else if (got.queued > 0) {
         // The newest bytes went to the spill, behind what it still holds; the ring still has
         // them for the meter.
-        const int64_t shown = std::min(std::min(got.queued, whole), ring / 2 / frame * frame);
+        const int64_t shown = std::min({got.queued, whole, meter_most});
         if (shown > 0)
           TakeBlock(static_cast<uint32_t>((read_position - shown + ring) % ring), shown);
       }

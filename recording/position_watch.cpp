@@ -150,12 +150,8 @@ bool PositionWatch::Spill(int64_t device_position, int64_t read_position, bool n
   // watch's choice; the drain's wants all or nothing).
   const int64_t room = std::min(spill_.Room() / frame_ * frame_, kept);
   const int64_t saving = now ? (room == kept ? kept : 0) : room;
-  SpillQueue::Block loss;
-  loss.lost_before = pending_.delivered - kept;
-  loss.at_least = pending_.at_least;
-  loss.reset = pending_.reset;
-  loss.spill_full = pending_.spill_full;
-  loss.saved_before = pending_.saved_before;
+  const SpillQueue::Loss loss{pending_.delivered - kept, pending_.at_least, pending_.reset,
+                              pending_.spill_full, pending_.saved_before};
   bool saved = false;
   if (kept == 0) {
     saved = spill_.Push(nullptr, 0, nullptr, 0, loss);

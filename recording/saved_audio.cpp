@@ -19,9 +19,10 @@ void Control::WriteSaved(std::deque<SpillQueue::Block>& saved, int64_t n, bool r
   while (!saved.empty()) {
     const SpillQueue::Block& block = saved.front();
     std::string file_text;
-    if (block.lost_before > 0) {
-      file_text = WriteLoss(block.lost_before, block.at_least, block.reset, refused,
-                            block.spill_full ? block.saved_before : -1, n, report, tell);
+    const SpillQueue::Loss& loss = block.before;
+    if (loss.bytes > 0) {
+      file_text = WriteLoss(loss.bytes, loss.at_least, loss.reset, refused,
+                            loss.spill_full ? loss.saved_before : -1, n, report, tell);
     }
     if (file_text.empty() && block.size > 0) {
       file_text = AppendToFile(block.data.get(), block.size, n);

@@ -8,9 +8,9 @@
 namespace wendrix {
 
 bool SpillQueue::Push(const uint8_t* first, int64_t first_size, const uint8_t* second,
-                      int64_t second_size, const Block& loss) {
+                      int64_t second_size, const Loss& before) {
   const int64_t size = first_size + second_size;
-  if (size > 0 && !HasRoom(size)) return false;
+  if (size > Room()) return false;
   Block block;
   if (size > 0) {
     block.data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
@@ -21,11 +21,7 @@ bool SpillQueue::Push(const uint8_t* first, int64_t first_size, const uint8_t* s
     std::memcpy(block.data.get() + first_size, second, static_cast<size_t>(second_size));
   }
   block.size = size;
-  block.lost_before = loss.lost_before;
-  block.at_least = loss.at_least;
-  block.reset = loss.reset;
-  block.spill_full = loss.spill_full;
-  block.saved_before = loss.saved_before;
+  block.before = before;
   try {
     blocks_.push_back(std::move(block));
   } catch (const std::bad_alloc&) {

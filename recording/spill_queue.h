@@ -16,16 +16,19 @@ namespace wendrix {
 
 class SpillQueue {
  public:
-  // One saved block, with the loss that came before its bytes (what the ring wrote over before
-  // the watch could save it).
+  // What the ring wrote over before the watch could save the bytes that follow it.
+  struct Loss {
+    int64_t bytes = 0;
+    bool at_least = false;     // counted by the clock: at least that much
+    bool reset = false;        // it came from positions that started over
+    bool spill_full = false;   // it came when the spill had no room left
+    int64_t saved_before = 0;  // and the spill then held this many bytes
+  };
+  // One saved block, with the loss that came before its bytes.
   struct Block {
     std::unique_ptr<uint8_t[]> data;
     int64_t size = 0;
-    int64_t lost_before = 0;
-    bool at_least = false;     // the loss was counted by the clock: at least that much
-    bool reset = false;        // the loss came from positions that started over
-    bool spill_full = false;   // the loss came when the spill had no room left
-    int64_t saved_before = 0;  // and the spill then held this many bytes
+    Loss before;
   };
 
   explicit SpillQueue(int64_t budget_bytes) : budget_(budget_bytes) {}
@@ -34,16 +37,12 @@ class SpillQueue {
   // with the loss before them (a block of no bytes holds only a loss). Returns false, holding
   // nothing of them, when the budget or the memory has no room for both.
   bool Push(const uint8_t* first, int64_t first_size, const uint8_t* second, int64_t second_size,
-            const Block& loss);
+            const Loss& before);
 
   // Hands over the oldest blocks, in order, until they hold `most` bytes or more (or all there
   // are): at most one block more than `most`.
   std::deque<Block> TakeFront(int64_t most);
 
-  // Whether `size` more bytes fit the budget and the memory there is said to be.
-  bool HasRoom(int64_t size) const {
-    return size > 0 && bytes_ + size <= budget_ && bytes_ + size <= memory_limit_;
-  }
   // How many more bytes the budget and the memory there is said to be leave room for.
   int64_t Room() const { return std::max<int64_t>(std::min(budget_, memory_limit_) - bytes_, 0); }
   int64_t bytes() const { return bytes_; }
