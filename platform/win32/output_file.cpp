@@ -7,6 +7,7 @@
 #include "platform/win32/folder_file.h"
 #include "platform/win32/full_path.h"
 #include "platform/win32/name_form.h"
+#include "platform/win32/native_write.h"
 #include "platform/win32/system_error.h"
 #include "platform/win32/text.h"
 
@@ -162,13 +163,17 @@ std::unique_ptr<MultimediaFile> OutputFile::Open(const std::string& path) {
 int64_t OutputFile::WriteAt(int64_t offset, const void* data, uint32_t count) {
   if (!file_ || offset < 0) return -1;
   if (count == 0) return 0;
-  // An OVERLAPPED offset on a handle opened for synchronous use: the write lands there, and
-  // the file's own position is never relied on.
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-  DWORD written = 0;
-  if (!WriteFile(file_.get(), data, count, &written, &at) && written == 0) return -1;
+  // The offset given with the write itself, so the file's own position is never relied on; and
+  // no completion context, which WriteFile makes of an OVERLAPPED: Wine posts a completion for
+  // it to its server after every write, a round trip three times per drain.
+  LARGE_INTEGER at{};
+  at.QuadPart = offset;
+  IO_STATUS_BLOCK status{};
+  if (!NT_SUCCESS(NtWriteFile(file_.get(), nullptr, nullptr, nullptr, &status, data, count, &at,
+                              nullptr))) {
+    return -1;
+  }
+  const auto written = static_cast<int64_t>(std::min<ULONG_PTR>(status.Information, count));
   if (offset + written > end_) {
     end_ = offset + written;
     if (take_) take_->SetEnd(end_);

@@ -13,6 +13,8 @@
 
 #include <winternl.h>
 
+#include "platform/win32/native_write.h"
+
 namespace wendrix::com_test {
 namespace {
 
@@ -263,13 +265,12 @@ BOOL WINAPI FakeFatInfoEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* out
   return GetFileInformationByHandleEx(file, kind, out, size);
 }
 std::atomic<bool> g_header_write_fails{false};
-BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD count, DWORD* written, OVERLAPPED* at) {
-  if (g_header_write_fails && at && at->Offset == 42 && count == 4) {
-    if (written) *written = 0;
-    SetLastError(ERROR_WRITE_FAULT);
-    return FALSE;
-  }
-  return WriteFile(file, data, count, written, at);
+NTSTATUS NTAPI FakeNtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, void* context,
+                               IO_STATUS_BLOCK* status, const void* data, ULONG count,
+                               LARGE_INTEGER* at, ULONG* key) {
+  constexpr auto kDiskFull = static_cast<NTSTATUS>(0xC000007F);  // STATUS_DISK_FULL
+  if (g_header_write_fails && at && at->QuadPart == 42 && count == 4) return kDiskFull;
+  return NtWriteFile(file, event, apc, context, status, data, count, at, key);
 }
 
 // --- a host's session with the control ------------------------------------------------------
@@ -453,7 +454,7 @@ const Row kRows[] = {
        p.push_back(Patch(m, "kernel32.dll", "GetVolumeInformationByHandleW", &FakeFatVolumeName));
        p.push_back(Patch(m, "kernel32.dll", "GetFileInformationByHandle", &FakeFatIndex));
        p.push_back(Patch(m, "kernel32.dll", "GetFileInformationByHandleEx", &FakeFatInfoEx));
-       p.push_back(Patch(m, "kernel32.dll", "WriteFile", &FakeWriteFile));
+       p.push_back(Patch(m, "ntdll.dll", "NtWriteFile", &FakeNtWriteFile));
      },
      L"fattake.wav", false,
      [](const Session& s) {
