@@ -5,7 +5,7 @@
 //   wendrix-host [--form FILE] [--file TAKE.wav]     (default: take.wav in the user's Documents)
 //   wendrix-host --record TAKE.wav [--seconds N] [--rate 11025|22050|44100] [--channels 1|2]
 //                [--bits 8|16] [--buffer BYTES] [--hide-meter] [--screenshot FILE.bmp]
-//                [--form FILE] [--close-message-boxes] [--atl] [--ocx PATH]
+//                [--form FILE] [--close-message-boxes [--box-check-ms MS]] [--atl] [--ocx PATH]
 //                [--pump-in-level-events MS] [--block-ms MS [--block-at S|start]]
 //                [--release-while-recording | --exit-while-recording] [--quiet]
 //
@@ -81,6 +81,7 @@ struct Options {
   std::wstring form;
   std::wstring take;  // the form's take; empty: DefaultTake()
   bool close_message_boxes = false;
+  long box_check_ms = 100;  // how often the watchdog looks for a box
   bool atl = false;
   std::wstring ocx;
   long pump_in_level_events_ms = 0;
@@ -98,7 +99,8 @@ struct Options {
                "       wendrix-host --record TAKE.wav [--seconds N] [--rate 11025|22050|44100]\n"
                "                    [--channels 1|2] [--bits 8|16] [--buffer BYTES]\n"
                "                    [--hide-meter] [--screenshot FILE.bmp] [--form FILE]\n"
-               "                    [--close-message-boxes] [--atl] [--ocx PATH]\n"
+               "                    [--close-message-boxes [--box-check-ms MS]] [--atl]\n"
+               "                    [--ocx PATH]\n"
                "                    [--pump-in-level-events MS]\n"
                "                    [--block-ms MS [--block-at S|start]]\n"
                "                    [--release-while-recording | --exit-while-recording]\n"
@@ -161,6 +163,8 @@ Options Parse(int argc, wchar_t** argv) {
       o.take = value();
     else if (a == L"--close-message-boxes")
       o.close_message_boxes = true;
+    else if (a == L"--box-check-ms")
+      o.box_check_ms = Whole(value(), "--box-check-ms", {});
     else if (a == L"--atl")
       o.atl = true;
     else if (a == L"--ocx")
@@ -292,7 +296,9 @@ ComPtr<IUnknown> CreateControl(const ControlClass& c) {
 // caption, reads its text, presses OK.
 class MessageBoxWatchdog {
  public:
-  MessageBoxWatchdog() : thread_([this] { Run(); }) {}
+  // Looks for a box every `check_ms` (each look is a request to the window server: a cost
+  // bench looks seldom, so as not to charge the server's share of it to the control).
+  explicit MessageBoxWatchdog(long check_ms) : check_ms_(check_ms), thread_([this] { Run(); }) {}
   ~MessageBoxWatchdog() {
     stop_ = true;
     thread_.join();
@@ -331,9 +337,10 @@ class MessageBoxWatchdog {
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
         ++closed_;
       }
-      Sleep(100);
+      Sleep(static_cast<DWORD>(check_ms_));
     }
   }
+  const long check_ms_;
   std::atomic<bool> stop_{false};
   std::atomic<int> closed_{0};
   std::thread thread_;
@@ -828,7 +835,7 @@ int Run(int argc, wchar_t** argv) {
   f.options = Parse(argc, argv);
   g_form = &f;
   std::unique_ptr<MessageBoxWatchdog> watchdog;
-  if (f.options.close_message_boxes) watchdog = std::make_unique<MessageBoxWatchdog>();
+  if (f.options.close_message_boxes) watchdog = std::make_unique<MessageBoxWatchdog>(f.options.box_check_ms);
 
   ControlClass c = FindControlClass(f.options.ocx);
   Print("control: %s\n", c.origin.c_str());
