@@ -835,7 +835,8 @@ int Run(int argc, wchar_t** argv) {
   f.options = Parse(argc, argv);
   g_form = &f;
   std::unique_ptr<MessageBoxWatchdog> watchdog;
-  if (f.options.close_message_boxes) watchdog = std::make_unique<MessageBoxWatchdog>(f.options.box_check_ms);
+  if (f.options.close_message_boxes)
+    watchdog = std::make_unique<MessageBoxWatchdog>(f.options.box_check_ms);
 
   ControlClass c = FindControlClass(f.options.ocx);
   Print("control: %s\n", c.origin.c_str());

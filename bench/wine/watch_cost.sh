@@ -2,22 +2,22 @@
 # What the control costs under Wine against a bare DirectSound loop that drains the same ring
 # on the same schedule, for one build (win32 or win64):
 #   bench/wine/watch_cost.sh win64 [SECONDS [ROUNDS ["bare watch control control-hidden"]]]
-# (defaults: 60 s, 5 rounds, all four). The programs run interleaved, round after round, so that
-# a change of the machine's load falls on all of them alike. A run's CPU is taken over its steady
-# recording (from the line the program prints as it starts recording to the one it prints as
-# it stops, so that neither Wine's start nor the host's is counted): its process's, per thread
-# (the scheduler's own count in /proc, the user-interface thread apart, the test host's box
-# watchdog left out), plus the prefix's wine server's (which `wine` itself does not count), per
-# second. The watchdog looks for a box once a second, not ten times: each look is a request the
-# server would otherwise charge to the control. Each round's runs are divided by that round's bare loop, and the
+# (defaults: 60 s, 5 rounds, all four). The programs run interleaved, round after round, so that a
+# change of the machine's load falls on all of them alike. A run's CPU is taken over its steady
+# recording (from the line the program prints as it starts recording to the one it prints as it
+# stops, so that neither Wine's start nor the host's is counted): its process's, per thread (the
+# scheduler's own count in /proc, the user-interface thread apart, the test host's box watchdog left
+# out), plus the prefix's wine server's (which `wine` itself does not count), per second. The
+# watchdog looks for a box once a second, not ten times: each look is a request the server would
+# otherwise charge to the control. Each round's runs are divided by that round's bare loop, and the
 # median and the spread (lowest and highest) of those ratios are printed, with the control's
-# per-stage timings (the tick path's counters, WENDRIX_PROFILE) and the 99th percentile of its
-# time per tick on the host's user-interface thread. The host runs with --quiet: its level
-# handlers do nothing, so that what is measured is the control. Starts PulseAudio with the test
-# tone, an Xvfb and the prefix's server, and stops them again. With WENDRIX_BENCH_STRACE=1 each
-# program's system calls in its steady window are counted too (strace -c, in the results
-# folder; that run's CPU figures are then strace's, not the program's). Run it with the machine
-# otherwise idle; with the defaults it takes about 22 minutes per build.
+# per-stage timings (the tick path's counters, WENDRIX_PROFILE) and the 99th percentile of its time
+# per tick on the host's user-interface thread. The host runs with --quiet: its level handlers do
+# nothing, so that what is measured is the control. Starts PulseAudio with the test tone, an Xvfb
+# and the prefix's server, and stops them again. With WENDRIX_BENCH_STRACE=1 each program's system
+# calls in its steady window are counted too (strace -c, in the results folder; that run's CPU
+# figures are then strace's, not the program's). Run it with the machine otherwise idle; with the
+# defaults it takes about 22 minutes per build.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
 cd "$WENDRIX_ROOT"
@@ -146,7 +146,8 @@ PY
 host() {
   WENDRIX_PROFILE="Z:${WENDRIX_ROOT//\//\\}\\${results//\//\\}\\$name-$round.profile" \
     scripts/wine-run "$build/wendrix-host.exe" --ocx "Z:${WENDRIX_ROOT//\//\\}\\$build\\Wendrix.ocx" \
-    --record "Z:\\tmp\\watch-cost.wav" --seconds "$seconds" --close-message-boxes --box-check-ms 1000 --quiet "$@"
+    --record "Z:\\tmp\\watch-cost.wav" --seconds "$seconds" --close-message-boxes --box-check-ms 1000 \
+    --quiet "$@"
 }
 for ((round = 1; round <= rounds; ++round)); do
   for what in $programs; do

@@ -2,9 +2,10 @@
 // the user-mode headers leave it out.
 #pragma once
 
-#include <winternl.h>
-
 #include "platform/win32/win_headers.h"
+// (first: winternl.h needs the Windows headers before it)
+
+#include <winternl.h>
 
 extern "C" NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc,
                                       void* apc_context, IO_STATUS_BLOCK* status, const void* data,
