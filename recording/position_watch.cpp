@@ -45,11 +45,16 @@ int64_t PositionWatch::BytesSinceStart(int64_t us) const {
 
 void PositionWatch::Sample() noexcept {
   try {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    // The positions are read outside the lock, so that the drain never waits while the device
+    // answers the watch. A sample the drain's overtook meanwhile is older than the drain's and
+    // is dropped: samples still count in the order they were taken.
+    const uint64_t takes = takes_.load();
     int32_t device = 0;
     int32_t read = 0;
     buffer_.WatchPosition(device, read);
     const int64_t now = clock_.NowMicroseconds();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (takes_.load() != takes) return;
     if (device < 0 || device >= ring_ || read < 0 || read >= ring_) return;
     Add(device, read, now);
     // From the furthest read position: one that stepped back is not one.
@@ -67,6 +72,7 @@ PositionWatch::Count PositionWatch::Take(int32_t& device_position, int32_t& read
   spill_refused_ = false;
   buffer_.GetCurrentPosition(device_position, read_position);
   now_us = clock_.NowMicroseconds();
+  takes_.fetch_add(1);  // after the read: a watch's read that began before it is older
   if (read_position < 0 || read_position >= ring_ || device_position < 0 ||
       device_position >= ring_) {
     throw Error(errc::InvalidProcedureCall,

@@ -12,8 +12,10 @@
 // lands just behind the last position, or while the device is late on its best) is counted as
 // a move; a watch held up counts the whole rings the clock makes certain, rounded down.
 //
-// Two threads use it: the watch's (Sample) and the drain's (Take). Each reads the positions and
-// the clock under one short lock, so that samples are counted in the order they were taken.
+// Two threads use it: the watch's (Sample) and the drain's (Take), which count under one short
+// lock. The drain reads the positions and the clock under it; the watch reads them before it
+// and drops its sample when a drain's read came in between, so that samples are counted in the
+// order they were taken and the drain never waits on the device for the watch.
 //
 // The spill. When the bytes delivered and not yet taken come so close to the ring's whole bytes
 // that the device could write over them before the next sample, the watch copies them into its
@@ -23,6 +25,7 @@
 // held up by a busy host loses nothing within that minute.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -105,6 +108,7 @@ class PositionWatch {
   bool Spill(int64_t device_position, int64_t read_position, bool now);
 
   std::mutex mutex_;
+  std::atomic<uint64_t> takes_{0};  // the drain's reads of the positions so far
   CaptureBuffer& buffer_;
   CaptureSystem& clock_;
   const int64_t ring_;

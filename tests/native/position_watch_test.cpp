@@ -1,0 +1,83 @@
+// The position watch between its two threads: the watch reads the device outside the lock the
+// drain takes, so a drain may read and count between the watch's read and its count.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "recording/position_watch.h"
+
+namespace wendrix::test {
+namespace {
+
+constexpr int32_t kRate = 176400;  // 44100 Hz, 2 channels, 16 bits
+constexpr int64_t kRing = kRate;   // one second
+
+// A device that delivers exactly at the clock's pace, and its clock; `on_watch` runs once,
+// after the watch's next read of the positions has been answered.
+class SteadyDevice : public CaptureBuffer, public CaptureSystem {
+ public:
+  int64_t now = 0;
+  std::function<void()> on_watch;
+
+  void GetCurrentPosition(int32_t& device_position, int32_t& read_position) override {
+    device_position = read_position = static_cast<int32_t>(now * kRate / 1000000 % kRing);
+  }
+  void WatchPosition(int32_t& device_position, int32_t& read_position) override {
+    GetCurrentPosition(device_position, read_position);
+    if (on_watch) std::exchange(on_watch, nullptr)();
+  }
+  int64_t NowMicroseconds() override { return now; }
+  void Start(uint32_t) override {}
+  void Stop() override {}
+  void Lock(uint32_t, uint32_t, LockedRegion&, LockedRegion&) override { FAIL(); }
+  void Unlock(const LockedRegion&, const LockedRegion&) override {}
+  uint32_t RingLength() override { return kRing; }
+  std::shared_ptr<CaptureDevice> CreateDefaultDevice() override { return nullptr; }
+};
+
+// The drain reads and counts while the watch's read of 100 ms before is still on its way to
+// the count: that older sample must not count after the drain's, where it would look like
+// positions that started over (a driver reset, and an invented loss).
+TEST(PositionWatch, ASampleTheDrainOvertookIsDropped) {
+  SteadyDevice device;
+  PositionWatch watch(device, device, kRing, 4, kRate, 0, 0, 0, 0);
+  int64_t delivered = 0;
+  const auto take = [&] {
+    int32_t position = 0;
+    int32_t read = 0;
+    int64_t now = 0;
+    std::deque<SpillQueue::Block> saved;
+    const PositionWatch::Count count = watch.Take(position, read, now, saved, INT64_MAX);
+    watch.Release();
+    EXPECT_FALSE(count.reset) << "at " << device.now << " us";
+    EXPECT_TRUE(saved.empty());
+    delivered += count.delivered;
+  };
+  for (int64_t ms = 250; ms <= 3000; ms += 250) {
+    device.now = ms * 1000;
+    if (ms % 500 != 0) {
+      watch.Sample();
+      continue;
+    }
+    if (ms == 2000) {
+      // The watch reads at 2.0 s; the drain reads and counts at 2.1 s, before the watch's
+      // count.
+      device.on_watch = [&] {
+        device.now += 100000;
+        take();
+        device.now -= 100000;
+      };
+      watch.Sample();
+      device.now += 100000;
+    }
+    take();
+  }
+  EXPECT_EQ(delivered, device.now * kRate / 1000000);
+}
+
+}  // namespace
+}  // namespace wendrix::test
