@@ -143,13 +143,26 @@ std::shared_ptr<CaptureDevice> DsCaptureSystem::CreateDefaultDevice() {
   return std::make_shared<DsCaptureDevice>(std::move(device));
 }
 
-int64_t DsCaptureSystem::SuspendedMicroseconds() { return SuspendedAt(CounterMicroseconds()); }
+int64_t DsCaptureSystem::SuspendedMicroseconds() {
+  int64_t counter = 0;
+  return Suspended(counter);
+}
 
-int64_t DsCaptureSystem::SuspendedAt(int64_t counter) {
+int64_t DsCaptureSystem::NowMicroseconds() {
+  int64_t counter = 0;
+  const int64_t suspended = Suspended(counter);
+  return counter - suspended;
+}
+
+// The counter is read under the lock: a reading from before a sleep that another thread has
+// counted already would have the sleep's time taken off it, and its clock would step back by
+// the whole sleep.
+int64_t DsCaptureSystem::Suspended(int64_t& counter) {
+  std::lock_guard<std::mutex> lock(suspended_lock_);
+  counter = CounterMicroseconds();
   const int64_t detected =
       (counter - counter_at_start_us_) - (UnbiasedMicroseconds() - unbiased_at_start_us_);
   const int64_t announced = PowerWatch::Pauses().PausedBy(counter) - announced_at_start_us_;
-  std::lock_guard<std::mutex> lock(suspended_lock_);
   // What each way saw since the last call; a sleep both saw counts once, and sleeps that only
   // one of them saw (a standby announced, a hibernation after it) add up.
   int64_t by_clocks = detected - detected_seen_us_;
@@ -162,13 +175,6 @@ int64_t DsCaptureSystem::SuspendedAt(int64_t counter) {
   announced_seen_us_ = std::max(announced_seen_us_, announced);
   suspended_us_ += std::max(by_clocks, by_announcement);
   return suspended_us_;
-}
-
-// One reading of the counter for both: a sleep between two readings would take its time off a
-// reading from before it, and the clock would step back.
-int64_t DsCaptureSystem::NowMicroseconds() {
-  const int64_t counter = CounterMicroseconds();
-  return counter - SuspendedAt(counter);
 }
 
 uint32_t DsCaptureSystem::DefaultDeviceChanges() { return watch_ ? watch_->changes() : 0; }

@@ -73,8 +73,8 @@ class DsCaptureSystem : public CaptureSystem {
                                                 int64_t period_us) override;
 
  private:
-  // SuspendedMicroseconds as of the counter reading `counter`.
-  int64_t SuspendedAt(int64_t counter);
+  // Reads the counter into `counter` and returns SuspendedMicroseconds as of that reading.
+  int64_t Suspended(int64_t& counter);
 
   int64_t counter_at_start_us_;
   int64_t unbiased_at_start_us_;
