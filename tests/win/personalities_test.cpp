@@ -2,6 +2,7 @@
 // chosen entries of the module's own import table are pointed at fakes that answer as that
 // Windows does (the source of each answer is named beside its fake). Every row records, or
 // starts and fails, the way a host does, and checks what the user would see.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -264,12 +265,15 @@ BOOL WINAPI FakeFatInfoEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* out
   }
   return GetFileInformationByHandleEx(file, kind, out, size);
 }
-std::atomic<bool> g_header_write_fails{false};
+std::atomic<bool> g_header_write_fails{false};  // the data's size, at 42
+std::atomic<bool> g_audio_write_fails{false};   // the audio, from 46 on
 NTSTATUS NTAPI FakeNtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, void* context,
                                IO_STATUS_BLOCK* status, const void* data, ULONG count,
                                LARGE_INTEGER* at, ULONG* key) {
   constexpr auto kDiskFull = static_cast<NTSTATUS>(0xC000007F);  // STATUS_DISK_FULL
-  if (g_header_write_fails && at && at->QuadPart == 42 && count == 4) return kDiskFull;
+  if (at && ((g_header_write_fails && at->QuadPart == 42 && count == 4) ||
+             (g_audio_write_fails && at->QuadPart >= 46)))
+    return kDiskFull;
   return NtWriteFile(file, event, apc, context, status, data, count, at, key);
 }
 
@@ -348,7 +352,7 @@ void ExpectOneSleep(const Session& s) {
   EXPECT_TRUE(s.started);
   EXPECT_EQ(s.stop_error, "");
   const size_t box = s.boxes.find("the computer was asleep for ");
-  EXPECT_NE(box, std::string::npos) << s.boxes;
+  EXPECT_NE(box, std::string::npos) << s.boxes << s.losses;
   EXPECT_EQ(box, s.boxes.rfind("the computer was asleep")) << s.boxes;
   EXPECT_EQ(s.losses.find("at least"), std::string::npos) << s.losses;
   EXPECT_LT(s.file.size(), 46u + 5 * 176400u) << "silence was written for the sleep";
@@ -472,6 +476,26 @@ const Row kRows[] = {
        WriteFile(path, kOldTake);
        g_header_write_fails = true;
      }},
+    {"a full disk: the audio's writes fail, the file keeps what was written before",
+     [](HMODULE m, auto& p) {
+       g_audio_write_fails = false;
+       p.push_back(Patch(m, "ntdll.dll", "NtWriteFile", &FakeNtWriteFile));
+     },
+     L"fulltake.wav", false,
+     [](const Session& s) {
+       EXPECT_TRUE(s.started);
+       EXPECT_EQ(s.stop_error, "");
+       ASSERT_GE(s.file.size(), 46u);
+       const std::string kept = "it keeps the " + std::to_string(s.file.size() - 46) + " bytes";
+       EXPECT_NE(s.boxes.find("(is the disk full?); " + kept), std::string::npos) << s.boxes;
+       EXPECT_EQ(std::count(s.boxes.begin(), s.boxes.end(), '\n'), 1) << s.boxes;
+       uint32_t riff = 0, data = 0;
+       std::memcpy(&riff, s.file.data() + 4, 4);
+       std::memcpy(&data, s.file.data() + 42, 4);
+       EXPECT_EQ(riff, s.file.size() - 8);
+       EXPECT_EQ(data, s.file.size() - 46);
+     },
+     [] { g_audio_write_fails = true; }},
     {"sleep (S3): the counter runs on, the interrupt time leaves the 30 s out", NoMore,
      L"sleep.wav", false, ExpectOneSleep, [] { g_counter_jump_s += 30; }},
     {"modern standby, unannounced: both clocks jump 30 s, the watch and the device stood still",
