@@ -59,22 +59,12 @@ TEST(PositionWatch, ASampleTheDrainOvertookIsDropped) {
   };
   for (int64_t ms = 250; ms <= 3000; ms += 250) {
     device.now = ms * 1000;
-    if (ms % 500 != 0) {
-      watch.Sample();
-      continue;
-    }
-    if (ms == 2000) {
-      // The watch reads at 2.0 s; the drain reads and counts at 2.1 s, before the watch's
-      // count.
-      device.on_watch = [&] {
-        device.now += 100000;
-        take();
-        device.now -= 100000;
-      };
+    if (ms == 2000) {  // the watch reads at 2.0 s, the drain reads and counts at 2.1 s
+      device.on_watch = [&] { device.now += 100000, take(), device.now -= 100000; };
       watch.Sample();
       device.now += 100000;
     }
-    take();
+    ms % 500 == 0 ? take() : watch.Sample();
   }
   EXPECT_EQ(delivered, device.now * kRate / 1000000);
 }
