@@ -478,7 +478,7 @@ const Row kRows[] = {
      }},
     {"a full disk: the audio's writes fail, the file keeps what was written before",
      [](HMODULE m, auto& p) {
-       g_audio_write_fails = false;
+       g_header_write_fails = g_audio_write_fails = false;
        p.push_back(Patch(m, "ntdll.dll", "NtWriteFile", &FakeNtWriteFile));
      },
      L"fulltake.wav", false,
