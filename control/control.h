@@ -159,7 +159,8 @@ class Control {
   // The position watch of a buffer just started (its positions read at `now_us`), and its
   // thread; stopping joins the thread (never call that under the loader lock) and keeps the
   // count for the last transfer.
-  void StartWatch(int32_t device_position, int32_t read_position, int64_t now_us);
+  void StartWatch(int32_t device_position, int32_t read_position,
+                  const CaptureSystem::ClockReading& at);
   void StopWatch();
   // Starts the ring buffer and its watch, from the positions read straight after Start.
   void StartBuffer();

@@ -116,6 +116,14 @@ class CaptureSystem {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
+  // NowMicroseconds and SuspendedMicroseconds at one instant, so that what the clock left
+  // out between two readings is exactly what the suspensions grew by: a suspension counted on
+  // another thread between two separate calls would be put against the wrong reading.
+  struct ClockReading {
+    int64_t now_us = 0;
+    int64_t suspended_us = 0;
+  };
+  virtual ClockReading ReadClock() { return {NowMicroseconds(), SuspendedMicroseconds()}; }
 };
 
 }  // namespace wendrix

@@ -21,7 +21,8 @@ constexpr int64_t kLeastPauseMicroseconds = 1000000;
 
 PositionWatch::PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_t ring,
                              int32_t frame, int32_t bytes_per_second, int64_t start_us,
-                             int32_t device_position, int32_t read_position, int64_t now_us)
+                             int32_t device_position, int32_t read_position,
+                             const CaptureSystem::ClockReading& at)
     : buffer_(buffer),
       clock_(clock),
       ring_(ring),
@@ -32,10 +33,10 @@ PositionWatch::PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_
       first_device_(device_position),
       last_read_(read_position),
       last_device_(device_position),
-      last_us_(now_us),
+      last_us_(at.now_us),
       last_gap_(RingDistance(read_position, device_position, ring)),
-      last_move_us_(now_us),
-      suspended_us_(clock.SuspendedMicroseconds()),
+      last_move_us_(at.now_us),
+      suspended_us_(at.suspended_us),
       spill_(rate_ * kSpillSeconds) {}
 
 int64_t PositionWatch::BytesSinceStart(int64_t us) const {
@@ -52,11 +53,11 @@ void PositionWatch::Sample() noexcept {
     int32_t device = 0;
     int32_t read = 0;
     buffer_.WatchPosition(device, read);
-    const int64_t now = clock_.NowMicroseconds();
+    const CaptureSystem::ClockReading at = clock_.ReadClock();
     const std::lock_guard<std::mutex> lock(mutex_);
     if (takes_.load() != takes) return;
     if (device < 0 || device >= ring_ || read < 0 || read >= ring_) return;
-    Add(device, read, now);
+    Add(device, read, at);
     // From the furthest read position: one that stepped back is not one.
     Spill(device, last_read_, false);
   } catch (...) {
@@ -71,7 +72,8 @@ PositionWatch::Count PositionWatch::Take(int32_t& device_position, int32_t& read
   saved = spill_.TakeFront(most);
   spill_refused_ = false;
   buffer_.GetCurrentPosition(device_position, read_position);
-  now_us = clock_.NowMicroseconds();
+  const CaptureSystem::ClockReading at = clock_.ReadClock();
+  now_us = at.now_us;
   takes_.fetch_add(1);  // after the read: a watch's read that began before it is older
   if (read_position < 0 || read_position >= ring_ || device_position < 0 ||
       device_position >= ring_) {
@@ -80,7 +82,7 @@ PositionWatch::Count PositionWatch::Take(int32_t& device_position, int32_t& read
                     std::to_string(device_position) + " and " + std::to_string(read_position) +
                     ", outside the ring buffer; ");
   }
-  Add(device_position, read_position, now_us);
+  Add(device_position, read_position, at);
   // The count goes on from the furthest read position (one that stepped back is not one).
   read_position = static_cast<int32_t>(last_read_);
   // Saved blocks stay behind: what came since must follow them. Should the spill have no room
@@ -197,11 +199,13 @@ bool PositionWatch::Spill(int64_t device_position, int64_t read_position, bool n
   return false;
 }
 
-void PositionWatch::Add(int64_t device_position, int64_t read_position, int64_t now_us) {
+void PositionWatch::Add(int64_t device_position, int64_t read_position,
+                        const CaptureSystem::ClockReading& at) {
+  const int64_t now_us = at.now_us;
   const int64_t step_us = now_us - last_us_;
-  const int64_t suspended = clock_.SuspendedMicroseconds();
+  const int64_t suspended = at.suspended_us;
   // A suspension announced since the last sample stopped the clock while the device may have
-  // delivered a little longer: that time is allowed for.
+  // delivered a little longer: that time is allowed for, at the step whose clock left it out.
   const int64_t announced = std::max<int64_t>(suspended - suspended_us_, 0) * rate_ / 1000000;
   suspended_us_ = suspended;
   const int64_t step_moved = RingDistance(last_read_, read_position, ring_);

@@ -64,11 +64,11 @@ class PositionWatch {
   static constexpr int64_t kSpillSeconds = 60;
 
   // A watch on `buffer` (a ring of `ring` bytes, frames of `frame` bytes at `bytes_per_second`)
-  // started at `start_us`, from its positions read right after that Start at `now_us`; the
-  // buffer and the clock must outlive it.
+  // started at `start_us`, from its positions read right after that Start, when the clock
+  // read `at`; the buffer and the clock must outlive it.
   PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_t ring, int32_t frame,
                 int32_t bytes_per_second, int64_t start_us, int32_t device_position,
-                int32_t read_position, int64_t now_us);
+                int32_t read_position, const CaptureSystem::ClockReading& at);
 
   // The watch thread's sample (WatchPosition); a failing or senseless read counts nothing.
   void Sample() noexcept;
@@ -101,8 +101,9 @@ class PositionWatch {
   int64_t RingMicroseconds() const { return ring_ * 1000000 / rate_; }
   // Bytes the clock has let pass from Start to `us`, in whole frames.
   int64_t BytesSinceStart(int64_t us) const;
-  // Counts one sample of positions inside the ring.
-  void Add(int64_t device_position, int64_t read_position, int64_t now_us);
+  // Counts one sample of positions inside the ring, read before the clock read `at`.
+  void Add(int64_t device_position, int64_t read_position,
+           const CaptureSystem::ClockReading& at);
   // Saves what is not yet taken, ending at `read_position`, when the ring could write over it
   // before the next sample (or, `now`, at once); false when the spill had no room.
   bool Spill(int64_t device_position, int64_t read_position, bool now);

@@ -12,11 +12,12 @@
 
 namespace wendrix {
 
-void Control::StartWatch(int32_t device_position, int32_t read_position, int64_t now_us) {
+void Control::StartWatch(int32_t device_position, int32_t read_position,
+                         const CaptureSystem::ClockReading& at) {
   StopWatch();
   s_.Watch = std::make_unique<PositionWatch>(
       *s_.RecorderBuffer, p_.capture, s_.BufferDesc.dwBufferBytes, s_.DeviceFormat.nBlockAlign,
-      s_.DeviceFormat.nAvgBytesPerSec, s_.CaptureStartTime, device_position, read_position, now_us);
+      s_.DeviceFormat.nAvgBytesPerSec, s_.CaptureStartTime, device_position, read_position, at);
   PositionWatch* watch = s_.Watch.get();
   s_.WatchThread =
       p_.capture.StartPeriodic([watch] { watch->Sample(); }, watch->PeriodMicroseconds());
@@ -43,10 +44,11 @@ void Control::StartBuffer() {
   s_.DeviceCursor = device_position;
   s_.ReadCursor = read_position;
   s_.DrainOffset = read_position;
-  s_.LastReadTime = p_.capture.NowMicroseconds();
+  const CaptureSystem::ClockReading at = p_.capture.ReadClock();
+  s_.LastReadTime = at.now_us;
   s_.LastMoveTime = s_.LastReadTime;
   s_.DeviceFlowing = False;
-  StartWatch(device_position, read_position, s_.LastReadTime);
+  StartWatch(device_position, read_position, at);
 }
 
 void Control::RemakeBufferThatNeverStarted() {

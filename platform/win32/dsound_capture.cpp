@@ -148,10 +148,12 @@ int64_t DsCaptureSystem::SuspendedMicroseconds() {
   return Suspended(counter);
 }
 
-int64_t DsCaptureSystem::NowMicroseconds() {
+int64_t DsCaptureSystem::NowMicroseconds() { return ReadClock().now_us; }
+
+CaptureSystem::ClockReading DsCaptureSystem::ReadClock() {
   int64_t counter = 0;
   const int64_t suspended = Suspended(counter);
-  return counter - suspended;
+  return {counter - suspended, suspended};
 }
 
 // The counter is read under the lock: a reading from before a sleep that another thread has

@@ -67,6 +67,7 @@ class DsCaptureSystem : public CaptureSystem {
   // the counter's time between the suspensions and wakes the system announced, whichever is
   // more for each sleep: a connected standby may be left out of neither clock. Only grows.
   int64_t SuspendedMicroseconds() override;
+  ClockReading ReadClock() override;
   uint32_t DefaultDeviceChanges() override;
   // A TimerThread.
   std::unique_ptr<PeriodicThread> StartPeriodic(std::function<void()> tick,

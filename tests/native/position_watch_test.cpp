@@ -1,5 +1,6 @@
-// The position watch between its two threads: the watch reads the device outside the lock the
-// drain takes, so a drain may read and count between the watch's read and its count.
+// The position watch between its threads: the watch reads the device and the clock outside the
+// lock the drain takes, so a drain may read and count, and a suspension be counted, between the
+// watch's reads and its count.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,12 +17,14 @@ namespace {
 constexpr int32_t kRate = 176400;  // 44100 Hz, 2 channels, 16 bits
 constexpr int64_t kRing = kRate;   // one second
 
-// A device that delivers exactly at the clock's pace, and its clock; `on_watch` runs once,
-// after the watch's next read of the positions has been answered.
+// A device that delivers exactly at the pace of its clock, which leaves out `suspended`; the
+// hooks run once, after the watch's next read of the positions or of the clock was answered.
 class SteadyDevice : public CaptureBuffer, public CaptureSystem {
  public:
   int64_t now = 0;
+  int64_t suspended = 0;
   std::function<void()> on_watch;
+  std::function<void()> on_clock;
 
   void GetCurrentPosition(int32_t& device_position, int32_t& read_position) override {
     device_position = read_position = static_cast<int32_t>(now * kRate / 1000000 % kRing);
@@ -30,7 +33,13 @@ class SteadyDevice : public CaptureBuffer, public CaptureSystem {
     GetCurrentPosition(device_position, read_position);
     if (on_watch) std::exchange(on_watch, nullptr)();
   }
-  int64_t NowMicroseconds() override { return now; }
+  int64_t NowMicroseconds() override { return now - suspended; }
+  int64_t SuspendedMicroseconds() override { return suspended; }
+  ClockReading ReadClock() override {
+    const ClockReading reading{now - suspended, suspended};
+    if (on_clock) std::exchange(on_clock, nullptr)();
+    return reading;
+  }
   void Start(uint32_t) override {}
   void Stop() override {}
   void Lock(uint32_t, uint32_t, LockedRegion&, LockedRegion&) override { FAIL(); }
@@ -44,7 +53,7 @@ class SteadyDevice : public CaptureBuffer, public CaptureSystem {
 // positions that started over (a driver reset, and an invented loss).
 TEST(PositionWatch, ASampleTheDrainOvertookIsDropped) {
   SteadyDevice device;
-  PositionWatch watch(device, device, kRing, 4, kRate, 0, 0, 0, 0);
+  PositionWatch watch(device, device, kRing, 4, kRate, 0, 0, 0, {});
   int64_t delivered = 0;
   const auto take = [&] {
     int32_t position = 0;
@@ -65,6 +74,33 @@ TEST(PositionWatch, ASampleTheDrainOvertookIsDropped) {
       device.now += 100000;
     }
     ms % 500 == 0 ? take() : watch.Sample();
+  }
+  EXPECT_EQ(delivered, device.now * kRate / 1000000);
+}
+
+// A standby announced and over while the watch is between its reading of the clock and its
+// count: the clock stands for it while the device, awake meanwhile, delivers 100 ms. That time
+// is allowed for at the next step, whose clock left it out, not at the sample read before it
+// (where the next step would look faster than real time: a reset, and a loss invented).
+TEST(PositionWatch, ASuspensionCountedMidSampleIsAllowedForWhereTheClockLeftItOut) {
+  SteadyDevice device;
+  PositionWatch watch(device, device, kRing, 4, kRate, 0, 0, 0, {});
+  int64_t delivered = 0;
+  for (int64_t ms = 250; ms <= 3000; ms += 250) {
+    device.now = ms * 1000 + device.suspended;
+    if (ms == 2250) device.on_clock = [&] { device.now += 100000, device.suspended += 100000; };
+    if (ms % 500 != 0) {
+      watch.Sample();
+      continue;
+    }
+    int32_t position = 0;
+    int32_t read = 0;
+    int64_t now = 0;
+    std::deque<SpillQueue::Block> saved;
+    const PositionWatch::Count count = watch.Take(position, read, now, saved, INT64_MAX);
+    watch.Release();
+    EXPECT_FALSE(count.reset) << "at " << ms << " ms";
+    delivered += count.delivered;
   }
   EXPECT_EQ(delivered, device.now * kRate / 1000000);
 }
