@@ -17,6 +17,12 @@ namespace {
 // that slept without saying so) rather than a watch held up.
 constexpr int64_t kLeastPauseMicroseconds = 1000000;
 
+// The least a step may move beyond the clock for the device's packets, before any step showed
+// them: two periods of the audio engine, which delivers in whole periods (10 ms on most
+// Windows devices and under Wine). Samples that keep in step with the packets see none of them
+// beyond the clock, until the watch's timer or the device's clock slips by a packet.
+constexpr int64_t kLeastPacketMicroseconds = 20000;
+
 }  // namespace
 
 PositionWatch::PositionWatch(CaptureBuffer& buffer, CaptureSystem& clock, int64_t ring,
@@ -230,9 +236,13 @@ void PositionWatch::Add(int64_t device_position, int64_t read_position,
   const int64_t clock = BytesSinceStart(now_us) - BytesSinceStart(last_us_);
   // The most the device can have delivered since the last sample: what brings it back to its
   // best lateness so far, beyond frames and the clock's own step, what lay between its
-  // positions, the packets it delivers in and what an announced suspension left out.
+  // positions, the packets it delivers in (as many as any step showed, and at least
+  // kLeastPacketMicroseconds' worth) and what an announced suspension left out.
   const int64_t steps = 2 * frame_ + 2000 * rate_ / 1000000 + last_gap_ + ahead_;
-  const int64_t most = BytesSinceStart(now_us) - total_ - least_late_ + steps + announced;
+  const int64_t unseen_packets =
+      std::max<int64_t>(kLeastPacketMicroseconds * rate_ / 1000000 - ahead_, 0);
+  const int64_t most =
+      BytesSinceStart(now_us) - total_ - least_late_ + steps + unseen_packets + announced;
   int64_t moved = RingDistance(last_read_, read_position, ring_);
   if (moved > clock + steps + announced && ring_ - moved <= ring_ / 64) {
     // A read position a little behind the last one (some drivers' positions flip between two

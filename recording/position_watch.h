@@ -9,8 +9,9 @@
 // moved further than that started over (a driver reset); what that cost is what the device
 // delivered unseen before it, judged from the clock since the last sample less the device's
 // packets, never from its lateness. A reset that real time cannot tell from those (one that
-// lands just behind the last position, or while the device is late on its best) is counted as
-// a move; a watch held up counts the whole rings the clock makes certain, rounded down.
+// lands just behind the last position, within two packets of the furthest real time allows,
+// or while the device is late on its best) is counted as a move; a watch held up counts the
+// whole rings the clock makes certain, rounded down.
 //
 // Two threads use it: the watch's (Sample) and the drain's (Take), which count under one short
 // lock. The drain reads the positions and the clock under it; the watch reads them before it

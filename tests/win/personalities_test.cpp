@@ -574,6 +574,8 @@ TEST(Personalities, EachWindowsPlayedToTheControl) {
     for (const std::string& line : g_debug_lines) s.reports += line.rfind("Wendrix: ", 0) == 0;
     s.file = ReadFile(path);
     row.check(s);
+    // No row's device starts its positions over: a reset told is one the watch invented.
+    EXPECT_EQ(s.losses.find("driver reset"), std::string::npos) << s.losses;
     DeleteFileW(path.c_str());
     DeleteFileW((path + L".old").c_str());
   }
