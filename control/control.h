@@ -156,9 +156,9 @@ class Control {
   // limit), naming `transfer_bytes`.
   std::string AppendToFile(const uint8_t* data, int64_t count, int64_t transfer_bytes);
   std::string AppendSilence(int64_t count, int64_t transfer_bytes);
-  // The position watch of a buffer just started (its positions read at `now_us`), and its
-  // thread; stopping joins the thread (never call that under the loader lock) and keeps the
-  // count for the last transfer.
+  // The position watch of a buffer just started (its positions read just before the clock
+  // read `at`), and its thread; stopping joins the thread (never call that under the loader
+  // lock) and keeps the count for the last transfer.
   void StartWatch(int32_t device_position, int32_t read_position,
                   const CaptureSystem::ClockReading& at);
   void StopWatch();
