@@ -19,8 +19,8 @@ constexpr int64_t kRing = kRate;   // one second
 
 // A device that delivers at the pace of its clock, which leaves out `suspended`, in packets
 // of `packet_us`, each complete `early_us` before its end on the clock (its first held audio
-// from before the start); the hooks run once, after the watch's next read of the positions or of the
-// clock was answered.
+// from before the start); the hooks run once, after the watch's next read of the positions or
+// of the clock was answered.
 class SteadyDevice : public CaptureBuffer, public CaptureSystem {
  public:
   int64_t now = 0;
@@ -69,53 +69,46 @@ int64_t TakeAll(PositionWatch& watch, int64_t at_us) {
   return count.delivered;
 }
 
-// The drain reads and counts while the watch's read of 100 ms before is still on its way to
-// the count: that older sample must not count after the drain's, where it would look like
-// positions that started over (a driver reset, and an invented loss).
-TEST(PositionWatch, ASampleTheDrainOvertookIsDropped) {
-  SteadyDevice device;
-  PositionWatch watch(device, device, kRing, 4, kRate, 0, 0, 0, {});
-  int64_t delivered = 0;
-  for (int64_t ms = 250; ms <= 3000; ms += 250) {
-    device.now = ms * 1000;
-    if (ms == 2000) {  // the watch reads at 2.0 s, the drain reads and counts at 2.1 s
-      device.on_watch = [&] {
-        device.now += 100000;
-        delivered += TakeAll(watch, device.now);
-        device.now -= 100000;
-      };
-      watch.Sample();
-      device.now += 100000;
-    }
-    if (ms % 500 != 0) watch.Sample();
-    if (ms % 500 == 0) delivered += TakeAll(watch, device.now);
-  }
-  EXPECT_EQ(delivered, device.Delivered());
-}
-
-// A standby announced and over while the watch is between its reading of the clock and its
-// count: the clock stands for it while the device, awake meanwhile, delivers 100 ms. That time
-// is allowed for at the next step, whose clock left it out, not at the sample read before it
-// (where the next step would look faster than real time: a reset, and a loss invented).
-//
-// And a device that delivers in 10 ms packets, whose samples kept in step with them, each just
-// before a packet, until the watch's timer slips and one comes just after: a packet ahead of
-// the best lateness the device showed so far, and beyond any step before, is no reset either.
-TEST(PositionWatch, NoResetForASuspensionCountedMidSampleOrAPacketInStep) {
-  for (const bool packets : {false, true}) {
-    SCOPED_TRACE(packets ? "10 ms packets" : "a standby mid-sample");
+// What comes between the watch's reads and its count invents no reset:
+// - the drain reads and counts while the watch's read of 100 ms before is still on its way to
+//   the count: that older sample must not count after the drain's, where it would look like
+//   positions that started over;
+// - a standby announced and over meanwhile: the clock stands for it while the device, awake,
+//   delivers 100 ms. That time is allowed for at the next step, whose clock left it out, not at
+//   the sample read before it (where the next step would look faster than real time);
+// - a device in 10 ms packets, whose samples kept in step with them, each just before a packet,
+//   until the watch's timer slips and one comes just after: a packet ahead of the best lateness
+//   the device showed so far, and beyond any step before.
+TEST(PositionWatch, NoResetIsInventedBetweenTheWatchsReadsAndItsCount) {
+  enum Case { kDrainOvertakes, kStandbyMidSample, kPacketsInStep };
+  const char* const names[] = {"the drain overtakes", "a standby mid-sample", "packets in step"};
+  for (const Case c : {kDrainOvertakes, kStandbyMidSample, kPacketsInStep}) {
+    SCOPED_TRACE(names[c]);
     SteadyDevice device;
-    device.packet_us = packets ? 10000 : 1;
-    device.early_us = packets ? 9800 : 0;
+    device.packet_us = c == kPacketsInStep ? 10000 : 1;
+    device.early_us = c == kPacketsInStep ? 9800 : 0;
     PositionWatch watch(device, device, kRing, 4, kRate, 0, 0, 0, {});
     int64_t delivered = 0;
     for (int64_t ms = 250; ms <= 3000; ms += 250) {
-      device.now = ms * 1000 + device.suspended + (packets ? (ms < 2250 ? -100 : 300) : 0);
-      if (ms == 2250 && !packets) {
+      device.now = ms * 1000 + device.suspended;
+      if (c == kPacketsInStep) device.now += ms < 2250 ? -100 : 300;
+      if (ms == 2000 && c == kDrainOvertakes) {  // the watch reads at 2.0 s, the drain at 2.1 s
+        device.on_watch = [&] {
+          device.now += 100000;
+          delivered += TakeAll(watch, device.now);
+          device.now -= 100000;
+        };
+        watch.Sample();
+        device.now += 100000;
+      }
+      if (ms == 2250 && c == kStandbyMidSample) {
         device.on_clock = [&] { device.now += 100000, device.suspended += 100000; };
       }
-      if (ms % 500 != 0) watch.Sample();
-      if (ms % 500 == 0) delivered += TakeAll(watch, device.now);
+      if (ms % 500 == 0) {
+        delivered += TakeAll(watch, device.now);
+      } else {
+        watch.Sample();
+      }
     }
     EXPECT_EQ(delivered, device.Delivered());
   }
